@@ -1,0 +1,31 @@
+#include "common/error.h"
+
+#include <cstdio>
+#include <new>
+
+namespace pv {
+
+void Error(const std::string& message) { throw FatalError(message + "\n"); }
+
+void Fail(std::string line) { throw FatalError(std::move(line)); }
+
+void Warn(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+int RunMain(int (*body)(int argc, char** argv), int argc, char** argv) {
+  try {
+    return body(argc, argv);
+  } catch (const FatalError& e) {
+    std::fflush(stdout);
+    std::fputs(e.what(), stderr);
+  } catch (const std::bad_alloc&) {
+    // Modules turn the allocations a file can steer into their own messages;
+    // this only catches what is left (the host itself running out).
+    std::fflush(stdout);
+    std::fputs("memory allocation error.\n", stderr);
+  }
+  return 1;
+}
+
+}  // namespace pv

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing the suite needs:
+# the compilers and CMake, GoogleTest, Google Benchmark and libtiff (the
+# tests' independent oracle). Already installed packages are left alone.
+set -euo pipefail
+packages=(cmake g++ make libgtest-dev libbenchmark-dev libtiff-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq "${missing[@]}"

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what the tests need, then builds the suite with warnings as
+# errors in two configurations, Release and ASan+UBSan, and runs every test
+# in both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-test-deps.sh
+jobs=${PV_JOBS:-2}
+
+run_config() {  # name, cmake options...
+  local dir=build/$1
+  shift
+  cmake -S . -B "$dir" -DPV_WERROR=ON -DPV_BUILD_TESTS=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+run_config release -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_BENCH=ON
+run_config asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=ON

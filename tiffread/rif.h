@@ -1,0 +1,22 @@
+// TIFF reader delivering rows of unsigned 16-bit samples (integer images of
+// 1 to 16 bits per sample).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "tiffread/row_table.h"
+
+namespace pv {
+
+// Reads the first image of `path`. Every output is optional (null: not
+// requested), and what is requested decides which tags are read and
+// checked. `description` receives the ImageDescription bytes as stored
+// (normally ending with the file's own NUL), or nothing when the file has
+// none. Fatal conditions throw FatalError with "<path> : <message>\n";
+// warnings are printed as "<path> : <message> (warning).\n".
+void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, int* bits,
+                   RowTable<std::uint16_t>* rows, std::optional<std::string>* description);
+
+}  // namespace pv
