@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/error.h"
@@ -43,9 +44,11 @@ int Run(int argc, char** argv) {
   if (file == nullptr) Error("file not open.");
   pv::VolumeOut out(file, target, !to_stdout);
 
-  std::string header = std::to_string(width) + "\t" + std::to_string(height);
-  header += count > 1 ? "\t" + std::to_string(count) + "\n" : "\n";
-  out.PutText(header);
+  char header[64];
+  int n = std::snprintf(header, sizeof header, "%d\t%d", width, height);
+  n += count > 1 ? std::snprintf(header + n, sizeof header - std::size_t(n), "\t%d\n", count)
+                 : std::snprintf(header + n, sizeof header - std::size_t(n), "\n");
+  out.PutText(std::string_view(header, std::size_t(n)));
   for (std::string& slice : slices) {
     pv::Dump_TIFF_Float(width, height, slice.c_str(), out);
     std::string().swap(slice);
