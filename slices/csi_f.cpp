@@ -169,7 +169,8 @@ void Dump_TIFF_Float(int width, int height, const char* path, VolumeOut& out) {
   // below the slice are all zeros. Each slice row is freed once written.
   const std::size_t frame_width = width > 0 ? std::size_t(width) : 0;
   for (int i = 0; i < height; ++i) {
-    const double* src = i < h ? rows[std::size_t(i)].get() : nullptr;
+    const bool in_slice = i < h && std::size_t(i) < rows.size();
+    const double* src = in_slice ? rows[std::size_t(i)].get() : nullptr;
     const std::size_t mapped = src != nullptr ? std::min(frame_width, std::size_t(w)) : 0;
     for (std::size_t j = 0; j < frame_width;) {
       std::size_t room;
