@@ -86,12 +86,13 @@ void TrackRange(const double* v, std::size_t n) {
     Min = Max = v[0];
     k = 1;
   }
+  // The same as "if smaller, else if greater": a value below the minimum is
+  // never above the maximum, and a NaN passes neither test. Written without
+  // the else, the loop needs no branch.
   double lo = Min, hi = Max;
   for (; k < n; ++k) {
-    if (lo > v[k])
-      lo = v[k];
-    else if (v[k] > hi)
-      hi = v[k];
+    lo = v[k] < lo ? v[k] : lo;
+    hi = v[k] > hi ? v[k] : hi;
   }
   Min = lo;
   Max = hi;
@@ -176,14 +177,14 @@ void Dump_TIFF_Float(int width, int height, const char* path, VolumeOut& out) {
       std::size_t room;
       double* dst = out.Room(room);
       const std::size_t n = std::min(room, frame_width - j);
-      std::size_t k = 0;
-      for (; k < n && j + k < mapped; ++k) {
+      const std::size_t m = j < mapped ? std::min(n, mapped - j) : 0;
+      for (std::size_t k = 0; k < m; ++k) {
         // Two statements, so that no compiler fuses them into one rounding:
         // a float slice passes through x * 1 + 0 exactly (and -0 becomes +0).
         const double scaled = src[j + k] * step;
         dst[k] = scaled + base;
       }
-      std::fill(dst + k, dst + n, 0.0);
+      std::fill(dst + m, dst + n, 0.0);
       TrackRange(dst, n);
       out.Commit(n);
       j += n;

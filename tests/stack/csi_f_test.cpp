@@ -229,7 +229,7 @@ TEST(SliceExport, SmallerSlicesArePaddedAndTheRangeCoversEverySlice) {
             pvtest::VolumeBytes("", {1, 2, 0, 3, 4, 0, 0, 5, 122.5, 0, 0, 0}));
 }
 
-TEST(SliceExport, RangeStartsAtTheFirstValueWritten) {
+TEST(SliceExport, RangeStartsAtTheFirstValueAndSkipsNaN) {
   TempDir dir;
   pvtest::WriteSlice(dir / "a.tif", FloatSlice(2, 1, {-7, -8}));
   pv::csi_f::ResetRange();
@@ -237,6 +237,10 @@ TEST(SliceExport, RangeStartsAtTheFirstValueWritten) {
   pv::Dump_TIFF_Float(2, 1, (dir / "a.tif").c_str(), out);
   EXPECT_EQ(pv::csi_f::Min(), -8);
   EXPECT_EQ(pv::csi_f::Max(), -7);  // not a 0 from before the first value
+  pvtest::WriteSlice(dir / "n.tif", FloatSlice(3, 1, {-9, NAN, 9}));
+  pv::Dump_TIFF_Float(3, 1, (dir / "n.tif").c_str(), out);
+  EXPECT_EQ(pv::csi_f::Min(), -9);  // a NaN later on never becomes an extreme
+  EXPECT_EQ(pv::csi_f::Max(), 9);
 }
 
 TEST(SliceExport, LargeFramesGoOutInFullAcrossBlocks) {
