@@ -173,7 +173,11 @@ Mapping DescriptionMapping(std::string_view description, int bits) {
 }
 
 VolumeOut::VolumeOut(std::FILE* file, std::string name, bool owned)
-    : file_(file), name_(std::move(name)), owned_(owned), buffer_(new double[kValues]) {}
+    : file_(file), name_(std::move(name)), owned_(owned), buffer_(new double[kValues]) {
+  // The blocks are already large: without a stream buffer of its own each
+  // block is one write, rather than a partial buffer and the rest.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+}
 
 VolumeOut::~VolumeOut() {
   if (owned_ && file_ != nullptr) std::fclose(file_);
