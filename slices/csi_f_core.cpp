@@ -180,7 +180,14 @@ VolumeOut::VolumeOut(std::FILE* file, std::string name, bool owned)
 }
 
 VolumeOut::~VolumeOut() {
-  if (owned_ && file_ != nullptr) std::fclose(file_);
+  // Reached without Close only when the run ends on a fatal message: what
+  // was written so far still goes out, as far as the stream takes it.
+  if (file_ == nullptr) return;
+  if (used_ != 0) std::fwrite(buffer_.get(), sizeof(double), used_, file_);
+  if (owned_)
+    std::fclose(file_);
+  else
+    std::fflush(file_);
 }
 
 void VolumeOut::Failed() {

@@ -97,9 +97,12 @@ Mapping DescriptionMapping(std::string_view description, int bits);
 // flush or close ends the run with "data write error", `name` as subject.
 class VolumeOut {
  public:
-  // `file` is open for binary writing; it is closed by Close (or silently
-  // by the destructor) when `owned`, else only flushed (standard output).
+  // `file` is open for binary writing; it is closed by Close when `owned`,
+  // else only flushed (standard output).
   VolumeOut(std::FILE* file, std::string name, bool owned);
+  // Without Close (a run ended by a fatal message): writes out what is
+  // buffered and closes, silently, so that the volume keeps everything
+  // written before the fault.
   ~VolumeOut();
   VolumeOut(const VolumeOut&) = delete;
   VolumeOut& operator=(const VolumeOut&) = delete;

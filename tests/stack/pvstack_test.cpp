@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -133,6 +134,45 @@ TEST(Pvstack, Failures) {
     EXPECT_EQ(r.err, c.err);
     // A faulty slice list or slice header ends the run before any output exists.
     EXPECT_FALSE(pvtest::Exists(dir / "v.bin"));
+  }
+}
+
+// Sets the value of a single-SHORT entry in the first directory of a
+// little-endian TIFF file.
+void PatchShortEntry(const std::string& path, std::uint16_t tag, std::uint16_t value) {
+  pvtest::Bytes b = pvtest::ReadFile(path);
+  ASSERT_EQ(b[0], 'I');
+  const std::uint32_t ifd = pvtest::Le32(b, 4);
+  for (std::uint32_t k = 0, n = pvtest::Le16(b, ifd); k < n; ++k) {
+    const std::size_t at = ifd + 2 + 12 * k;
+    if (pvtest::Le16(b, at) != tag) continue;
+    b[at + 8] = std::uint8_t(value);
+    b[at + 9] = std::uint8_t(value >> 8);
+    pvtest::WriteFile(path, b);
+    return;
+  }
+  FAIL() << "no tag " << tag << " in " << path;
+}
+
+TEST(Pvstack, SliceFailingDuringExportLeavesWhatWasWritten) {
+  // b.tif passes the first checks and fails only when its pixels are read;
+  // a.tif, exported before it, stays in the volume in full.
+  TempDir dir;
+  std::filesystem::create_directory(dir / "img");
+  const std::vector<double> a(64 * 64, 0.5);
+  pvtest::WriteSlice(dir / "img/a.tif", FloatSlice(64, 64, a));
+  pvtest::WriteSlice(dir / "img/b.tif", FloatSlice(64, 64, a));
+  PatchShortEntry(dir / "img/b.tif", 259, 7);
+  for (const char* target : {"v.bin", "-"}) {
+    SCOPED_TRACE(target);
+    auto r = RunProgram("pvstack", {"img", "-a.tif b.tif", target}, "", dir.path().string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "img/b.tif : unknown image compression method.\n");
+    const std::string volume = target[0] == '-' ? r.out : pvtest::ReadText(dir / target);
+    EXPECT_EQ(volume, VolumeBytes("64\t64\t2\n", a));
+    if (target[0] != '-') {
+      EXPECT_EQ(r.out, "");  // no range line
+    }
   }
 }
 
