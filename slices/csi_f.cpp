@@ -48,7 +48,7 @@ std::vector<std::string> ListDirectory(const char* directory) {
   return names;
 }
 
-// The file names of the stack, in the order of their specification.
+// The file names of the stack, in the order of their names argument.
 std::vector<std::string> CollectNames(const char* directory, const char* names) {
   std::vector<std::string> list;
   switch (csi_f::FormOf(names)) {

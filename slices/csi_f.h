@@ -1,7 +1,7 @@
 // Slice module csi_f: the slice list of a stack and the export of each
 // slice into a raw volume body.
 //
-// A stack is a directory of slice images and a name specification: a name
+// A stack is a directory of slice images and a names argument: a name
 // file, an inline list ("-a.tif b.tif") or the whole directory in a sorted
 // order ("-", "--r", "--n", "--nr"). CheckSliceImages_Float turns them into
 // the ordered list of slice paths, opening every slice once as a TIFF image

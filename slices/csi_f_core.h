@@ -1,5 +1,5 @@
-// The reader-independent half of the slice module csi_f: how a name
-// specification becomes a list of file names, how a directory listing is
+// The reader-independent half of the slice module csi_f: how the names
+// argument of pvstack becomes a list of file names, how a directory listing is
 // ordered, how an integer slice's description gives back its PV mapping, and
 // the block output of a raw volume body. Nothing here opens a TIFF file, so
 // every piece can be tested and fuzzed on its own.
@@ -29,7 +29,7 @@ constexpr bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// The three forms of a name specification, told apart by its first two
+// The three forms of a names argument, told apart by its first two
 // characters: a name file (no leading "-"), an inline list ("-" and then
 // anything but "-" or the end), the directory listing ("-" alone or "--"
 // and a sorting option).
@@ -53,7 +53,7 @@ std::vector<std::string> InlineNames(const char* text);
 // The orders of the directory listing form, by the bare file names.
 enum class Order { kNormal, kReverse, kAscending, kDescending };
 
-// The order a listing specification asks for: "-" Normal, "--r" Reverse,
+// The order a listing argument asks for: "-" Normal, "--r" Reverse,
 // "--n" Ascending, "--nr" or "--rn" Descending. Only the third and fourth
 // characters count; anything else (including "--" alone) is unknown.
 std::optional<Order> SortingOption(const char* names);

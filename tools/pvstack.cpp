@@ -2,7 +2,7 @@
 // pvstack image/ nameFile image.bin
 //
 // Gathers one TIFF image, or the slices of a directory chosen and ordered by
-// a name specification, into a raw volume (a header line "width height
+// a names argument, into a raw volume (a header line "width height
 // [count]" and then the slices as 8-byte doubles); integer slices are
 // mapped back to PV by their description. Prints the range of the values
 // written. An output path beginning with "-" is standard output, and the

@@ -1,4 +1,4 @@
-// The reader-independent half of csi_f: name specifications, the orders of
+// The reader-independent half of csi_f: names arguments, the orders of
 // a directory listing, description mappings, the volume output.
 #include <gtest/gtest.h>
 
