@@ -179,8 +179,9 @@ void Dump_TIFF_Float(int width, int height, const char* path, VolumeOut& out) {
       const std::size_t n = std::min(room, frame_width - j);
       const std::size_t m = j < mapped ? std::min(n, mapped - j) : 0;
       for (std::size_t k = 0; k < m; ++k) {
-        // Two statements, so that no compiler fuses them into one rounding:
-        // a float slice passes through x * 1 + 0 exactly (and -0 becomes +0).
+        // Two roundings, kept apart as two statements (a fused multiply-add
+        // would change the values). A float slice passes through x * 1 + 0,
+        // which leaves every value as it is except -0, written as +0.
         const double scaled = src[j + k] * step;
         dst[k] = scaled + base;
       }
