@@ -77,8 +77,16 @@ std::vector<std::string> CollectNames(const char* directory, const char* names) 
   return list;
 }
 
-// Running extremes over the values just written, in writing order: a value
-// replaces the minimum when smaller, else the maximum when greater.
+// Running extremes over the values just written, with the rule "a value
+// replaces the minimum when smaller, else the maximum when greater": a NaN
+// never becomes an extreme, unless it is the very first value, which then
+// holds both for good (every comparison with it fails).
+//
+// The values are tracked in four interleaved lanes joined at the end. That
+// gives the same extremes as one pass in order, because the order cannot
+// matter: no value written is -0 (a product sample x step with step > 0 is
+// +0 or more, +0 plus any base is never -0, and padding is +0), so equal
+// values are identical, and a NaN start stays NaN in every lane.
 void TrackRange(const double* v, std::size_t n) {
   std::size_t k = 0;
   if (first && n != 0) {
@@ -86,16 +94,23 @@ void TrackRange(const double* v, std::size_t n) {
     Min = Max = v[0];
     k = 1;
   }
-  // The same as "if smaller, else if greater": a value below the minimum is
-  // never above the maximum, and a NaN passes neither test. Written without
-  // the else, the loop needs no branch.
-  double lo = Min, hi = Max;
-  for (; k < n; ++k) {
-    lo = v[k] < lo ? v[k] : lo;
-    hi = v[k] > hi ? v[k] : hi;
+  double lo[4] = {Min, Min, Min, Min}, hi[4] = {Max, Max, Max, Max};
+  for (; k + 4 <= n; k += 4) {
+    for (int l = 0; l < 4; ++l) {
+      lo[l] = v[k + l] < lo[l] ? v[k + l] : lo[l];
+      hi[l] = v[k + l] > hi[l] ? v[k + l] : hi[l];
+    }
   }
-  Min = lo;
-  Max = hi;
+  for (; k < n; ++k) {
+    lo[0] = v[k] < lo[0] ? v[k] : lo[0];
+    hi[0] = v[k] > hi[0] ? v[k] : hi[0];
+  }
+  for (int l = 1; l < 4; ++l) {
+    lo[0] = lo[l] < lo[0] ? lo[l] : lo[0];
+    hi[0] = hi[l] > hi[0] ? hi[l] : hi[0];
+  }
+  Min = lo[0];
+  Max = hi[0];
 }
 
 }  // namespace
