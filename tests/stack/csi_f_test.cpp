@@ -237,8 +237,8 @@ TEST(SliceExport, RangeStartsAtTheFirstValueAndSkipsNaN) {
   pv::Dump_TIFF_Float(2, 1, (dir / "a.tif").c_str(), out);
   EXPECT_EQ(pv::csi_f::Min(), -8);
   EXPECT_EQ(pv::csi_f::Max(), -7);  // not a 0 from before the first value
-  pvtest::WriteSlice(dir / "n.tif", FloatSlice(3, 1, {-9, NAN, 9}));
-  pv::Dump_TIFF_Float(3, 1, (dir / "n.tif").c_str(), out);
+  pvtest::WriteSlice(dir / "n.tif", FloatSlice(9, 1, {2, NAN, -9, 5, NAN, 9, 1, NAN, 3}));
+  pv::Dump_TIFF_Float(9, 1, (dir / "n.tif").c_str(), out);
   EXPECT_EQ(pv::csi_f::Min(), -9);  // a NaN later on never becomes an extreme
   EXPECT_EQ(pv::csi_f::Max(), 9);
 }
