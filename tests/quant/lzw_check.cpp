@@ -166,3 +166,45 @@ Bytes DistinctPairs(std::size_t n) {
 }
 
 }  // namespace pvtest
+
+namespace pvtest {
+
+const TiffEntry* TiffDirectory::Find(std::uint16_t tag) const {
+  for (const auto& e : entries)
+    if (e.tag == tag) return &e;
+  return nullptr;
+}
+
+TiffDirectory ParseDirectory(const Bytes& file) {
+  TiffDirectory d;
+  if (file.size() < 8 || file[0] != 'I' || file[1] != 'I' || Le16(file, 2) != 42) return d;
+  d.offset = Le32(file, 4);
+  if (std::uint64_t(d.offset) + 2 > file.size()) return d;
+  const std::uint32_t n = Le16(file, d.offset);
+  if (std::uint64_t(d.offset) + 2 + 12 * n + 4 > file.size()) return d;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::size_t at = d.offset + 2 + 12 * i;
+    d.entries.push_back({Le16(file, at), Le16(file, at + 2), Le32(file, at + 4), Le32(file, at + 8)});
+  }
+  d.next = Le32(file, d.offset + 2 + 12 * n);
+  return d;
+}
+
+StripTable Strips(const Bytes& file, const TiffDirectory& dir) {
+  StripTable t;
+  const TiffEntry* off = dir.Find(273);
+  const TiffEntry* cnt = dir.Find(279);
+  if (off == nullptr || cnt == nullptr || off->count != cnt->count) return t;
+  for (std::uint32_t k = 0; k < off->count; ++k) {
+    if (off->count == 1) {
+      t.offsets.push_back(off->value);
+      t.counts.push_back(cnt->value);
+    } else {
+      t.offsets.push_back(Le32(file, off->value + 4 * k));
+      t.counts.push_back(Le32(file, cnt->value + 4 * k));
+    }
+  }
+  return t;
+}
+
+}  // namespace pvtest

@@ -45,3 +45,29 @@ Bytes CtLikeRows(std::uint32_t width, std::uint32_t height, int bits, std::uint3
 Bytes DistinctPairs(std::size_t n);
 
 }  // namespace pvtest
+
+namespace pvtest {
+
+// One directory entry as stored.
+struct TiffEntry {
+  std::uint16_t tag, type;
+  std::uint32_t count, value;
+};
+
+// The first directory of a little-endian file: its offset and entries in
+// stored order (empty when the header is not "II" 42).
+struct TiffDirectory {
+  std::uint32_t offset = 0;
+  std::vector<TiffEntry> entries;
+  std::uint32_t next = 0;
+  const TiffEntry* Find(std::uint16_t tag) const;
+};
+TiffDirectory ParseDirectory(const Bytes& file);
+
+// The K strips' offsets and counts, from the entries or the arrays.
+struct StripTable {
+  std::vector<std::uint32_t> offsets, counts;
+};
+StripTable Strips(const Bytes& file, const TiffDirectory& dir);
+
+}  // namespace pvtest
