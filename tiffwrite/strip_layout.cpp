@@ -31,13 +31,19 @@ std::uint64_t LargestFile(const StripPlan& plan, std::uint32_t length, int entri
 std::unique_ptr<std::uint32_t[]> CheckAndAllocate(const char* path, const StripPlan& plan,
                                                   std::uint32_t length, int entries,
                                                   StripBound bound) {
-  if (!FitsTiff32(LargestFile(plan, length, entries, bound))) TiffOut::NotStored(path);
+  StrippedTiff::CheckSize(path, plan, length, entries, bound);
   std::unique_ptr<std::uint32_t[]> counts(new (std::nothrow) std::uint32_t[plan.strips]);
   if (!counts) Fail(std::string(path) + " : no allocatable memory.\n");
   return counts;
 }
 
 }  // namespace
+
+void StrippedTiff::CheckSize(const char* path, const StripPlan& plan,
+                             std::uint32_t description_length, int entries, StripBound bound) {
+  if (!FitsTiff32(LargestFile(plan, description_length, entries, bound)))
+    TiffOut::NotStored(path);
+}
 
 StripPlan PlanStrips(std::uint64_t row_bytes, std::uint32_t ny) {
   StripPlan plan;

@@ -67,6 +67,11 @@ class StrippedTiff {
   StrippedTiff(const char* path, const StripPlan& plan, std::uint32_t description_length,
                int entries, StripBound bound);
 
+  // The constructor's size check alone, for a writer that can refuse
+  // before it reads the image.
+  static void CheckSize(const char* path, const StripPlan& plan, std::uint32_t description_length,
+                        int entries, StripBound bound);
+
   // Writes the description block (when L > 4). `text` has the length given
   // to the constructor.
   void PutDescription(const char* text);
