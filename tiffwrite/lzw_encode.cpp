@@ -20,7 +20,15 @@ inline void PutCode(std::uint32_t code, std::uint32_t len, std::uint32_t& buf, s
 
 }  // namespace
 
-void LzwEncoder::ClearTable() { std::memset(LZWstr, 0, sizeof LZWstr); }
+void LzwEncoder::ClearTable() {
+  if (listed_) {
+    for (std::uint32_t k = 0; k < LZWcount; ++k) LZWstr[LZWused[k]] = 0;
+  } else {
+    std::memset(LZWstr, 0, sizeof LZWstr);
+    listed_ = true;
+  }
+  LZWcount = 0;
+}
 
 void LzwEncoder::InitLZWEncode(TiffOut& out) {
   out_ = &out;
@@ -48,9 +56,12 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
   }
   // The hot state lives in locals for the loop and is written back once.
   std::uint32_t head = LZWhead, next = LZWcode, roof = LZWroof, len = LZWlen;
-  std::uint32_t buf = LZWbuf, num = LZWnum;
+  std::uint32_t buf = LZWbuf, num = LZWnum, used = LZWcount;
   std::uint32_t* const table = LZWstr;
   TiffOut& out = *out_;
+  // Until the write-back below, LZWcount does not list every used slot (a
+  // failed write may leave the loop): the next clear then clears them all.
+  listed_ = false;
 
   while (n != 0) {
     const std::size_t take = n < kChunk ? n : kChunk;
@@ -59,37 +70,26 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
     for (const std::uint8_t* end = data + take; data != end; ++data) {
       const std::uint32_t b = *data;
       const std::uint32_t key = (head << 20) | (b << 12);
-      // head < 4096 and b < 256, so the first index is below 8192.
-      std::uint32_t i = (b << 5) ^ head;
-      std::uint32_t slot = table[i];
+      // head < 4096 and b < 256: the pair is a 20-bit number.
+      std::uint32_t i = Slot(head << 8 | b);
+      std::uint32_t slot;
+      while ((slot = table[i]) != 0 && (slot & 0xFFFFF000u) != key) i = (i + 1) & (kSlots - 1);
       if (slot != 0) {
-        if ((slot & 0xFFFFF000u) == key) {
-          head = slot & 0xFFFu;
-          continue;
-        }
-        const std::uint32_t step = i != 0 ? i : 9000;
-        for (;;) {
-          i += step;
-          if (i >= kSlots) i -= kSlots;  // i and step are below 9001
-          slot = table[i];
-          if (slot == 0) break;
-          if ((slot & 0xFFFFF000u) == key) break;
-        }
-        if (slot != 0) {
-          head = slot & 0xFFFu;
-          continue;
-        }
+        head = slot & 0xFFFu;
+        continue;
       }
       // A new string: its prefix is put out and the string becomes an entry.
       PutCode(head, len, buf, num, p);
       if (next == kTableFull) {
         PutCode(kClear, len, buf, num, p);  // len is 12 here
-        std::memset(table, 0, sizeof LZWstr);
+        for (std::uint32_t k = 0; k < used; ++k) table[LZWused[k]] = 0;
+        used = 0;
         len = 9;
         next = kFirstFree;
         roof = 512;
       } else {
         table[i] = key | next;
+        LZWused[used++] = static_cast<std::uint16_t>(i);
         if (++next == roof) {
           ++len;
           roof <<= 1;
@@ -106,6 +106,8 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
   LZWlen = len;
   LZWbuf = buf;
   LZWnum = num;
+  LZWcount = used;
+  listed_ = true;
 }
 
 std::uint32_t LzwEncoder::TermLZWEncode() {

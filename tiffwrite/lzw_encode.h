@@ -27,13 +27,15 @@
 // the decoder defines on the last data code, so the end code has the width
 // the decoder expects.
 //
-// Strings are found in an open-addressing hash table of 9001 slots (a
-// prime): a slot holds the prefix code in bits 31..20, the appended byte in
+// Strings are found in an open-addressing hash table `LZWstr` of 16384
+// slots: a slot holds the prefix code in bits 31..20, the appended byte in
 // bits 19..12 and the string's code in bits 11..0, and 0 when empty (codes
-// are at least 258, so an occupied slot is never 0). The first probe is
-// (byte << 5) XOR prefix, below 8192; the secondary step is that first index
-// (9000 when it is 0). At most 3836 entries are present, so the table is
-// less than half full and a probe always ends.
+// are at least 258, so an occupied slot is never 0). The slot is a
+// multiplicative hash of the 20-bit (prefix, byte) pair, probed linearly. At
+// most 3836 entries are present, so the table is less than a quarter full:
+// probes are short and always end. Which strings are known depends only on
+// the input, never on the table, so the code stream is that of any exact
+// dictionary. The slots in use are listed, so a clear touches only them.
 #pragma once
 
 #include <cstddef>
@@ -65,10 +67,12 @@ class LzwEncoder {
     return (12 * n + 12 * (n / 3837) + 9 + 12 + 12 + 7) / 8;
   }
 
-  static constexpr int kSlots = 9001;
+  static constexpr std::uint32_t kSlots = 16384;
 
  private:
   void ClearTable();
+  // Multiplicative hash of a 20-bit (prefix, byte) pair to a slot.
+  static std::uint32_t Slot(std::uint32_t pair) { return (pair * 0x9E3779B1u) >> 18; }
 
   static constexpr std::uint32_t kNoString = 4096;
   static constexpr std::uint32_t kClear = 256;
@@ -89,7 +93,10 @@ class LzwEncoder {
   std::uint32_t LZWlen = 9;
   std::uint32_t LZWbuf = 0;
   std::uint32_t LZWnum = 0;
+  std::uint32_t LZWcount = 0;  // entries in the table, their slots in LZWused
+  bool listed_ = false;  // whether LZWused lists every occupied slot
   std::uint32_t LZWstr[kSlots];
+  std::uint16_t LZWused[4096];
 };
 
 }  // namespace pv

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "common/error.h"
 #include "tests/quant/lzw_check.h"
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
@@ -180,6 +181,30 @@ TEST(LzwEncode, StripsAreIndependent) {
     ASSERT_EQ(all.size(), a + 5u);
     EXPECT_EQ(Bytes(all.begin() + a, all.end()), (Bytes{0x80, 0x18, 0x60, 0x50, 0x10}));
   }
+}
+
+TEST(LzwEncode, FreshStripAfterAFailedWrite) {
+  // A write that fails inside a strip ends the run; an encoder used again
+  // afterwards (in-process) still starts from an empty table.
+  static pv::LzwEncoder encoder;
+  const Bytes big = Random(300000, 11);
+  try {
+    pv::TiffOut out("/dev/full", false);
+    encoder.InitLZWEncode(out);
+    encoder.EncodeBlock(big.data(), big.size());
+    encoder.TermLZWEncode();
+    out.Close();
+    ADD_FAILURE() << "no write error";
+  } catch (const pv::FatalError&) {
+  }
+  TempDir dir;
+  const Bytes input = Random(5000, 12);
+  pv::TiffOut out((dir / "again").c_str(), false);
+  encoder.InitLZWEncode(out);
+  encoder.EncodeBlock(input.data(), input.size());
+  encoder.TermLZWEncode();
+  out.Close();
+  EXPECT_TRUE(ReadFile(dir / "again") == EncodeStrip(input, 0));
 }
 
 }  // namespace
