@@ -1,0 +1,208 @@
+// The strip decoders (uncompressed, PackBits, LZW) and the strip loop on
+// crafted strips: decoded values, fatal messages, end-of-strip warnings.
+#include <numeric>
+
+#include "tests/reader/reader_test_util.h"
+#include "tests/support/tiff_builder.h"
+
+namespace pvtest {
+namespace {
+
+using B = TiffBuilder;
+
+enum Comp : std::uint16_t { kNone = 1, kLZW = 5, kPackBits = 32773 };
+
+// LZW codes as a writer emits them: each code at the width the decoder
+// expects at that point. A clear code (256) resets the width; the end code
+// goes out at the current width.
+Bytes Lzw(const std::vector<unsigned>& codes) {
+  CodePacker p;
+  int width = 9;
+  unsigned next = 258;
+  bool first = true;
+  for (unsigned c : codes) {
+    p.Put(c, width);
+    if (c == 256) {
+      width = 9;
+      first = true;
+    } else if (c == 257) {
+    } else if (first) {
+      first = false;
+      next = 258;
+    } else {
+      ++next;
+      if (next == (1u << width) - 1 && width < 12) ++width;
+    }
+  }
+  return p.Done();
+}
+
+Bytes Reversed(Bytes b) {
+  for (auto& x : b) {
+    unsigned r = 0;
+    for (int k = 0; k < 8; ++k) r |= ((x >> k) & 1u) << (7 - k);
+    x = static_cast<std::uint8_t>(r);
+  }
+  return b;
+}
+
+struct Case {
+  const char* name;
+  Comp compression;
+  std::uint32_t width, height, rows_per_strip;
+  std::vector<Bytes> strips;
+  std::vector<double> values;  // expected when no error
+  const char* error;           // "" : the image is delivered
+  const char* warnings;        // every warning line
+  bool reverse_fill = false;
+};
+
+class Decoder : public testing::TestWithParam<Case> {};
+
+TEST_P(Decoder, Decodes) {
+  const Case& c = GetParam();
+  B b;
+  for (const Bytes& s : c.strips) b.Strip(c.reverse_fill ? Reversed(s) : s);
+  b.Grey(c.width, c.height, 8).Short(259, c.compression).Long(278, c.rows_per_strip);
+  if (c.reverse_fill) b.Short(266, 2);
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  WriteFile(path, b.Build());
+  for (const ReadResult& r : {ReadFloat(path), ReadInt(path)}) {
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(r.warnings, c.warnings);
+    if (*c.error == 0) {
+      EXPECT_EQ(r.values, c.values);
+    }
+  }
+}
+
+std::vector<double> Iota(std::size_t n, double from = 0) {
+  std::vector<double> v(n);
+  std::iota(v.begin(), v.end(), from);
+  return v;
+}
+std::vector<double> Repeat(std::size_t n, double x) { return std::vector<double>(n, x); }
+
+// A run of one byte coded as a literal and self-defining codes only: each
+// string one longer than the one before, up to entry 4095 and the longest
+// string, 3839 bytes.
+std::vector<unsigned> SelfDefiningRun() {
+  std::vector<unsigned> codes{256, 'x'};
+  for (unsigned c = 258; c < 4096; ++c) codes.push_back(c);
+  codes.push_back(257);
+  return codes;
+}
+
+// Literal codes only, from a clear code until entry `last` is defined.
+std::vector<unsigned> LiteralsUntil(unsigned last) {
+  std::vector<unsigned> codes{256};
+  for (unsigned i = 0; i < last - 258 + 2; ++i) codes.push_back(i % 251);
+  return codes;
+}
+std::vector<double> LiteralValues(unsigned last) {
+  std::vector<double> v;
+  for (unsigned i = 0; i < last - 258 + 2; ++i) v.push_back(i % 251);
+  return v;
+}
+template <class V>
+V Then(V a, const V& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uncompressed, Decoder,
+    testing::Values(
+        Case{"Exact", kNone, 3, 1, 1, {{1, 2, 3}}, {1, 2, 3}, "", ""},
+        Case{"TooManyBytes", kNone, 3, 1, 1, {{1, 2, 3, 4}}, {1, 2, 3}, "", "too many codes (warning).\n"},
+        Case{"TooFewBytes", kNone, 3, 1, 1, {{1, 2}}, {}, "too few codes.", ""},
+        Case{"ZeroBytes", kNone, 3, 1, 1, {{}}, {}, "too few codes.", ""},
+        Case{"FillOrder2", kNone, 2, 1, 1, {{0x80, 0x01}}, {0x80, 0x01}, "", "", true},
+        Case{"StripsOfTwoRows", kNone, 2, 5, 2, {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10}}, Iota(10, 1),
+             "", ""},
+        Case{"WarningThenError", kNone, 1, 2, 1, {{1, 2}, {}}, {}, "too few codes.",
+             "too many codes (warning).\n"},
+        Case{"EveryStripWarns", kNone, 1, 3, 1, {{1, 0}, {2}, {3, 0}}, {1, 2, 3}, "",
+             "too many codes (warning).\ntoo many codes (warning).\n"}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    PackBits, Decoder,
+    testing::Values(
+        Case{"Literal", kPackBits, 3, 1, 1, {{2, 7, 8, 9}}, {7, 8, 9}, "", ""},
+        Case{"HeaderZeroIsOneLiteral", kPackBits, 2, 1, 1, {{0, 7, 0, 8}}, {7, 8}, "", ""},
+        Case{"Replicate", kPackBits, 3, 1, 1, {{0xFE, 5}}, {5, 5, 5}, "", ""},
+        Case{"Header255IsTwoCopies", kPackBits, 2, 1, 1, {{0xFF, 5}}, {5, 5}, "", ""},
+        Case{"Header129Is128Copies", kPackBits, 128, 1, 1, {{0x81, 4}}, Repeat(128, 4), "", ""},
+        Case{"NoOpHeadersSkipped", kPackBits, 2, 1, 1, {{0x80, 0x00, 5, 0x80, 0x80, 0x00, 6}},
+             {5, 6}, "", ""},
+        Case{"RunsCrossRows", kPackBits, 2, 2, 2, {{0xFD, 9}}, {9, 9, 9, 9}, "", ""},
+        Case{"ReplicatePastLastRow", kPackBits, 2, 1, 1, {{0xFD, 9}}, {9, 9}, "",
+             "MPB too many data (warning).\n"},
+        Case{"LiteralPastLastRow", kPackBits, 1, 1, 1, {{1, 9, 8}}, {9}, "",
+             "MPB too many data (warning).\n"},
+        Case{"BytesAfterRuns", kPackBits, 1, 1, 1, {{0, 9, 0}}, {9}, "",
+             "MPB too many code (warning).\n"},
+        Case{"LoneNoOpAtEnd", kPackBits, 1, 1, 1, {{0, 9, 0x80}}, {9}, "",
+             "MPB too many code (warning).\n"},
+        Case{"TooFew", kPackBits, 3, 1, 1, {{2, 7, 8}}, {}, "MPB too few codes.", ""},
+        Case{"ZeroBytes", kPackBits, 3, 1, 1, {{}}, {}, "MPB too few codes.", ""},
+        Case{"NoOpHeadersUseTheCount", kPackBits, 1, 1, 1, {{0x80, 0x80}}, {}, "MPB too few codes.",
+             ""},
+        Case{"ReplicateWithoutItsByte", kPackBits, 1, 1, 1, {{0xFE}}, {}, "MPB too few codes.", ""},
+        Case{"FillOrder2TranslatesHeaders", kPackBits, 3, 1, 1, {{0xFE, 0x01}}, {1, 1, 1}, "", "",
+             true},
+        Case{"RunStateResetPerStrip", kPackBits, 1, 2, 1, {{0xFD, 4}, {0, 6}}, {4, 6}, "",
+             "MPB too many data (warning).\n"}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    LZW, Decoder,
+    testing::Values(
+        Case{"SelfDefiningCode", kLZW, 3, 1, 1, {{0x80, 0x18, 0x60, 0x50, 0x10}}, {0x61, 0x61, 0x61},
+             "", ""},
+        Case{"NoLeadingClear", kLZW, 3, 1, 1, {Lzw({97, 258, 257})}, {97, 97, 97}, "", ""},
+        Case{"TwoClears", kLZW, 2, 1, 1, {Lzw({256, 256, 5, 6, 257})}, {5, 6}, "", ""},
+        Case{"KnownCodes", kLZW, 7, 1, 1, {Lzw({256, 1, 2, 258, 260, 257})}, {1, 2, 1, 2, 1, 2, 1},
+             "", ""},
+        Case{"ClearInsideStrip", kLZW, 5, 1, 1, {Lzw({1, 2, 256, 3, 258, 257})}, {1, 2, 3, 3, 3}, "",
+             ""},
+        Case{"StringsCrossRows", kLZW, 2, 3, 3, {Lzw({256, 7, 258, 259, 257})}, Repeat(6, 7), "", ""},
+        Case{"BadCodeAfterClear", kLZW, 1, 1, 1, {Lzw({256, 300, 257})}, {},
+             "LZW bad code after clear code.", ""},
+        Case{"EndCodeAfterClear", kLZW, 1, 1, 1, {Lzw({256, 257})}, {}, "LZW unexpected end of code.",
+             ""},
+        Case{"EndCodeTooEarly", kLZW, 3, 1, 1, {Lzw({256, 1, 257})}, {}, "LZW unexpected end of code.",
+             ""},
+        Case{"CodeAboveNextFree", kLZW, 9, 1, 1, {Lzw({256, 1, 2, 260, 257})}, {}, "LZW bad code.",
+             ""},
+        Case{"TooFewCodes", kLZW, 9, 1, 1, {Lzw({256, 1, 2})}, {}, "LZW too few codes.", ""},
+        Case{"ZeroBytes", kLZW, 1, 1, 1, {{}}, {}, "LZW too few codes.", ""},
+        Case{"TooManyData", kLZW, 2, 1, 1, {Lzw({256, 97, 258, 257})}, {97, 97}, "",
+             "LZW too many data (warning).\n"},
+        Case{"BytesAfterEndCode", kLZW, 1, 1, 1, {Then<Bytes>(Lzw({256, 1, 257}), {0, 0})}, {1}, "",
+             "LZW too many code (warning).\n"},
+        Case{"NoEndCode", kLZW, 1, 1, 1, {Lzw({256, 1})}, {1}, "",
+             "LZW missing end of code (warning).\n"},
+        Case{"OtherCodeInsteadOfEnd", kLZW, 1, 1, 1, {Lzw({256, 1, 2})}, {1}, "",
+             "LZW missing end of code (warning).\n"},
+        Case{"FillOrder2", kLZW, 3, 1, 1, {{0x80, 0x18, 0x60, 0x50, 0x10}}, {0x61, 0x61, 0x61}, "",
+             "", true},
+        Case{"WidensAfterEntry510", kLZW, 254, 1, 1, {Lzw(Then<std::vector<unsigned>>(LiteralsUntil(510), {257}))},
+             LiteralValues(510), "", ""},
+        Case{"WidensTo12AfterEntry2046", kLZW, 1790, 1, 1, {Lzw(Then<std::vector<unsigned>>(LiteralsUntil(2046), {257}))},
+             LiteralValues(2046), "", ""},
+        Case{"FullTableThenClear", kLZW, 3839 + 1, 1, 1,
+             {Lzw(Then<std::vector<unsigned>>(LiteralsUntil(4095), {256, 9, 257}))}, Then<std::vector<double>>(LiteralValues(4095), {9}), "",
+             ""},
+        Case{"FullTableThenEnd", kLZW, 3839 + 1, 1, 1, {Lzw(Then<std::vector<unsigned>>(LiteralsUntil(4095), {257}))},
+             {}, "LZW unexpected end of code.", ""},
+        Case{"FullTableThenOther", kLZW, 3839 + 1, 1, 1, {Lzw(Then<std::vector<unsigned>>(LiteralsUntil(4095), {5}))}, {},
+             "LZW missing clear code.", ""},
+        Case{"LongestString", kLZW, 1920, 3839, 3839, {Lzw(SelfDefiningRun())},
+             Repeat(1920 * 3839, 'x'), "", ""}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pvtest

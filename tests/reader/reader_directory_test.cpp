@@ -1,0 +1,260 @@
+// The header and directory checks of both readers on crafted files: each
+// check's message, the order of the checks, and which tags are looked at
+// for which requested outputs.
+#include <functional>
+
+#include "tests/reader/reader_test_util.h"
+#include "tests/support/tiff_builder.h"
+
+namespace pvtest {
+namespace {
+
+using B = TiffBuilder;
+
+// A valid 2 x 1 8-bit image whose entries a case may extend; entries added
+// before the base ones come first in the directory and so win the lookup.
+Bytes Image(const std::function<void(B&)>& first = {}, bool big = false) {
+  B b(big);
+  if (first) first(b);
+  b.Strip({7, 9}).Grey(2, 1, 8);
+  return b.Build();
+}
+
+Bytes Header(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+struct Case {
+  const char* name;
+  Bytes file;
+  const char* float_error;  // ReadImageFile_Float, rows requested ("" : read fine)
+  const char* int_error;    // ReadImageFile, rows requested
+};
+
+class DirectoryCheck : public testing::TestWithParam<Case> {};
+
+TEST_P(DirectoryCheck, GivesItsMessage) {
+  const Case& c = GetParam();
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  WriteFile(path, c.file);
+  const ReadResult f = ReadFloat(path);
+  EXPECT_EQ(f.error, c.float_error) << "ReadImageFile_Float";
+  const ReadResult i = ReadInt(path);
+  EXPECT_EQ(i.error, c.int_error) << "ReadImageFile";
+  EXPECT_EQ(f.warnings, "");
+  EXPECT_EQ(i.warnings, "");
+}
+
+Bytes Truncated(Bytes b, std::size_t n) {
+  b.resize(n);
+  return b;
+}
+
+Bytes WithIfdOffset(Bytes b, std::uint32_t off) {
+  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>(off >> (8 * i));
+  return b;
+}
+
+// Only the first directory counts: a directory with no entries.
+Bytes EmptyDirectory() { return Header(std::string("II*\0\x08\0\0\0\0\0\0\0\0\0", 14)); }
+
+const char* kEof = "unexpected end of file.";
+const char* kMagic = "bad magic number.";
+const char* kBits = "bad bits per sample.";
+const char* kSize = "missing image size.";
+const char* kPhoto = "bad photometric interpretation.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, DirectoryCheck,
+    testing::Values(
+        Case{"EmptyFile", {}, kEof, kEof},
+        Case{"OneByte", Header("I"), kEof, kEof},
+        Case{"MixedMarksIM", Header("IM*\0"), kMagic, kMagic},
+        Case{"MixedMarksMI", Header("MI\0*"), kMagic, kMagic},
+        Case{"OtherMark", Header("XX*\0"), kMagic, kMagic},
+        Case{"FortyTwoInWrongOrder", Header(std::string("II\0*\x08\0\0\0", 8)), kMagic, kMagic},
+        Case{"HeaderCutInOffset", Header(std::string("II*\0\x08\0", 6)), kEof, kEof},
+        Case{"NoDirectory", WithIfdOffset(Image(), 0), "no image file directory.",
+             "no image file directory."},
+        Case{"DirectoryBeyondEnd", WithIfdOffset(Image(), 100000), kEof, kEof},
+        Case{"DirectoryCut", Truncated(Image(), Image().size() - 20), kEof, kEof},
+        Case{"NoEntries", EmptyDirectory(), kSize, kSize},
+        Case{"SignedSamples", Image([](B& b) { b.Short(339, 2); }), "unknown sample format.", ""},
+        Case{"SampleFormatAsLongIsAbsent", Image([](B& b) { b.Long(339, 2); }), "", ""},
+        Case{"Bits33", Image([](B& b) { b.Short(258, 33); }), kBits, kBits},
+        Case{"Bits17", Image([](B& b) { b.Short(258, 17); }), "too few codes.", kBits},
+        Case{"Bits0", Image([](B& b) { b.Short(258, 0); }), kBits, kBits},
+        Case{"Float16", Image([](B& b) { b.Short(339, 3).Short(258, 16); }), kBits,
+             "too few codes."},
+        Case{"FloatWithoutBits",
+             B().Short(339, 3).Long(256, 1).Long(257, 1).Short(262, 1).Strip({0})
+                 .StripTables().Build(),
+             kBits, ""},
+        Case{"NoWidth", B().Long(257, 1).Short(258, 8).Short(262, 1).Strip({1}).StripTables().Build(),
+             kSize, kSize},
+        Case{"WidthAsTwoShorts", Image([](B& b) { b.Shorts(256, {2, 2}); }), kSize, kSize},
+        Case{"WidthZero", Image([](B& b) { b.Long(256, 0); }), kSize, kSize},
+        Case{"HeightZero", Image([](B& b) { b.Short(257, 0); }), kSize, kSize},
+        Case{"Width2To31", Image([](B& b) { b.Long(256, 0x80000000u); }), "too large image size.",
+             "too large image size."},
+        Case{"Height2To31", Image([](B& b) { b.Long(257, 0x80000000u); }), "too large image size.",
+             "too large image size."},
+        Case{"DescriptionBeyondEnd", Image([](B& b) { b.Raw(270, B::kAscii, 10, 5000); }),
+             "missing image description.", "missing image description."},
+        Case{"Compression7", Image([](B& b) { b.Short(259, 7); }),
+             "unknown image compression method.", "unknown image compression method."},
+        Case{"CompressionAsLongIsNone", Image([](B& b) { b.Long(259, 5); }), "", ""},
+        Case{"PhotometricRgb", Image([](B& b) { b.Short(262, 2); }), kPhoto, kPhoto},
+        Case{"PhotometricAsLong", Image([](B& b) { b.Long(262, 1); }), kPhoto, kPhoto},
+        Case{"PhotometricAbsent", B().Strip({1}).Long(256, 1).Long(257, 1).Short(258, 8)
+                                      .StripTables().Build(),
+             kPhoto, kPhoto},
+        Case{"Photometric5", Image([](B& b) { b.Short(262, 5); }), kPhoto, kPhoto},
+        Case{"WhiteIsZero", Image([](B& b) { b.Short(262, 0); }), "", ""},
+        Case{"Palette", Image([](B& b) { b.Short(262, 3); }), "", ""},
+        Case{"Mask", Image([](B& b) { b.Short(262, 4); }), "", ""},
+        Case{"FillOrder3", Image([](B& b) { b.Short(266, 3); }), "unknown fill order.",
+             "unknown fill order."},
+        Case{"ThreeSamples", Image([](B& b) { b.Short(277, 3); }), "bad samples per pixel.",
+             "bad samples per pixel."},
+        Case{"SamplesAsLongIsOne", Image([](B& b) { b.Long(277, 3); }), "", ""},
+        Case{"RowsPerStripZero", Image([](B& b) { b.Long(278, 0); }), "bad rows per strip.",
+             "bad rows per strip."},
+        Case{"Planar2", Image([](B& b) { b.Short(284, 2); }), "bad planar configuration.",
+             "bad planar configuration."},
+        Case{"FloatPredictor", Image([](B& b) { b.Short(339, 3).Short(258, 32).Short(317, 2); }),
+             "unapplicable differencing predictor.", kBits},
+        Case{"Predictor3", Image([](B& b) { b.Short(317, 3); }),
+             "unknown differencing predictor.", "unknown differencing predictor."},
+        Case{"NoStripOffsets",
+             B().Long(256, 1).Long(257, 1).Short(258, 8).Short(262, 1).Long(279, 1).Build(),
+             "missing strip offset.", "missing strip offset."},
+        Case{"ByteCountsAsBytes",
+             B().Long(256, 1).Long(257, 1).Short(258, 8).Short(262, 1).Long(273, 8)
+                 .Data(279, B::kByte, 1, {1}).Build(),
+             "missing strip bytes count.", "missing strip bytes count."},
+        Case{"ThreeStripsTwoOffsets",
+             B().Long(256, 1).Long(257, 5).Short(258, 8).Short(262, 1).Long(278, 2)
+                 .Longs(273, {8, 8}).Longs(279, {1, 1, 1}).Build(),
+             "bad number of strip offset.", "bad number of strip offset."},
+        Case{"ThreeStripsFourCounts",
+             B().Long(256, 1).Long(257, 5).Short(258, 8).Short(262, 1).Long(278, 2)
+                 .Longs(273, {8, 8, 8}).Longs(279, {1, 1, 1, 1}).Build(),
+             "bad number of strip bytes count.", "bad number of strip bytes count."},
+        // The checks run in a fixed order: the first failing one is reported.
+        Case{"CompressionBeforePhotometric",
+             Image([](B& b) { b.Short(259, 7).Short(262, 2); }),
+             "unknown image compression method.", "unknown image compression method."},
+        Case{"FillOrderBeforeRowsPerStrip", Image([](B& b) { b.Short(266, 0).Long(278, 0); }),
+             "unknown fill order.", "unknown fill order."},
+        Case{"PlanarBeforePredictor", Image([](B& b) { b.Short(284, 2).Short(317, 9); }),
+             "bad planar configuration.", "bad planar configuration."},
+        Case{"SampleFormatBeforeSize", Image([](B& b) { b.Short(339, 4).Long(256, 0); }),
+             "unknown sample format.", kSize},
+        Case{"FloatBitsBeforeSize", Image([](B& b) { b.Short(258, 40).Long(256, 0); }), kBits,
+             kSize},
+        Case{"SizeBeforeDescription",
+             Image([](B& b) { b.Long(256, 0).Raw(270, B::kAscii, 10, 5000); }), kSize, kSize},
+        Case{"DescriptionBeforeCompression",
+             Image([](B& b) { b.Raw(270, B::kAscii, 10, 5000).Short(259, 7); }),
+             "missing image description.", "missing image description."},
+        Case{"RowTablesAfterPredictor",
+             B().Long(256, 1).Long(257, 1).Short(258, 8).Short(262, 1).Short(317, 3).Build(),
+             "unknown differencing predictor.", "unknown differencing predictor."}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// What is requested decides what is checked.
+TEST(Reader, ChecksOnlyWhatIsRequested) {
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  // Zero entries: a 1-bit integer image when nothing is requested.
+  WriteFile(path, EmptyDirectory());
+  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
+  std::optional<std::string> desc = "x";
+  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc), 1);
+  EXPECT_FALSE(desc.has_value());
+
+  // Sizes and description requested: the rows tags are never looked at.
+  WriteFile(path, Image([](B& b) { b.Short(259, 7).Short(262, 2).Ascii(270, "abc"); }));
+  std::int32_t w = 0, h = 0;
+  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), &w, &h, nullptr, &desc), 8);
+  EXPECT_EQ(w, 2);
+  EXPECT_EQ(h, 1);
+  EXPECT_EQ(desc, std::string("abc"));
+
+  // ReadImageFile without bits or rows lets any BitsPerSample pass.
+  WriteFile(path, Image([](B& b) { b.Short(258, 40); }));
+  EXPECT_NO_THROW(pv::ReadImageFile(path.c_str(), &w, &h, nullptr, nullptr, nullptr));
+  int bits = 0;
+  EXPECT_THROW(pv::ReadImageFile(path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr),
+               pv::FatalError);
+
+  // The float reader always checks SampleFormat and BitsPerSample, but not
+  // the sizes, when only the description is requested.
+  WriteFile(path, Image([](B& b) { b.Long(256, 0).Short(339, 3).Short(258, 64); }));
+  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc), 0);
+  WriteFile(path, Image([](B& b) { b.Short(339, 5); }));
+  EXPECT_THROW(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc),
+               pv::FatalError);
+
+  // The bits through ReadImageFile's pointer, 1 when absent.
+  WriteFile(path, B().Long(256, 1).Long(257, 1).Build());
+  pv::ReadImageFile(path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr);
+  EXPECT_EQ(bits, 1);
+}
+
+TEST(Reader, MissingFile) {
+  TempDir dir;
+  EXPECT_EQ(ReadFloat(dir / "none.tif").error, "file not found.");
+  EXPECT_EQ(ReadInt(dir / "none.tif").error, "file not found.");
+}
+
+TEST(Reader, FirstOfTwoEntriesWins) {
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  WriteFile(path, B().Long(256, 1).Long(256, 2).Long(257, 1).Short(258, 8).Short(262, 1)
+                      .Strip({5}).StripTables().Build());
+  const ReadResult r = ReadFloat(path);
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.width, 1);
+  EXPECT_EQ(r.values, std::vector<double>{5});
+}
+
+TEST(Reader, WidthJustBelow2To31PassesTheDirectory) {
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  WriteFile(path, Image([](B& b) { b.Long(256, 0x7FFFFFFFu); }));
+  std::int32_t w = 0;
+  pv::ReadImageFile_Float(path.c_str(), &w, nullptr, nullptr, nullptr);
+  EXPECT_EQ(w, 0x7FFFFFFF);
+}
+
+// The description: in the value field up to 4 bytes, elsewhere beyond;
+// handed over exactly as stored; none when it is not ASCII.
+TEST(Reader, Description) {
+  struct D {
+    std::function<void(B&)> entry;
+    std::optional<std::string> expected;
+  };
+  const D cases[] = {
+      {[](B& b) { b.Ascii(270, std::string("abc\0", 4)); }, std::string("abc\0", 4)},
+      {[](B& b) { b.Ascii(270, std::string("abcd\0", 5)); }, std::string("abcd\0", 5)},
+      {[](B& b) { b.Ascii(270, ""); }, std::string()},
+      {[](B& b) { b.Ascii(270, std::string("1.5 2\0junk\0", 11)); }, std::string("1.5 2\0junk\0", 11)},
+      {[](B& b) { b.Data(270, B::kUndefined, 4, {'a', 'b', 'c', 0}); }, std::nullopt},
+      {[](B&) {}, std::nullopt},
+  };
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  for (bool big : {false, true}) {
+    for (const D& d : cases) {
+      WriteFile(path, Image(d.entry, big));
+      const ReadResult f = ReadFloat(path);
+      EXPECT_EQ(f.error, "");
+      EXPECT_EQ(f.description, d.expected);
+      EXPECT_EQ(ReadInt(path).description, d.expected);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pvtest

@@ -1,0 +1,78 @@
+// Running both readers on a file in-process and collecting what a user
+// would see: the fatal line, the warning lines, and the image.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "tests/support/files.h"
+#include "tiffread/rif.h"
+#include "tiffread/rif_f.h"
+
+namespace pvtest {
+
+struct ReadResult {
+  std::string error;     // the fatal line without "<path> : " and newline; empty on success
+  std::string warnings;  // every warning line, "<path> : " stripped
+  int result = -1;       // ReadImageFile_Float's result, or ReadImageFile's bits
+  std::int32_t width = -1, height = -1;
+  std::vector<double> values;  // row by row
+  std::optional<std::string> description;
+};
+
+inline std::string StripPath(const std::string& text, const std::string& path) {
+  std::string out, prefix = path + " : ";
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    if (line.rfind(prefix, 0) == 0) line = line.substr(prefix.size());
+    out += line + "\n";
+    at = end + 1;
+  }
+  return out;
+}
+
+// ReadImageFile_Float with every output requested (rows only when `rows`).
+inline ReadResult ReadFloat(const std::string& path, bool rows = true) {
+  ReadResult r;
+  pv::RowTable<double> table;
+  testing::internal::CaptureStderr();
+  try {
+    r.result = pv::ReadImageFile_Float(path.c_str(), &r.width, &r.height, rows ? &table : nullptr,
+                                       &r.description);
+  } catch (const pv::FatalError& e) {
+    r.error = StripPath(e.line(), path);
+    r.error.pop_back();
+  }
+  r.warnings = StripPath(testing::internal::GetCapturedStderr(), path);
+  for (const auto& row : table)
+    for (std::int32_t k = 0; k < r.width; ++k) r.values.push_back(row[k]);
+  return r;
+}
+
+// ReadImageFile with every output requested (rows only when `rows`).
+inline ReadResult ReadInt(const std::string& path, bool rows = true) {
+  ReadResult r;
+  pv::RowTable<std::uint16_t> table;
+  testing::internal::CaptureStderr();
+  try {
+    pv::ReadImageFile(path.c_str(), &r.width, &r.height, &r.result, rows ? &table : nullptr,
+                      &r.description);
+  } catch (const pv::FatalError& e) {
+    r.error = StripPath(e.line(), path);
+    r.error.pop_back();
+  }
+  r.warnings = StripPath(testing::internal::GetCapturedStderr(), path);
+  for (const auto& row : table)
+    for (std::int32_t k = 0; k < r.width; ++k) r.values.push_back(row[k]);
+  return r;
+}
+
+}  // namespace pvtest

@@ -1,0 +1,203 @@
+// Crafted TIFF files for tests: a header, strips and one image file
+// directory, byte by byte, in either byte order. Entries are written in the
+// order they are added (unsorted directories are allowed), so a test can
+// build exactly the file it needs, valid or not.
+//
+// Layout of a built file: the 8-byte header, the strips in order, the
+// out-of-line entry values, then the directory (its next-IFD offset is 0).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/files.h"
+
+namespace pvtest {
+
+class TiffBuilder {
+ public:
+  enum Type : std::uint16_t { kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kUndefined = 7 };
+
+  explicit TiffBuilder(bool big_endian = false) : big_(big_endian) {}
+
+  // A single SHORT or LONG.
+  TiffBuilder& Short(std::uint16_t tag, std::uint16_t v) { return Shorts(tag, {v}); }
+  TiffBuilder& Long(std::uint16_t tag, std::uint32_t v) { return Longs(tag, {v}); }
+  // Arrays: in the value field when they fit in 4 bytes, else out of line.
+  TiffBuilder& Shorts(std::uint16_t tag, const std::vector<std::uint16_t>& v) {
+    Bytes d;
+    for (auto x : v) Put2(d, x);
+    return Data(tag, kShort, static_cast<std::uint32_t>(v.size()), d);
+  }
+  TiffBuilder& Longs(std::uint16_t tag, const std::vector<std::uint32_t>& v) {
+    Bytes d;
+    for (auto x : v) Put4(d, x);
+    return Data(tag, kLong, static_cast<std::uint32_t>(v.size()), d);
+  }
+  // ASCII with exactly these bytes as its count (add the NUL yourself).
+  TiffBuilder& Ascii(std::uint16_t tag, const std::string& bytes) {
+    return Data(tag, kAscii, static_cast<std::uint32_t>(bytes.size()),
+                Bytes(bytes.begin(), bytes.end()));
+  }
+  // Any type and count with these value bytes (in the value field when they
+  // fit in 4 bytes, else out of line).
+  TiffBuilder& Data(std::uint16_t tag, std::uint16_t type, std::uint32_t count, Bytes data) {
+    entries_.push_back({tag, type, count, std::move(data), false, 0, Strips::kNone});
+    return *this;
+  }
+  // An entry whose value field is exactly `field` (4 bytes in file order,
+  // as a LONG would be), whatever its type and count claim.
+  TiffBuilder& Raw(std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t field) {
+    entries_.push_back({tag, type, count, {}, true, field, Strips::kNone});
+    return *this;
+  }
+
+  // Appends a strip's stored bytes.
+  TiffBuilder& Strip(Bytes data) {
+    strips_.push_back(std::move(data));
+    return *this;
+  }
+  // StripOffsets and StripByteCounts of the strips added (at Build time),
+  // as SHORT or LONG arrays.
+  TiffBuilder& StripOffsets(Type type = kLong) {
+    entries_.push_back({273, type, 0, {}, false, 0, Strips::kOffsets});
+    return *this;
+  }
+  TiffBuilder& StripByteCounts(Type type = kLong) {
+    entries_.push_back({279, type, 0, {}, false, 0, Strips::kCounts});
+    return *this;
+  }
+  TiffBuilder& StripTables(Type type = kLong) { return StripOffsets(type).StripByteCounts(type); }
+
+  // The usual grey-image entries: size, bits, photometric 1, and the strip
+  // tables of the strips added.
+  TiffBuilder& Grey(std::uint32_t width, std::uint32_t height, std::uint16_t bits) {
+    Long(256, width).Long(257, height).Short(258, bits).Short(262, 1);
+    return StripTables();
+  }
+
+  Bytes Build() const {
+    Bytes f;
+    f.push_back(big_ ? 'M' : 'I');
+    f.push_back(big_ ? 'M' : 'I');
+    Put2(f, 42);
+    Put4(f, 0);  // IFD offset, filled in below
+    std::vector<std::uint32_t> offsets, counts;
+    for (const Bytes& s : strips_) {
+      offsets.push_back(static_cast<std::uint32_t>(f.size()));
+      counts.push_back(static_cast<std::uint32_t>(s.size()));
+      f.insert(f.end(), s.begin(), s.end());
+    }
+    struct Out {
+      std::uint16_t tag, type;
+      std::uint32_t count;
+      Bytes field;  // 4 bytes
+    };
+    std::vector<Out> out;
+    for (const Entry& e : entries_) {
+      Out o{e.tag, e.type, e.count, {}};
+      if (e.raw) {
+        Put4(o.field, e.field);
+      } else {
+        Bytes data = e.data;
+        if (e.strips != Strips::kNone) {
+          const auto& v = e.strips == Strips::kOffsets ? offsets : counts;
+          o.count = static_cast<std::uint32_t>(v.size());
+          data.clear();
+          for (auto x : v) {
+            if (e.type == kShort) Put2(data, static_cast<std::uint16_t>(x));
+            else Put4(data, x);
+          }
+        }
+        if (data.size() <= 4) {
+          o.field = data;
+          o.field.resize(4, 0);
+        } else {
+          if (f.size() % 2) f.push_back(0);
+          Put4(o.field, static_cast<std::uint32_t>(f.size()));
+          f.insert(f.end(), data.begin(), data.end());
+        }
+      }
+      out.push_back(std::move(o));
+    }
+    if (f.size() % 2) f.push_back(0);
+    const auto ifd = static_cast<std::uint32_t>(f.size());
+    Put2(f, static_cast<std::uint16_t>(out.size()));
+    for (const Out& o : out) {
+      Put2(f, o.tag);
+      Put2(f, o.type);
+      Put4(f, o.count);
+      f.insert(f.end(), o.field.begin(), o.field.end());
+    }
+    Put4(f, 0);
+    Bytes ifd_bytes;
+    Put4(ifd_bytes, ifd);
+    std::copy(ifd_bytes.begin(), ifd_bytes.end(), f.begin() + 4);
+    return f;
+  }
+
+  void Put2(Bytes& b, std::uint16_t v) const {
+    if (big_) {
+      b.push_back(static_cast<std::uint8_t>(v >> 8));
+      b.push_back(static_cast<std::uint8_t>(v));
+    } else {
+      b.push_back(static_cast<std::uint8_t>(v));
+      b.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+  }
+  void Put4(Bytes& b, std::uint32_t v) const {
+    if (big_) {
+      Put2(b, static_cast<std::uint16_t>(v >> 16));
+      Put2(b, static_cast<std::uint16_t>(v));
+    } else {
+      Put2(b, static_cast<std::uint16_t>(v));
+      Put2(b, static_cast<std::uint16_t>(v >> 16));
+    }
+  }
+
+ private:
+  enum class Strips { kNone, kOffsets, kCounts };
+  struct Entry {
+    std::uint16_t tag, type;
+    std::uint32_t count;
+    Bytes data;
+    bool raw;
+    std::uint32_t field;
+    Strips strips;
+  };
+  bool big_;
+  std::vector<Entry> entries_;
+  std::vector<Bytes> strips_;
+};
+
+// Packs LZW codes most significant bit first, as a TIFF strip stores them.
+class CodePacker {
+ public:
+  CodePacker& Put(unsigned code, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+      acc_ = acc_ << 1 | ((code >> i) & 1u);
+      if (++n_ == 8) {
+        bytes_.push_back(static_cast<std::uint8_t>(acc_));
+        acc_ = 0;
+        n_ = 0;
+      }
+    }
+    return *this;
+  }
+  // The bytes, the last one padded with zero bits.
+  Bytes Done() const {
+    Bytes b = bytes_;
+    if (n_ > 0) b.push_back(static_cast<std::uint8_t>(acc_ << (8 - n_)));
+    return b;
+  }
+
+ private:
+  Bytes bytes_;
+  unsigned acc_ = 0;
+  int n_ = 0;
+};
+
+}  // namespace pvtest
