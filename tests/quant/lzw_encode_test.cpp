@@ -8,6 +8,7 @@
 #include "tests/quant/lzw_check.h"
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
+#include "tiffread/rif.h"
 #include "tiffwrite/lzw_encode.h"
 
 namespace pvtest {
@@ -80,7 +81,7 @@ TEST(LzwEncode, RoundTripsThroughStrictDecoder) {
   }
 }
 
-TEST(LzwEncode, RoundTripsThroughLibtiff) {
+TEST(LzwEncode, RoundTripsThroughLibtiffAndOurReader) {
   TempDir dir;
   for (const auto& in : RoundTripInputs()) {
     SCOPED_TRACE(in.name);
@@ -94,6 +95,15 @@ TEST(LzwEncode, RoundTripsThroughLibtiff) {
     ASSERT_EQ(img.values.size(), in.bytes.size());
     for (std::size_t i = 0; i < n; ++i)
       if (img.values[i] != in.bytes[i]) FAIL() << "byte " << i << " differs";
+
+    std::int32_t w = 0, h = 0;
+    pv::RowTable<std::uint16_t> rows;
+    testing::internal::CaptureStderr();
+    pv::ReadImageFile((dir / "strip.tif").c_str(), &w, &h, nullptr, &rows, nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(std::size_t(w) * std::size_t(h), in.bytes.size());
+    for (std::size_t i = 0; i < n; ++i)
+      if (rows[i / w][i % w] != in.bytes[i]) FAIL() << "our reader: byte " << i << " differs";
   }
 }
 
