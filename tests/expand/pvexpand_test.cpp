@@ -90,6 +90,7 @@ TEST(Pvexpand, Failures) {
        dir / "none.tif" + " : ", true},
       {"output not stored", {in, "0", "1", dir / "no/out.tif"},
        dir / "no/out.tif" + " : file not stored.\n", false},
+      {"write error", {in, "0", "1", "/dev/full"}, "/dev/full : file not stored.\n", false},
   };
   for (const char* program : kBuilds)
     for (const auto& c : cases) {

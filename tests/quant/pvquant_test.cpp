@@ -109,6 +109,7 @@ TEST(Pvquant, FailuresAndTheirOrder) {
       {"the reader runs first", {missing, "0", "0", "0", out}, missing + " : ", true},
       {"output not stored", {in, "8", dir / "no/out.tif"}, dir / "no/out.tif" + " : file not stored.\n",
        false},
+      {"write error", {in, "0", "1", "8", "/dev/full"}, "/dev/full : file not stored.\n", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
