@@ -11,6 +11,7 @@
 #include "common/error.h"
 #include "tests/quant/lzw_check.h"
 #include "tests/support/files.h"
+#include "tests/support/images.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tiffwrite/sif_f.h"
 
@@ -27,15 +28,7 @@ const struct Build {
     {"nolzw", pv::sif_f_full_nolzw::StoreImageFile_Float, 1},
 };
 
-struct Image {
-  int nx, ny;
-  std::vector<double> values;
-  std::vector<const double*> rows() const {
-    std::vector<const double*> r;
-    for (int i = 0; i < ny; ++i) r.push_back(values.data() + std::size_t(i) * nx);
-    return r;
-  }
-};
+using pvtest::Image;
 
 Image MakeImage(int nx, int ny, std::uint32_t seed) {
   std::mt19937 rng(seed);

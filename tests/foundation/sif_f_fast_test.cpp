@@ -9,6 +9,7 @@
 
 #include "common/error.h"
 #include "tests/support/files.h"
+#include "tests/support/images.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tiffwrite/sif_f.h"
 
@@ -21,15 +22,7 @@ using pvtest::Le16;
 using pvtest::Le32;
 using pvtest::LeFloat;
 
-struct Image {
-  int nx, ny;
-  std::vector<double> values;
-  std::vector<const double*> rows() const {
-    std::vector<const double*> r;
-    for (int i = 0; i < ny; ++i) r.push_back(values.data() + std::size_t(i) * nx);
-    return r;
-  }
-};
+using pvtest::Image;
 
 Bytes Store(const Image& img, const char* description, const std::string& path) {
   StoreImageFile_Float(path.c_str(), img.nx, img.ny, img.rows().data(), description);
