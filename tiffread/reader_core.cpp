@@ -64,17 +64,25 @@ int TiffFile::FillWindow() {
   return window_[0];
 }
 
-unsigned TiffFile::Get2() {
+// The byte-order readers: b0 is the first byte delivered.
+unsigned TiffFile::Get2I() {
   const unsigned b0 = static_cast<unsigned>(GetChar());
-  const unsigned b1 = static_cast<unsigned>(GetChar());
-  return big_endian_ ? b0 << 8 | b1 : b1 << 8 | b0;
+  return b0 | static_cast<unsigned>(GetChar()) << 8;
 }
-
-std::uint32_t TiffFile::Get4() {
-  const std::uint32_t lo = Get2();
-  const std::uint32_t hi = Get2();
-  return big_endian_ ? lo << 16 | hi : hi << 16 | lo;
+unsigned TiffFile::Get2M() {
+  const unsigned b0 = static_cast<unsigned>(GetChar());
+  return b0 << 8 | static_cast<unsigned>(GetChar());
 }
+std::uint32_t TiffFile::Get4I() {
+  const std::uint32_t lo = Get2I();
+  return lo | std::uint32_t{Get2I()} << 16;
+}
+std::uint32_t TiffFile::Get4M() {
+  const std::uint32_t hi = Get2M();
+  return hi << 16 | Get2M();
+}
+unsigned TiffFile::Get2() { return big_endian_ ? Get2M() : Get2I(); }
+std::uint32_t TiffFile::Get4() { return big_endian_ ? Get4M() : Get4I(); }
 
 // ---------------------------------------------------------------------------
 // Directory lookups.
@@ -286,12 +294,18 @@ class SampleConverter {
       }
       case SampleKind::kFloat32:
         if constexpr (std::is_same_v<T, double>) {
-          for (std::size_t k = 0; k < n; ++k) d[k] = static_cast<double>(Float32(s + 4 * k));
+          if (big_endian_)
+            for (std::size_t k = 0; k < n; ++k) d[k] = GetFM(s + 4 * k);
+          else
+            for (std::size_t k = 0; k < n; ++k) d[k] = GetFI(s + 4 * k);
         }
         break;
       case SampleKind::kFloat64:
         if constexpr (std::is_same_v<T, double>) {
-          for (std::size_t k = 0; k < n; ++k) d[k] = Float64(s + 8 * k);
+          if (big_endian_)
+            for (std::size_t k = 0; k < n; ++k) d[k] = GetDM(s + 8 * k);
+          else
+            for (std::size_t k = 0; k < n; ++k) d[k] = GetDI(s + 8 * k);
         }
         break;
     }
@@ -328,21 +342,21 @@ class SampleConverter {
     value_ = v;
   }
 
-  float Float32(const std::uint8_t* p) const {
-    std::uint32_t u = big_endian_ ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
-                                        std::uint32_t(p[2]) << 8 | p[3]
-                                  : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 |
-                                        std::uint32_t(p[1]) << 8 | p[0];
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
+  // The floating-point sample readers: IEEE single or double precision,
+  // first byte least significant (I) or most significant (M).
+  static std::uint32_t Bits32I(const std::uint8_t* p) {
+    return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
   }
-  double Float64(const std::uint8_t* p) const {
-    std::uint64_t u = 0;
-    for (int i = 0; i < 8; ++i) u = u << 8 | p[big_endian_ ? i : 7 - i];
-    double v;
-    std::memcpy(&v, &u, sizeof v);
-    return v;
+  static std::uint32_t Bits32M(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+  }
+  static double GetFI(const std::uint8_t* p) { return std::bit_cast<float>(Bits32I(p)); }
+  static double GetFM(const std::uint8_t* p) { return std::bit_cast<float>(Bits32M(p)); }
+  static double GetDI(const std::uint8_t* p) {
+    return std::bit_cast<double>(std::uint64_t{Bits32I(p + 4)} << 32 | Bits32I(p));
+  }
+  static double GetDM(const std::uint8_t* p) {
+    return std::bit_cast<double>(std::uint64_t{Bits32M(p)} << 32 | Bits32M(p + 4));
   }
 
   SampleKind kind_;
@@ -369,7 +383,10 @@ void ReadStripsAs(TiffFile& tif, const StripLayout& layout, RowTable<T>& rows) {
   const std::vector<std::uint32_t> offsets = tif.GetStrip(273, strips, "offset");
   const std::vector<std::uint32_t> counts = tif.GetStrip(279, strips, "bytes count");
 
-  StripDecoder decoder(tif.file(), tif.path(), layout.compression, layout.reverse_fill);
+  // The decoder carries its LZW tables (some 50 KiB): on the heap, not the stack.
+  auto decoder_storage = std::make_unique<StripDecoder>(tif.file(), tif.path(), layout.compression,
+                                                        layout.reverse_fill);
+  StripDecoder& decoder = *decoder_storage;
   SampleConverter<T> converter(layout, tif.big_endian());
 
   // Whole bytes per chunk: 8 samples take `bits` bytes.
