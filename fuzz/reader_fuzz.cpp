@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -16,9 +17,14 @@
 
 namespace {
 
+// Never destroyed, so that the exit handler that removes the file can use it.
 const std::string& ScratchPath() {
-  static const std::string path = "/tmp/pv_reader_fuzz." + std::to_string(getpid()) + ".tif";
-  return path;
+  static const std::string* const path = [] {
+    auto* p = new std::string("/tmp/pv_reader_fuzz." + std::to_string(getpid()) + ".tif");
+    std::atexit([] { std::remove(ScratchPath().c_str()); });
+    return p;
+  }();
+  return *path;
 }
 
 bool WriteInput(const std::uint8_t* data, std::size_t size) {

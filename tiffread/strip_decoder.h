@@ -14,9 +14,9 @@
 //    stored byte is needed and the strip's byte count is used up;
 //  - "unexpected end of file." when the byte count still allows a byte but
 //    the file has ended.
-// Stored bytes are read ahead in blocks (never beyond the strip's byte
-// count); a short block read is remembered and only reported when the
-// decoder actually needs the first missing byte.
+// Stored bytes are read ahead in blocks of the file, also beyond the
+// strip's byte count (bytes there are never consumed); the end of the file
+// is only reported when the decoder actually needs the first missing byte.
 #pragma once
 
 #include <cstddef>
