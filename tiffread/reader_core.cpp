@@ -259,15 +259,19 @@ class SampleConverter {
   void Convert(const std::uint8_t* s, T* d, std::size_t n) {
     switch (kind_) {
       case SampleKind::kInt8:
-        Emit(d, n, [s](std::size_t k) { return std::uint32_t{s[k]}; });
+        Emit(d, n, [s](std::size_t k) { return std::int32_t{s[k]}; });
         break;
       case SampleKind::kInt16:
         // Loads in host order, turned around when the file's order differs:
-        // loops the compiler can vectorise.
+        // loops the compiler can vectorise. Samples of up to 16 bits travel
+        // as signed 32-bit values, whose conversion to double is one
+        // instruction.
         if (swap_)
-          Emit(d, n, [s](std::size_t k) { return std::uint32_t{__builtin_bswap16(Load<std::uint16_t>(s + 2 * k))}; });
+          Emit(d, n, [s](std::size_t k) {
+            return std::int32_t{__builtin_bswap16(Load<std::uint16_t>(s + 2 * k))};
+          });
         else
-          Emit(d, n, [s](std::size_t k) { return std::uint32_t{Load<std::uint16_t>(s + 2 * k)}; });
+          Emit(d, n, [s](std::size_t k) { return std::int32_t{Load<std::uint16_t>(s + 2 * k)}; });
         break;
       case SampleKind::kInt32:
         if (swap_)
@@ -329,14 +333,14 @@ class SampleConverter {
     // Horizontal differencing: each sample after the row's first adds to
     // the one before it, modulo 2^bits.
     if (row_start_ && n > 0) {
-      value_ = get(0);
+      value_ = static_cast<std::uint32_t>(get(0));
       d[0] = static_cast<T>(value_);
       row_start_ = false;
       k = 1;
     }
     std::uint32_t v = value_;
     for (; k < n; ++k) {
-      v = (v + get(k)) & mask_;
+      v = (v + static_cast<std::uint32_t>(get(k))) & mask_;
       d[k] = static_cast<T>(v);
     }
     value_ = v;
