@@ -2,6 +2,8 @@
 // message of the data actually missing, quickly and without a huge
 // allocation; strip data that the file cannot supply fails exactly at the
 // first missing byte, however the stored bytes are read ahead.
+#include <algorithm>
+
 #include "tests/reader/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
 
@@ -97,6 +99,32 @@ TEST(Reader, LongStripValues) {
   ASSERT_EQ(r.values.size(), 300000u);
   for (std::size_t i = 0; i < r.values.size(); i += 997)
     EXPECT_EQ(r.values[i], static_cast<std::uint8_t>(i * 31)) << i;
+}
+
+// A row too large to allocate before its data is there (over 64 MiB of
+// doubles) is still delivered whole and right.
+TEST(Reader, LargeRowValues) {
+  const std::uint32_t width = 8400001;
+  Bytes strip;
+  for (std::uint32_t done = 0, run = 0; done < width; ++run) {
+    const std::uint32_t n = std::min<std::uint32_t>(128, width - done);
+    if (n >= 2) {
+      strip.push_back(static_cast<std::uint8_t>(257 - n));
+    } else {
+      strip.push_back(0);
+    }
+    strip.push_back(static_cast<std::uint8_t>(run % 251));
+    done += n;
+  }
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  WriteFile(path, B().Strip(strip).Grey(width, 1, 8).Short(259, 32773).Build());
+  const ReadResult r = ReadFloat(path);
+  ASSERT_EQ(r.error, "");
+  ASSERT_EQ(r.values.size(), width);
+  for (std::uint32_t k = 0; k < width; k += 4099)
+    ASSERT_EQ(r.values[k], double((k / 128) % 251)) << k;
+  EXPECT_EQ(r.values[width - 1], double(((width - 1) / 128) % 251));
 }
 
 }  // namespace
