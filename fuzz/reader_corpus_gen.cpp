@@ -46,7 +46,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string dir = argv[1];
-  int n = 0;
   const std::uint16_t comps[] = {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_PACKBITS};
   for (std::uint16_t c : comps) {
     for (int bits : {1, 4, 8, 12, 16, 24, 32}) {
@@ -58,7 +57,6 @@ int main(int argc, char** argv) {
     for (int bits : {32, 64})
       Write(dir + "/float" + std::to_string(bits) + "_" + std::to_string(c) + ".tif", bits, true, c,
             false, bits == 64, false, 7, 5, 7);
-    ++n;
   }
   // One larger LZW strip that reaches 10-bit codes.
   Write(dir + "/int8_lzw_wide.tif", 8, false, COMPRESSION_LZW, false, false, false, 40, 64, 40);
