@@ -38,6 +38,35 @@ void Write(const std::string& path, int bits, bool floating, std::uint16_t compr
   TIFFClose(t);
 }
 
+// A grid-mode seed of the harness: the grid point, then the one strip
+// libtiff wrote for it.
+void WriteGridSeed(const std::string& dir, unsigned bits_index, int bits, bool floating,
+                   std::uint16_t compression, bool predictor, bool big, bool fill2) {
+  const std::uint32_t w = 9, h = 7;
+  const std::string tmp = dir + "/.grid.tif";
+  Write(tmp, bits, floating, compression, predictor, big, fill2, h, w, h);
+  TIFF* t = TIFFOpen(tmp.c_str(), "r");
+  if (t == nullptr) return;
+  std::vector<std::uint8_t> raw(static_cast<std::size_t>(TIFFRawStripSize(t, 0)));
+  const tmsize_t got = TIFFReadRawStrip(t, 0, raw.data(), static_cast<tmsize_t>(raw.size()));
+  TIFFClose(t);
+  std::remove(tmp.c_str());
+  if (got < 0) return;
+  const unsigned c = compression == COMPRESSION_NONE ? 0 : compression == COMPRESSION_LZW ? 1 : 2;
+  std::vector<std::uint8_t> seed = {
+      std::uint8_t(0x80 | (floating ? 0x10 : 0) | bits_index),
+      std::uint8_t(0xE0 | c << 3 | (predictor ? 4 : 0) | (fill2 ? 2 : 0) | (big ? 1 : 0)),
+      std::uint8_t(w - 1), std::uint8_t(h - 1)};
+  seed.insert(seed.end(), raw.begin(), raw.begin() + got);
+  const std::string name = dir + "/grid" + std::to_string(bits) + (floating ? "f" : "i") + "_" +
+                           std::to_string(compression) + (predictor ? "p" : "") + (big ? "m" : "") +
+                           (fill2 ? "r" : "");
+  if (std::FILE* f = std::fopen(name.c_str(), "wb")) {
+    std::fwrite(seed.data(), 1, seed.size(), f);
+    std::fclose(f);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +87,18 @@ int main(int argc, char** argv) {
       Write(dir + "/float" + std::to_string(bits) + "_" + std::to_string(c) + ".tif", bits, true, c,
             false, bits == 64, false, 7, 5, 7);
   }
+  // Grid-mode seeds: bit depth index as the harness counts it.
+  const struct {
+    unsigned index;
+    int bits;
+  } depths[] = {{0, 1}, {3, 4}, {6, 8}, {8, 12}, {10, 16}, {12, 24}, {14, 32}};
+  for (std::uint16_t c : comps)
+    for (const auto& d : depths) {
+      const bool pred = c == COMPRESSION_LZW && (d.bits == 8 || d.bits == 16);
+      WriteGridSeed(dir, d.index, d.bits, false, c, pred, d.bits == 16, d.bits == 4);
+    }
+  WriteGridSeed(dir, 14, 32, true, COMPRESSION_LZW, false, true, false);
+  WriteGridSeed(dir, 15, 64, true, COMPRESSION_PACKBITS, false, false, true);
   // One larger LZW strip that reaches 10-bit codes.
   Write(dir + "/int8_lzw_wide.tif", 8, false, COMPRESSION_LZW, false, false, false, 40, 64, 40);
   return 0;
