@@ -1,6 +1,7 @@
 #include "tiffread/reader_core.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <type_traits>
 #include <cstring>
@@ -54,7 +55,7 @@ void TiffFile::Warning(const std::string& message) const {
 }
 
 int TiffFile::FillWindow() {
-  if (fseeko(file_, static_cast<off_t>(pos_), SEEK_SET) != 0) Error(kEndOfFile);
+  if (std::fseek(file_, static_cast<long>(pos_), SEEK_SET) != 0) Error(kEndOfFile);
   const std::size_t got = std::fread(window_.get(), 1, kWindow, file_);
   if (got == 0) Error(kEndOfFile);
   window_start_ = pos_;
@@ -63,17 +64,25 @@ int TiffFile::FillWindow() {
   return window_[0];
 }
 
-unsigned TiffFile::Get2() {
+// The byte-order readers: b0 is the first byte delivered.
+unsigned TiffFile::Get2I() {
   const unsigned b0 = static_cast<unsigned>(GetChar());
-  const unsigned b1 = static_cast<unsigned>(GetChar());
-  return big_endian_ ? b0 << 8 | b1 : b1 << 8 | b0;
+  return b0 | static_cast<unsigned>(GetChar()) << 8;
 }
-
-std::uint32_t TiffFile::Get4() {
-  const std::uint32_t lo = Get2();
-  const std::uint32_t hi = Get2();
-  return big_endian_ ? lo << 16 | hi : hi << 16 | lo;
+unsigned TiffFile::Get2M() {
+  const unsigned b0 = static_cast<unsigned>(GetChar());
+  return b0 << 8 | static_cast<unsigned>(GetChar());
 }
+std::uint32_t TiffFile::Get4I() {
+  const std::uint32_t lo = Get2I();
+  return lo | std::uint32_t{Get2I()} << 16;
+}
+std::uint32_t TiffFile::Get4M() {
+  const std::uint32_t hi = Get2M();
+  return hi << 16 | Get2M();
+}
+unsigned TiffFile::Get2() { return big_endian_ ? Get2M() : Get2I(); }
+std::uint32_t TiffFile::Get4() { return big_endian_ ? Get4M() : Get4I(); }
 
 // ---------------------------------------------------------------------------
 // Directory lookups.
@@ -120,7 +129,7 @@ std::optional<std::string> TiffFile::ReadDescription() {
     while (text.size() < n) {
       const std::uint64_t at = pos_ - window_start_;
       if (pos_ < window_start_ || at >= window_len_) {
-        if (fseeko(file_, static_cast<off_t>(pos_), SEEK_SET) != 0) break;
+        if (std::fseek(file_, static_cast<long>(pos_), SEEK_SET) != 0) break;
         const std::size_t got = std::fread(window_.get(), 1, kWindow, file_);
         if (got == 0) break;
         window_start_ = pos_;
@@ -242,6 +251,7 @@ class SampleConverter {
         bits_(layout.bits),
         mask_(layout.bits >= 32 ? 0xFFFFFFFFu : (1u << layout.bits) - 1u),
         big_endian_(big_endian),
+        swap_(big_endian != (std::endian::native == std::endian::big)),
         differencing_(layout.differencing) {}
 
   void StartRow() { row_start_ = true; }
@@ -249,27 +259,25 @@ class SampleConverter {
   void Convert(const std::uint8_t* s, T* d, std::size_t n) {
     switch (kind_) {
       case SampleKind::kInt8:
-        Emit(d, n, [s](std::size_t k) { return std::uint32_t{s[k]}; });
+        Emit(d, n, [s](std::size_t k) { return std::int32_t{s[k]}; });
         break;
       case SampleKind::kInt16:
-        if (big_endian_)
-          Emit(d, n, [s](std::size_t k) { return std::uint32_t(s[2 * k] << 8 | s[2 * k + 1]); });
+        // Loads in host order, turned around when the file's order differs:
+        // loops the compiler can vectorise. Samples of up to 16 bits travel
+        // as signed 32-bit values, whose conversion to double is one
+        // instruction.
+        if (swap_)
+          Emit(d, n, [s](std::size_t k) {
+            return std::int32_t{__builtin_bswap16(Load<std::uint16_t>(s + 2 * k))};
+          });
         else
-          Emit(d, n, [s](std::size_t k) { return std::uint32_t(s[2 * k + 1] << 8 | s[2 * k]); });
+          Emit(d, n, [s](std::size_t k) { return std::int32_t{Load<std::uint16_t>(s + 2 * k)}; });
         break;
       case SampleKind::kInt32:
-        if (big_endian_)
-          Emit(d, n, [s](std::size_t k) {
-            const std::uint8_t* p = s + 4 * k;
-            return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
-                   std::uint32_t(p[2]) << 8 | p[3];
-          });
+        if (swap_)
+          Emit(d, n, [s](std::size_t k) { return __builtin_bswap32(Load<std::uint32_t>(s + 4 * k)); });
         else
-          Emit(d, n, [s](std::size_t k) {
-            const std::uint8_t* p = s + 4 * k;
-            return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 |
-                   std::uint32_t(p[1]) << 8 | p[0];
-          });
+          Emit(d, n, [s](std::size_t k) { return Load<std::uint32_t>(s + 4 * k); });
         break;
       case SampleKind::kPacked: {
         // Most significant bit first; samples straddle bytes freely. The
@@ -290,18 +298,31 @@ class SampleConverter {
       }
       case SampleKind::kFloat32:
         if constexpr (std::is_same_v<T, double>) {
-          for (std::size_t k = 0; k < n; ++k) d[k] = static_cast<double>(Float32(s + 4 * k));
+          if (big_endian_)
+            for (std::size_t k = 0; k < n; ++k) d[k] = GetFM(s + 4 * k);
+          else
+            for (std::size_t k = 0; k < n; ++k) d[k] = GetFI(s + 4 * k);
         }
         break;
       case SampleKind::kFloat64:
         if constexpr (std::is_same_v<T, double>) {
-          for (std::size_t k = 0; k < n; ++k) d[k] = Float64(s + 8 * k);
+          if (big_endian_)
+            for (std::size_t k = 0; k < n; ++k) d[k] = GetDM(s + 8 * k);
+          else
+            for (std::size_t k = 0; k < n; ++k) d[k] = GetDI(s + 8 * k);
         }
         break;
     }
   }
 
  private:
+  template <class U>
+  static U Load(const std::uint8_t* p) {
+    U u;
+    std::memcpy(&u, p, sizeof u);
+    return u;
+  }
+
   template <class Get>
   inline void Emit(T* d, std::size_t n, Get get) {
     std::size_t k = 0;
@@ -312,40 +333,41 @@ class SampleConverter {
     // Horizontal differencing: each sample after the row's first adds to
     // the one before it, modulo 2^bits.
     if (row_start_ && n > 0) {
-      value_ = get(0);
+      value_ = static_cast<std::uint32_t>(get(0));
       d[0] = static_cast<T>(value_);
       row_start_ = false;
       k = 1;
     }
     std::uint32_t v = value_;
     for (; k < n; ++k) {
-      v = (v + get(k)) & mask_;
+      v = (v + static_cast<std::uint32_t>(get(k))) & mask_;
       d[k] = static_cast<T>(v);
     }
     value_ = v;
   }
 
-  float Float32(const std::uint8_t* p) const {
-    std::uint32_t u = big_endian_ ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
-                                        std::uint32_t(p[2]) << 8 | p[3]
-                                  : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 |
-                                        std::uint32_t(p[1]) << 8 | p[0];
-    float f;
-    std::memcpy(&f, &u, sizeof f);
-    return f;
+  // The floating-point sample readers: IEEE single or double precision,
+  // first byte least significant (I) or most significant (M).
+  static std::uint32_t Bits32I(const std::uint8_t* p) {
+    return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
   }
-  double Float64(const std::uint8_t* p) const {
-    std::uint64_t u = 0;
-    for (int i = 0; i < 8; ++i) u = u << 8 | p[big_endian_ ? i : 7 - i];
-    double v;
-    std::memcpy(&v, &u, sizeof v);
-    return v;
+  static std::uint32_t Bits32M(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+  }
+  static double GetFI(const std::uint8_t* p) { return std::bit_cast<float>(Bits32I(p)); }
+  static double GetFM(const std::uint8_t* p) { return std::bit_cast<float>(Bits32M(p)); }
+  static double GetDI(const std::uint8_t* p) {
+    return std::bit_cast<double>(std::uint64_t{Bits32I(p + 4)} << 32 | Bits32I(p));
+  }
+  static double GetDM(const std::uint8_t* p) {
+    return std::bit_cast<double>(std::uint64_t{Bits32M(p)} << 32 | Bits32M(p + 4));
   }
 
   SampleKind kind_;
   int bits_;
   std::uint32_t mask_;
   bool big_endian_;
+  bool swap_;  // the file's byte order is not the host's
   bool differencing_;
   bool row_start_ = true;
   std::uint32_t value_ = 0;
@@ -365,7 +387,10 @@ void ReadStripsAs(TiffFile& tif, const StripLayout& layout, RowTable<T>& rows) {
   const std::vector<std::uint32_t> offsets = tif.GetStrip(273, strips, "offset");
   const std::vector<std::uint32_t> counts = tif.GetStrip(279, strips, "bytes count");
 
-  StripDecoder decoder(tif.file(), tif.path(), layout.compression, layout.reverse_fill);
+  // The decoder carries its LZW tables (some 50 KiB): on the heap, not the stack.
+  auto decoder_storage = std::make_unique<StripDecoder>(tif.file(), tif.path(), layout.compression,
+                                                        layout.reverse_fill);
+  StripDecoder& decoder = *decoder_storage;
   SampleConverter<T> converter(layout, tif.big_endian());
 
   // Whole bytes per chunk: 8 samples take `bits` bytes.

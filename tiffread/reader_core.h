@@ -80,6 +80,10 @@ class TiffFile {
 
  private:
   int FillWindow();
+  unsigned Get2I();
+  unsigned Get2M();
+  std::uint32_t Get4I();
+  std::uint32_t Get4M();
 
   const char* path_;
   std::FILE* file_ = nullptr;

@@ -42,10 +42,14 @@ StripDecoder::StripDecoder(std::FILE* file, const char* path, Compression compre
       compression_(compression),
       byte_(reverse_fill ? bitR.data() : bitN.data()),
       buffer_(new std::uint8_t[kBlock]) {
+  std::memset(LZWSuffix_, 0, sizeof LZWSuffix_);
   // Codes below 256 stand for themselves: one byte, its own first byte.
   for (unsigned c = 0; c < 256; ++c) {
-    LZWFirst_[c] = static_cast<std::uint8_t>(c);
+    LZWPrefix_[c] = 0;
     LZWLength_[c] = 1;
+    LZWFirst_[c] = static_cast<std::uint8_t>(c);
+    std::memset(LZWSuffix_[c], 0, 8);
+    LZWSuffix_[c][0] = static_cast<std::uint8_t>(c);
   }
 }
 
@@ -63,46 +67,47 @@ void StripDecoder::Warning(const char* message) const {
 // Per-strip byte source.
 
 void StripDecoder::StartStrip(std::uint32_t offset, std::uint32_t count) {
-  // A failed seek is not reported: reading then fails at the first byte
-  // the decoder needs.
-  (void)fseeko(file_, static_cast<off_t>(offset), SEEK_SET);
-  pos_ = end_ = 0;
-  unbuffered_ = count;
-  short_read_ = false;
+  limit_ = std::uint64_t{offset} + count;
+  if (offset < window_start_ || offset - window_start_ > window_len_) {
+    // Outside the block in memory: the next byte reads a new block there.
+    window_start_ = offset;
+    window_len_ = 0;
+  }
+  pos_ = static_cast<std::size_t>(offset - window_start_);
+  end_ = static_cast<std::size_t>(std::min<std::uint64_t>(window_len_, limit_ - window_start_));
 }
 
-void StripDecoder::Refill(const char* too_few) {
-  if (unbuffered_ == 0) Error(too_few);
-  if (short_read_) Error(kEndOfFile);
-  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(unbuffered_, kBlock));
-  const std::size_t got = std::fread(buffer_.get(), 1, want, file_);
-  if (got < want) short_read_ = true;
-  if (got == 0) Error(kEndOfFile);
+bool StripDecoder::FillWindow() {
+  const std::uint64_t at = window_start_ + pos_;
+  // A seek that fails is not reported as such: the read then finds no byte.
+  if (at != file_pos_ && std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0) {
+    file_pos_ = UINT64_MAX;
+    return false;
+  }
+  const std::size_t got = std::fread(buffer_.get(), 1, kBlock, file_);
+  file_pos_ = at + got;
+  if (got == 0) {
+    std::clearerr(file_);
+    return false;
+  }
   if (byte_ != bitN.data()) {
     std::uint8_t* b = buffer_.get();
     for (std::size_t i = 0; i < got; ++i) b[i] = byte_[b[i]];
   }
-  unbuffered_ -= got;
+  window_start_ = at;
+  window_len_ = got;
   pos_ = 0;
-  end_ = got;
+  end_ = static_cast<std::size_t>(std::min<std::uint64_t>(got, limit_ - at));
+  return true;
+}
+
+void StripDecoder::Refill(const char* too_few) {
+  if (bytes() == 0) Error(too_few);
+  if (!FillWindow()) Error(kEndOfFile);
 }
 
 bool StripDecoder::TryNextByte(int& b) {
-  if (pos_ == end_) {
-    if (unbuffered_ == 0 || short_read_) return false;
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(unbuffered_, kBlock));
-    const std::size_t got = std::fread(buffer_.get(), 1, want, file_);
-    if (got < want) short_read_ = true;
-    if (got == 0) return false;
-    if (byte_ != bitN.data()) {
-      std::uint8_t* p = buffer_.get();
-      for (std::size_t i = 0; i < got; ++i) p[i] = byte_[p[i]];
-    }
-    unbuffered_ -= got;
-    pos_ = 0;
-    end_ = got;
-  }
+  if (pos_ == end_ && (bytes() == 0 || !FillWindow())) return false;
   b = buffer_[pos_++];
   return true;
 }
@@ -242,83 +247,136 @@ void StripDecoder::InitLZWDecode(std::uint32_t offset, std::uint32_t count) {
   LZWold_ = 256;
 }
 
-// Reading a code: whole stored bytes enter the bit buffer at its low end
-// until the code's bits are there; bits below the code stay for the next.
-inline unsigned StripDecoder::ReadLZWCode() {
-  LZWnum_ -= LZWlen_;
-  while (LZWnum_ < 0) {
-    LZWbuf_ = LZWbuf_ << 8 | static_cast<unsigned>(NextByte("LZW too few codes."));
-    LZWnum_ += 8;
+// Writes the `length` bytes of code `code`'s string at dst. The last block
+// may be written as a whole 8-byte copy when `room` (bytes writable from
+// dst) allows; every other block lies inside the string.
+inline void StripDecoder::PutLZWString(unsigned code, unsigned length, std::uint8_t* dst,
+                                       std::size_t room) const {
+  const unsigned last = ((length - 1) & 7u) + 1;
+  unsigned at = length - last;
+  if (room >= at + 8) std::memcpy(dst + at, LZWSuffix_[code], 8);
+  else std::memcpy(dst + at, LZWSuffix_[code], last);
+  unsigned k = LZWPrefix_[code];
+  while (at > 0) {
+    at -= 8;
+    std::memcpy(dst + at, LZWSuffix_[k], 8);
+    k = LZWPrefix_[k];
   }
-  return static_cast<unsigned>(LZWbuf_ >> LZWnum_) & LZWmask_;
 }
 
 void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t n) {
-  std::size_t i = 0;
+  std::uint8_t* op = out;
+  std::uint8_t* const op_end = out + n;
   if (LZWpos_ < LZWsize_) {
     const std::size_t k = std::min<std::size_t>(LZWsize_ - LZWpos_, n);
-    std::memcpy(out, LZWring_ + LZWpos_, k);
+    std::memcpy(op, LZWring_ + LZWpos_, k);
     LZWpos_ += static_cast<unsigned>(k);
-    i = k;
+    op += k;
   }
-  while (i < n) {
-    const unsigned code = ReadLZWCode();
-    if (code == 257) Error("LZW unexpected end of code.");
-    if (code == 256) {
-      LZWlen_ = 9;
-      LZWmask_ = 511;
-      LZWold_ = 256;
+  if (op == op_end) return;
+
+  // The hot state lives in locals for the loop (stores through `op` could
+  // otherwise alias every member) and is written back once at the end.
+  const std::uint8_t* in = buffer_.get() + pos_;
+  const std::uint8_t* in_end = buffer_.get() + end_;
+  std::uint64_t buf = LZWbuf_;
+  int num = LZWnum_;
+  int len = LZWlen_;
+  unsigned mask = LZWmask_;
+  unsigned next = LZWcode_;
+  unsigned old = LZWold_;
+
+  while (op < op_end) {
+    // Reading a code: whole stored bytes enter the bit buffer at its low
+    // end until the code's bits are there; bits below it stay buffered.
+    // A code needs one or two more bytes; the common case takes them
+    // straight from the block.
+    num -= len;
+    if (num < 0) {
+      if (in_end - in >= 2) {
+        buf = buf << 8 | *in++;
+        num += 8;
+        if (num < 0) {
+          buf = buf << 8 | *in++;
+          num += 8;
+        }
+      } else {
+        do {
+          if (in == in_end) {
+            pos_ = end_;
+            Refill("LZW too few codes.");
+            in = buffer_.get();
+            in_end = in + end_;
+          }
+          buf = buf << 8 | *in++;
+          num += 8;
+        } while (num < 0);
+      }
+    }
+    const unsigned code = static_cast<unsigned>(buf >> num) & mask;
+
+    if (code >= 256 && code <= 257) [[unlikely]] {
+      if (code == 257) Error("LZW unexpected end of code.");
+      len = 9;
+      mask = 511;
+      old = 256;
       continue;
     }
-    if (LZWold_ == 256) {
+    if (old == 256) [[unlikely]] {
       if (code > 255) Error("LZW bad code after clear code.");
-      LZWcode_ = 258;
-      LZWold_ = code;
-      out[i++] = static_cast<std::uint8_t>(code);
+      next = 258;
+      old = code;
+      *op++ = static_cast<std::uint8_t>(code);
       continue;
     }
-    if (LZWcode_ == 4096) Error("LZW missing clear code.");
-    if (code > LZWcode_) Error("LZW bad code.");
+    if (next == 4096) [[unlikely]] Error("LZW missing clear code.");
+    if (code > next) [[unlikely]] Error("LZW bad code.");
 
     // The new entry is the previous string followed by the current string's
     // first byte. For the code that this very entry defines, that first
-    // byte is the previous string's own first byte.
-    const unsigned next = LZWcode_;
-    const std::uint8_t first = LZWFirst_[code < next ? code : LZWold_];
-    LZWHead_[next] = static_cast<std::uint16_t>(LZWold_);
-    LZWTail_[next] = first;
-    LZWFirst_[next] = LZWFirst_[LZWold_];
-    LZWLength_[next] = static_cast<std::uint16_t>(LZWLength_[LZWold_] + 1);
-    LZWcode_ = next + 1;
-    if (LZWcode_ == LZWmask_ && LZWlen_ <= 11) {
-      ++LZWlen_;
-      LZWmask_ = 2 * LZWmask_ + 1;
-    }
-    LZWold_ = code;
-
-    // Every prefix is smaller than its entry, so the walk ends at a code
-    // below 256 after LZWLength_[code] - 1 steps (at most 3838).
-    const unsigned length = LZWLength_[code];
-    std::uint8_t* dst;
-    if (length <= n - i) {
-      dst = out + i;
-      i += length;
+    // byte is the previous string's own first byte. It extends the previous
+    // string's last block, or starts a new block when that one is full.
+    const unsigned old_length = LZWLength_[old];
+    const std::uint8_t first = code < next ? LZWFirst_[code] : LZWFirst_[old];
+    LZWLength_[next] = static_cast<std::uint16_t>(old_length + 1);
+    LZWFirst_[next] = LZWFirst_[old];
+    const unsigned used = old_length & 7u;  // bytes in the previous string's last block, 0: full
+    if (used != 0) {
+      std::memcpy(LZWSuffix_[next], LZWSuffix_[old], 8);
+      LZWSuffix_[next][used] = first;
+      LZWPrefix_[next] = LZWPrefix_[old];
     } else {
-      dst = LZWring_;
+      LZWSuffix_[next][0] = first;
+      LZWPrefix_[next] = static_cast<std::uint16_t>(old);
+    }
+    if (++next == mask && len <= 11) {
+      ++len;
+      mask = 2 * mask + 1;
+    }
+    old = code;
+
+    const unsigned length = LZWLength_[code];
+    const std::size_t room = static_cast<std::size_t>(op_end - op);
+    if (length <= room) [[likely]] {
+      PutLZWString(code, length, op, room);
+      op += length;
+    } else {
+      // The output ends inside this string: keep it whole for the next call.
+      PutLZWString(code, length, LZWring_, sizeof LZWring_);
       LZWsize_ = length;
-      LZWpos_ = static_cast<unsigned>(n - i);
-    }
-    unsigned k = code;
-    for (unsigned p = length - 1; p > 0; --p) {
-      dst[p] = LZWTail_[k];
-      k = LZWHead_[k];
-    }
-    dst[0] = static_cast<std::uint8_t>(k);
-    if (dst == LZWring_) {
-      std::memcpy(out + i, LZWring_, LZWpos_);
-      i = n;
+      LZWpos_ = static_cast<unsigned>(room);
+      std::memcpy(op, LZWring_, room);
+      op = op_end;
     }
   }
+
+  pos_ = static_cast<std::size_t>(in - buffer_.get());
+  LZWbuf_ = buf;
+  LZWnum_ = num;
+  LZWlen_ = len;
+  LZWmask_ = mask;
+  LZWcode_ = next;
+  LZWold_ = old;
 }
 
 // After the strip's last row: the string must be used up, and the next code

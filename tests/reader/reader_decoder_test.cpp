@@ -14,14 +14,14 @@ enum Comp : std::uint16_t { kNone = 1, kLZW = 5, kPackBits = 32773 };
 
 // LZW codes as a writer emits them: each code at the width the decoder
 // expects at that point. A clear code (256) resets the width; the end code
-// goes out at the current width.
-Bytes Lzw(const std::vector<unsigned>& codes) {
+// goes out at the current width, or at `end_width` when given.
+Bytes Lzw(const std::vector<unsigned>& codes, int end_width = 0) {
   CodePacker p;
   int width = 9;
   unsigned next = 258;
   bool first = true;
   for (unsigned c : codes) {
-    p.Put(c, width);
+    p.Put(c, c == 257 && end_width ? end_width : width);
     if (c == 256) {
       width = 9;
       first = true;
@@ -200,6 +200,28 @@ INSTANTIATE_TEST_SUITE_P(
              {}, "LZW unexpected end of code.", ""},
         Case{"FullTableThenOther", kLZW, 3839 + 1, 1, 1, {Lzw(Then<std::vector<unsigned>>(LiteralsUntil(4095), {5}))}, {},
              "LZW missing clear code.", ""},
+        // A strip may end with a clear code at the current width and the end
+        // code at 9 bits (what a writer emits when its table fills on the
+        // strip's last data code), followed by nothing but pad bits.
+        Case{"FullTableClearThenEnd", kLZW, 3836, 1, 1,
+             {Lzw(Then<std::vector<unsigned>>(LiteralsUntil(4092), {256, 257}))},
+             LiteralValues(4092), "", ""},
+        Case{"ClearThenEnd", kLZW, 2, 1, 1, {Lzw({256, 1, 2, 256, 257})}, {1, 2}, "", ""},
+        Case{"ClearThenEndThenByte", kLZW, 2, 1, 1, {Then<Bytes>(Lzw({256, 1, 2, 256, 257}), {0})},
+             {1, 2}, "", "LZW too many code (warning).\n"},
+        Case{"ClearThenOtherCode", kLZW, 2, 1, 1, {Lzw({256, 1, 2, 256, 5})}, {1, 2}, "",
+             "LZW too many code (warning).\n"},
+        Case{"ClearThenNothing", kLZW, 2, 1, 1, {Lzw({256, 1, 2, 256})}, {1, 2}, "",
+             "LZW missing end of code (warning).\n"},
+        // An end code one bit narrower than the current width.
+        Case{"NarrowEndFillsStrip", kLZW, 254, 1, 1,
+             {Lzw(Then<std::vector<unsigned>>(LiteralsUntil(510), {257}), 9)}, LiteralValues(510),
+             "", ""},
+        Case{"NarrowEndWithPad", kLZW, 254, 1, 1,
+             {Lzw(Then<std::vector<unsigned>>(Then<std::vector<unsigned>>({256}, LiteralsUntil(510)),
+                                               {257}),
+                  9)},
+             LiteralValues(510), "", ""},
         Case{"LongestString", kLZW, 1920, 3839, 3839, {Lzw(SelfDefiningRun())},
              Repeat(1920 * 3839, 'x'), "", ""}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });

@@ -2,6 +2,7 @@
 // without a warning.
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -153,8 +154,9 @@ std::vector<Variant> Grid() {
     for (int bits : {1, 2, 4, 8, 12, 16, 24, 32})
       for (bool pred : {false, true})
         for (bool big : {false, true}) {
-          // libtiff differences 8, 16 and 32-bit samples only.
-          if (pred && (c == COMPRESSION_NONE || (bits != 8 && bits != 16 && bits != 32))) continue;
+          // libtiff differences 8, 16 and 32-bit samples, and only under LZW
+          // (of the compressions read here).
+          if (pred && (c != COMPRESSION_LZW || (bits != 8 && bits != 16 && bits != 32))) continue;
           Variant v;
           v.compression = c;
           v.bits = bits;
@@ -185,11 +187,100 @@ std::vector<Variant> Grid() {
       v.photometric = PHOTOMETRIC_MINISWHITE;
       out.push_back(v);
     }
+  // Rows longer than the readers' conversion chunks, so that unpacking,
+  // differencing and LZW strings run across chunk boundaries.
+  const Variant wide[] = {
+      {16, false, COMPRESSION_LZW, true, false, false, 2, PHOTOMETRIC_MINISBLACK, 70001, 3},
+      {12, false, COMPRESSION_NONE, false, true, false, 0, PHOTOMETRIC_MINISBLACK, 70001, 2},
+      {1, false, COMPRESSION_PACKBITS, false, false, false, 1, PHOTOMETRIC_MINISBLACK, 600001, 2},
+      {8, false, COMPRESSION_LZW, false, false, true, 0, PHOTOMETRIC_MINISBLACK, 140001, 2},
+      {32, true, COMPRESSION_LZW, false, true, false, 1, PHOTOMETRIC_MINISBLACK, 20001, 2},
+  };
+  out.insert(out.end(), std::begin(wide), std::end(wide));
   return out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Reader, Interop, testing::ValuesIn(Grid()),
                          [](const testing::TestParamInfo<Variant>& info) { return Name(info.param); });
+
+// Differencing of floating-point samples is refused, whatever the writer.
+TEST(Reader, LibtiffFloatPredictorsRefused) {
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  for (std::uint16_t predictor : {PREDICTOR_HORIZONTAL, PREDICTOR_FLOATINGPOINT}) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 4);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 2);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 32);
+    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(t, TIFFTAG_PREDICTOR, predictor);
+    float row[4] = {1, 2, 3, 4};
+    for (std::uint32_t y = 0; y < 2; ++y) ASSERT_GE(TIFFWriteScanline(t, row, y, 0), 0);
+    TIFFClose(t);
+    EXPECT_EQ(ReadFloat(path).error, predictor == PREDICTOR_HORIZONTAL
+                                         ? "unapplicable differencing predictor."
+                                         : "unknown differencing predictor.");
+  }
+}
+
+// libtiff ends a strip with a clear code at 12 bits and the end code at 9
+// bits when its table fills on the strip's last data code. Such strips read
+// without a warning. Every prefix of one noisy row from 3836 bytes (the
+// fewest that can fill the table) on is written as one strip: the number of
+// codes grows by at most one per byte, so some length makes the table fill
+// on the last code (for this row, 3930 bytes; the range keeps a margin).
+bool EndsLikeClearThenEnd(const Bytes& file, std::uint32_t offset, std::uint32_t count) {
+  // The last 21 bits before the 0 to 7 pad bits: 256 in 12 bits, 257 in 9
+  // (a data code ending in 0x20 followed by a 12-bit end code looks alike).
+  const std::uint64_t bits = std::uint64_t{count} * 8;
+  for (unsigned pad = 0; pad < 8; ++pad) {
+    if (bits < 21 + pad) return false;
+    std::uint32_t v = 0;
+    for (std::uint64_t b = bits - pad - 21; b < bits - pad; ++b)
+      v = v << 1 | ((file[offset + b / 8] >> (7 - b % 8)) & 1u);
+    if (v == (256u << 9 | 257u)) return true;
+  }
+  return false;
+}
+
+TEST(Reader, LibtiffStripsEndingInClearThenEnd) {
+  std::mt19937 rng(7);
+  std::vector<std::uint8_t> noise(6000);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(rng());
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  int candidates = 0;
+  for (std::uint32_t width = 3836; width <= 4300; ++width) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 1);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 1);
+    ASSERT_GE(TIFFWriteEncodedStrip(t, 0, noise.data(), width), 0);
+    TIFFClose(t);
+    const ReadResult r = ReadFloat(path);
+    ASSERT_EQ(r.error, "") << "width " << width;
+    ASSERT_EQ(r.warnings, "") << "width " << width;
+    ASSERT_TRUE(std::equal(r.values.begin(), r.values.end(), noise.begin())) << "width " << width;
+
+    t = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(t, nullptr);
+    std::uint64_t* offsets = nullptr;
+    std::uint64_t* counts = nullptr;
+    TIFFGetField(t, TIFFTAG_STRIPOFFSETS, &offsets);
+    TIFFGetField(t, TIFFTAG_STRIPBYTECOUNTS, &counts);
+    candidates += EndsLikeClearThenEnd(ReadFile(path), static_cast<std::uint32_t>(offsets[0]),
+                                       static_cast<std::uint32_t>(counts[0]));
+    TIFFClose(t);
+  }
+  EXPECT_GE(candidates, 1);
+}
 
 }  // namespace
 }  // namespace pvtest
