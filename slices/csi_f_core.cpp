@@ -1,0 +1,220 @@
+#include "slices/csi_f_core.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "common/error.h"
+
+namespace pv::csi_f {
+
+void Error(const std::string& subject, const char* message) {
+  pv::Fail(subject + " : " + message + ".\n");
+}
+
+Form FormOf(const char* names) {
+  if (names[0] != '-') return Form::kNameFile;
+  if (names[1] != '-' && names[1] != '\0') return Form::kInlineList;
+  return Form::kListing;
+}
+
+namespace {
+
+// The first word of `p` as [begin, end), or begin == end when there is none.
+std::string_view FirstWord(const char* p) {
+  while (IsSpace(*p)) ++p;
+  const char* e = p;
+  while (*e != '\0' && !IsSpace(*e)) ++e;
+  return {p, std::size_t(e - p)};
+}
+
+}  // namespace
+
+std::vector<std::string> ReadNameFile(std::FILE* file, const std::string& path) {
+  std::vector<std::string> names;
+  // fgets keeps the line buffer's rules: at most 2047 bytes per read, up to
+  // and including the newline. What strlen sees is what counts, so a NUL in
+  // a line hides its newline and the line is refused as too long.
+  char line[2048];
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    if (line[0] == '\0') continue;
+    if (line[std::strlen(line) - 1] != '\n') Error(path, "too long line");
+    std::string_view word = FirstWord(line);
+    if (!word.empty()) names.emplace_back(word);
+  }
+  // A failed read must not pass for the end of the list (a name file that
+  // is a directory fails here too).
+  if (std::ferror(file)) Error(path, "name file not open");
+  return names;
+}
+
+std::vector<std::string> InlineNames(const char* text) {
+  std::vector<std::string> names;
+  for (;;) {
+    std::string_view word = FirstWord(text);
+    if (word.empty()) break;
+    if (word.size() > kMaxWord) Error(std::string(word), "too long name");
+    names.emplace_back(word);
+    text = word.data() + word.size();
+  }
+  return names;
+}
+
+std::optional<Order> SortingOption(const char* names) {
+  if (std::strcmp(names, "-") == 0) return Order::kNormal;
+  // names begins with "--": the third character picks, the fourth may add the other letter.
+  const char third = names[2];
+  const char fourth = third == '\0' ? '\0' : names[3];
+  if (third == 'r') {
+    if (fourth == '\0') return Order::kReverse;
+    if (fourth == 'n') return Order::kDescending;
+  } else if (third == 'n') {
+    if (fourth == '\0') return Order::kAscending;
+    if (fourth == 'r') return Order::kDescending;
+  }
+  return std::nullopt;
+}
+
+int Normal(const char* a, const char* b) { return std::strcmp(a, b); }
+int Reverse(const char* a, const char* b) { return std::strcmp(b, a); }
+
+std::optional<double> NumberInName(const char* name) {
+  const char* p = name;
+  while (*p != '\0' && !(('0' <= *p && *p <= '9') || *p == '+' || *p == '-')) ++p;
+  if (*p == '\0') return std::nullopt;
+  // sscanf rather than strtod: the two differ on texts like "0x", which
+  // sscanf does not take as a number.
+  double v;
+  if (std::sscanf(p, "%lf", &v) != 1) return std::nullopt;
+  return v;
+}
+
+int Ascending(const char* a, const char* b) {
+  const std::optional<double> x = NumberInName(a), y = NumberInName(b);
+  if (x && y) return *x > *y ? 1 : *x < *y ? -1 : 0;
+  if (x) return 1;
+  if (y) return -1;
+  return std::strcmp(a, b);
+}
+
+int Descending(const char* a, const char* b) { return Ascending(b, a); }
+
+void SortNames(std::vector<std::string>& paths, std::size_t skip, Order order) {
+  auto bare = [skip](const std::string& s) { return s.c_str() + std::min(skip, s.size()); };
+  if (order == Order::kNormal || order == Order::kReverse) {
+    const bool up = order == Order::kNormal;
+    std::sort(paths.begin(), paths.end(), [&](const std::string& a, const std::string& b) {
+      const int c = std::strcmp(bare(a), bare(b));
+      return up ? c < 0 : c > 0;
+    });
+    return;
+  }
+  // Each name's number is read once. The ranks make the comparison a strict
+  // order even with NaN: names without a number, then numbered names by
+  // their number, then names whose number is NaN; ties by the name itself.
+  struct Key {
+    int rank;
+    double number;
+    std::string path;
+  };
+  std::vector<Key> keys;
+  keys.reserve(paths.size());
+  for (std::string& p : paths) {
+    const std::optional<double> x = NumberInName(bare(p));
+    const int rank = !x ? 0 : *x != *x ? 2 : 1;
+    keys.push_back({rank, rank == 1 ? *x : 0.0, std::move(p)});
+  }
+  std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+    if (a.rank != b.rank) return a.rank < b.rank;
+    if (a.number != b.number) return a.number < b.number;
+    return std::strcmp(bare(a.path), bare(b.path)) < 0;
+  });
+  if (order == Order::kDescending) std::reverse(keys.begin(), keys.end());
+  for (std::size_t i = 0; i < keys.size(); ++i) paths[i] = std::move(keys[i].path);
+}
+
+namespace {
+
+// Whether a description word reads as a number with "%lf" from its start.
+bool AsNumber(std::string_view word, double& v) {
+  const std::string text(word);
+  return std::sscanf(text.c_str(), "%lf", &v) == 1;
+}
+
+}  // namespace
+
+Mapping DescriptionMapping(std::string_view description, int bits) {
+  if (bits < 1 || bits > 32) return {};
+  const std::string_view text = description.substr(0, description.find('\0'));
+  // At most eight words, as "%s %s %s %s %s %s %s %s" takes them.
+  std::string_view words[8];
+  int n = 0;
+  for (std::size_t i = 0; n < 8;) {
+    while (i < text.size() && IsSpace(text[i])) ++i;
+    if (i == text.size()) break;
+    const std::size_t start = i;
+    while (i < text.size() && !IsSpace(text[i])) ++i;
+    if (i - start > kMaxWord) return {};
+    words[n++] = text.substr(start, i - start);
+  }
+  double a, b;
+  if (n == 2 || n == 6) {
+    // A value range: the inverse of quantising lo..hi onto 0..2^bits - 1.
+    if (!AsNumber(words[n - 2], a) || !AsNumber(words[n - 1], b) || !(a < b)) return {};
+    const std::uint64_t levels = (std::uint64_t{1} << bits) - 1;
+    return {true, a, (b - a) / static_cast<double>(levels)};
+  }
+  if (n == 3 || n == 4 || n == 8) {
+    // A base and a step.
+    if (!AsNumber(words[n - 2], a) || !AsNumber(words[n - 1], b) || !(b > 0)) return {};
+    return {true, a, b};
+  }
+  return {};
+}
+
+VolumeOut::VolumeOut(std::FILE* file, std::string name, bool owned)
+    : file_(file), name_(std::move(name)), owned_(owned), buffer_(new double[kValues]) {
+  // The blocks are already large: without a stream buffer of its own each
+  // block is one write, rather than a partial buffer and the rest.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
+VolumeOut::~VolumeOut() {
+  // Reached without Close only when the run ends on a fatal message: what
+  // was written so far still goes out, as far as the stream takes it.
+  if (file_ == nullptr) return;
+  if (used_ != 0) std::fwrite(buffer_.get(), sizeof(double), used_, file_);
+  if (owned_)
+    std::fclose(file_);
+  else
+    std::fflush(file_);
+}
+
+void VolumeOut::Failed() {
+  if (owned_ && file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  Error(name_, "data write error");
+}
+
+void VolumeOut::Drain() {
+  if (used_ != 0 && std::fwrite(buffer_.get(), sizeof(double), used_, file_) != used_) Failed();
+  used_ = 0;
+}
+
+void VolumeOut::PutText(std::string_view text) {
+  Drain();
+  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) Failed();
+}
+
+void VolumeOut::Close() {
+  if (file_ == nullptr) return;
+  Drain();
+  if (std::fflush(file_) != 0 || std::ferror(file_)) Failed();
+  if (owned_) {
+    std::FILE* f = file_;
+    file_ = nullptr;
+    if (std::fclose(f) != 0) Error(name_, "data write error");
+  }
+}
+
+}  // namespace pv::csi_f

@@ -1,0 +1,135 @@
+// The reader-independent half of the slice module csi_f: how the names
+// argument of pvstack becomes a list of file names, how a directory listing is
+// ordered, how an integer slice's description gives back its PV mapping, and
+// the block output of a raw volume body. Nothing here opens a TIFF file, so
+// every piece can be tested and fuzzed on its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pv::csi_f {
+
+// The module's fatal reporter: "<subject> : <message>.\n". Never returns.
+[[noreturn]] void Error(const std::string& subject, const char* message);
+
+// The directory text and every word are held in 2048-byte texts: the
+// directory argument may have up to 2046 characters (a "/" is appended), a
+// word up to 2047.
+inline constexpr std::size_t kMaxDirectory = 2046;
+inline constexpr std::size_t kMaxWord = 2047;
+
+// White space as "%s" knows it in the C locale.
+constexpr bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The three forms of a names argument, told apart by its first two
+// characters: a name file (no leading "-"), an inline list ("-" and then
+// anything but "-" or the end), the directory listing ("-" alone or "--"
+// and a sorting option).
+enum class Form { kNameFile, kInlineList, kListing };
+Form FormOf(const char* names);
+
+// The names of a name file, one per line: the first word of each line that
+// holds one. Lines are read as into a 2048-byte line buffer: a line whose
+// first byte is NUL is skipped; any other line must end with its newline
+// within 2047 bytes (NUL bytes hide what follows them), else "too long
+// line" with `path` as subject; this also refuses a last line without its
+// newline. A read error counts as "name file not open". An empty result is
+// left to the caller.
+std::vector<std::string> ReadNameFile(std::FILE* file, const std::string& path);
+
+// The words of an inline list (the text after its "-"), in order. A word
+// longer than kMaxWord is refused with "too long name", the word itself as
+// subject. An empty result is left to the caller.
+std::vector<std::string> InlineNames(const char* text);
+
+// The orders of the directory listing form, by the bare file names.
+enum class Order { kNormal, kReverse, kAscending, kDescending };
+
+// The order a listing argument asks for: "-" Normal, "--r" Reverse,
+// "--n" Ascending, "--nr" or "--rn" Descending. Only the third and fourth
+// characters count; anything else (including "--" alone) is unknown.
+std::optional<Order> SortingOption(const char* names);
+
+// The comparisons of two bare file names, as three-way results.
+int Normal(const char* a, const char* b);      // strcmp(a, b)
+int Reverse(const char* a, const char* b);     // strcmp(b, a)
+int Ascending(const char* a, const char* b);   // by the number in the name
+int Descending(const char* a, const char* b);  // Ascending(b, a)
+
+// The number in a file name: read with "%lf" from its first digit, "+" or
+// "-". A name whose first such character does not start a number has none;
+// no later position is tried.
+std::optional<double> NumberInName(const char* name);
+
+// Sorts slice paths by their bare names (the text after the first `skip`
+// characters) in `order`. Where a comparison leaves two names equal (the
+// same number, or a number that is NaN against any other) the result is
+// still one fixed order: equal numbers by their names byte by byte, names
+// whose number is NaN after every other numbered name. The descending
+// orders are the exact reverse of the ascending ones.
+void SortNames(std::vector<std::string>& paths, std::size_t skip, Order order);
+
+// How an integer slice of `bits` bits per sample (1 to 32) maps back to PV:
+// value = sample x step + base.
+struct Mapping {
+  bool found = false;  // false: base 0, step 1, taken as floating-point PV
+  double base = 0;
+  double step = 1;
+};
+
+// The mapping an image description gives (the text up to its first NUL).
+// Of its first eight words: two or six words end in a range lo hi (lo < hi;
+// base lo, step (hi - lo) / (2^bits - 1)); three, four or eight words end in
+// a base and a step (step > 0). Any other count, a word that is no number,
+// or a word longer than kMaxWord gives no mapping.
+Mapping DescriptionMapping(std::string_view description, int bits);
+
+// A raw volume being written: the header line, then the body as native
+// 8-byte doubles handed to the stream in 64 KiB blocks. A failed write,
+// flush or close ends the run with "data write error", `name` as subject.
+class VolumeOut {
+ public:
+  // `file` is open for binary writing; it is closed by Close when `owned`,
+  // else only flushed (standard output).
+  VolumeOut(std::FILE* file, std::string name, bool owned);
+  // Without Close (a run ended by a fatal message): writes out what is
+  // buffered and closes, silently, so that the volume keeps everything
+  // written before the fault.
+  ~VolumeOut();
+  VolumeOut(const VolumeOut&) = delete;
+  VolumeOut& operator=(const VolumeOut&) = delete;
+
+  void PutText(std::string_view text);
+
+  // Room for `n` >= 1 values straight in the block buffer, then Commit.
+  double* Room(std::size_t& n) {
+    if (used_ == kValues) Drain();
+    n = kValues - used_;
+    return buffer_.get() + used_;
+  }
+  void Commit(std::size_t n) { used_ += n; }
+
+  void Close();
+
+  static constexpr std::size_t kValues = 8192;
+
+ private:
+  void Drain();
+  [[noreturn]] void Failed();
+
+  std::FILE* file_;
+  std::string name_;
+  bool owned_;
+  std::unique_ptr<double[]> buffer_;
+  std::size_t used_ = 0;
+};
+
+}  // namespace pv::csi_f

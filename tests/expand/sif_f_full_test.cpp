@@ -1,0 +1,242 @@
+// The full floating-point writer in both builds: strip layout, extremes and
+// description, refusals; the LZW build's strips decode to exactly the
+// uncompressed build's strips, and libtiff reads the same values from both.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "common/error.h"
+#include "tests/quant/lzw_check.h"
+#include "tests/support/files.h"
+#include "tests/support/images.h"
+#include "tests/support/libtiff_oracle.h"
+#include "tiffwrite/sif_f.h"
+
+namespace pvtest {
+namespace {
+
+using Writer = void (*)(const char*, int, int, const double* const*, const char*);
+const struct Build {
+  const char* name;
+  Writer store;
+  std::uint16_t compression;
+} kBuilds[] = {
+    {"lzw", pv::sif_f_full_lzw::StoreImageFile_Float, 5},
+    {"nolzw", pv::sif_f_full_nolzw::StoreImageFile_Float, 1},
+};
+
+using pvtest::Image;
+
+Image MakeImage(int nx, int ny, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> noise(-0.01, 0.01);
+  Image img{nx, ny, {}};
+  for (int i = 0; i < ny; ++i)
+    for (int j = 0; j < nx; ++j) img.values.push_back(std::sin(0.01 * (i + 2 * j)) + noise(rng));
+  return img;
+}
+
+// The stored bytes of rows [first, end): little-endian floats.
+Bytes FloatBytes(const Image& img, std::size_t first, std::size_t end) {
+  Bytes out;
+  for (std::size_t k = first * img.nx; k < end * img.nx; ++k) {
+    const float f = static_cast<float>(img.values[k]);
+    std::uint8_t b[4];
+    std::memcpy(b, &f, 4);
+    out.insert(out.end(), b, b + 4);
+  }
+  return out;
+}
+
+struct Layout {
+  std::uint32_t rows_per_strip, strips, first_strip;
+  std::uint16_t width_type;
+};
+
+// Checks one build's file against the layout rules; returns the strips'
+// contents as stored (decoded in the LZW build).
+std::vector<Bytes> CheckFile(const Bytes& file, const Build& build, const Image& img,
+                             bool with_description, const Layout& want) {
+  std::vector<Bytes> strips;
+  const TiffDirectory dir = ParseDirectory(file);
+  std::vector<std::uint16_t> tags, want_tags = {256, 257, 258, 259, 262, 273, 277,
+                                                278, 279, 284, 339, 340, 341};
+  if (with_description) want_tags.insert(want_tags.begin() + 5, 270);
+  for (const auto& e : dir.entries) tags.push_back(e.tag);
+  EXPECT_EQ(tags, want_tags);
+  if (tags != want_tags) return strips;
+  EXPECT_EQ(dir.offset + 2 + 12 * dir.entries.size() + 4, file.size());
+  EXPECT_EQ(dir.Find(256)->type, want.width_type);
+  EXPECT_EQ(dir.Find(257)->type, 3);
+  EXPECT_EQ(dir.Find(258)->value, 32u);
+  EXPECT_EQ(dir.Find(259)->value, build.compression);
+  EXPECT_EQ(dir.Find(262)->value, 1u);
+  EXPECT_EQ(dir.Find(278)->value, want.rows_per_strip);
+  EXPECT_EQ(dir.Find(339)->value, 3u);
+  EXPECT_EQ(dir.Find(340)->type, 11);
+  const StripTable t = Strips(file, dir);
+  EXPECT_EQ(t.offsets.size(), want.strips);
+  if (t.offsets.size() != want.strips) return strips;
+  std::uint32_t at = want.first_strip;
+  for (std::uint32_t k = 0; k < want.strips; ++k) {
+    SCOPED_TRACE("strip " + std::to_string(k));
+    EXPECT_EQ(t.offsets[k], at);
+    Bytes stored(file.begin() + at, file.begin() + at + t.counts[k]);
+    if (build.compression == 5) {
+      const DecodedStrip d = DecodeStrip(stored);
+      EXPECT_EQ(d.problem, "");
+      stored = d.data;
+    }
+    const std::size_t first = std::size_t(k) * want.rows_per_strip;
+    EXPECT_TRUE(stored == FloatBytes(img, first, std::min<std::size_t>(img.ny, first + want.rows_per_strip)));
+    strips.push_back(stored);
+    at += t.counts[k] + (t.counts[k] & 1);
+  }
+  if (want.strips > 1) at += 8 * want.strips;
+  EXPECT_EQ(dir.offset, at);
+  return strips;
+}
+
+TEST(FullFloatWriter, Layouts) {
+  const struct {
+    const char* name;
+    int nx, ny;
+    Layout want;
+  } cases[] = {
+      {"width 2048: a strip per row", 2048, 3, {1, 3, 8, 3}},
+      {"width 2049", 2049, 2, {1, 2, 8, 3}},
+      {"width 1024 x 5: 2, 2 and 1 rows", 1024, 5, {2, 3, 8, 3}},
+      {"10 x 10: one strip, R beyond the height", 10, 10, {204, 1, 8, 3}},
+      {"width 10 x 500", 10, 500, {204, 3, 8, 3}},
+      {"width 65536: LONG", 65536, 1, {1, 1, 8, 4}},
+  };
+  TempDir dir;
+  std::uint32_t seed = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Image img = MakeImage(c.nx, c.ny, ++seed);
+    std::vector<Bytes> per_build[2];
+    for (int b = 0; b < 2; ++b) {
+      SCOPED_TRACE(kBuilds[b].name);
+      const std::string path = dir / "f.tif";
+      kBuilds[b].store(path.c_str(), c.nx, c.ny, img.rows().data(), nullptr);
+      per_build[b] = CheckFile(ReadFile(path), kBuilds[b], img, false, c.want);
+      const LibtiffImage back = ReadWithLibtiff(path);
+      EXPECT_LIBTIFF_CLEAN(back);
+      EXPECT_EQ(back.values, AsFloat32(img.values));
+    }
+    EXPECT_TRUE(per_build[0] == per_build[1]);
+  }
+}
+
+TEST(FullFloatWriter, UncompressedCounts) {
+  // 1024 x 5: counts 8192, 8192, 4096, strips back to back; 10 x 10: 400.
+  TempDir dir;
+  const struct {
+    int nx, ny;
+    std::vector<std::uint32_t> counts;
+  } cases[] = {{1024, 5, {8192, 8192, 4096}}, {10, 10, {400}}};
+  for (const auto& c : cases) {
+    const Image img = MakeImage(c.nx, c.ny, 5);
+    pv::sif_f_full_nolzw::StoreImageFile_Float((dir / "u.tif").c_str(), c.nx, c.ny,
+                                               img.rows().data(), nullptr);
+    const Bytes f = ReadFile(dir / "u.tif");
+    EXPECT_EQ(Strips(f, ParseDirectory(f)).counts, c.counts);
+  }
+}
+
+TEST(FullFloatWriter, ExtremesAndDescriptions) {
+  const Image img{3, 1, {1, 5, 3}};
+  const struct {
+    const char* name;
+    const char* given;  // null: none; "own": SIF_F_desc
+    std::string text;
+    std::uint32_t first_strip;
+  } cases[] = {
+      {"own description of the extremes", "own", "1.000000\t5.000000", 26},
+      {"19 characters: L = 20 at 8, strip at 28", "0123456789012345678", "0123456789012345678", 28},
+      {"18 characters: L = 19 and a pad byte, strip at 28", "012345678901234567",
+       "012345678901234567", 28},
+      {"3 characters in the entry", "abc", "abc", 8},
+      {"no description", nullptr, "", 8},
+  };
+  TempDir dir;
+  for (const auto& build : kBuilds)
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(build.name) + ": " + c.name);
+      std::strcpy(pv::SIF_F_desc, "stale");
+      pv::SIF_F_min = pv::SIF_F_max = -99;
+      const char* given =
+          c.given == nullptr ? nullptr : std::strcmp(c.given, "own") == 0 ? pv::SIF_F_desc : c.given;
+      const std::string path = dir / "e.tif";
+      build.store(path.c_str(), 3, 1, img.rows().data(), given);
+      EXPECT_EQ(pv::SIF_F_min, 1.0);
+      EXPECT_EQ(pv::SIF_F_max, 5.0);
+      if (given == pv::SIF_F_desc) {
+        EXPECT_STREQ(pv::SIF_F_desc, c.text.c_str());
+      } else {
+        EXPECT_STREQ(pv::SIF_F_desc, "stale");
+      }
+      const Bytes f = ReadFile(path);
+      CheckFile(f, build, img, given != nullptr, {682, 1, c.first_strip, 3});
+      const LibtiffImage back = ReadWithLibtiff(path);
+      EXPECT_LIBTIFF_CLEAN(back);
+      EXPECT_EQ(back.description,
+                given ? std::optional<std::string>(c.text) : std::optional<std::string>());
+      const TiffDirectory d = ParseDirectory(f);
+      EXPECT_EQ(LeFloat(f, d.offset + 2 + 12 * (d.entries.size() - 2) + 8), 1.0f);
+      EXPECT_EQ(LeFloat(f, d.offset + 2 + 12 * (d.entries.size() - 1) + 8), 5.0f);
+    }
+}
+
+TEST(FullFloatWriter, RefusalsLeaveGlobalsAlone) {
+  TempDir dir;
+  const double v = 2;
+  const double* rows[] = {&v};
+  const struct {
+    const char* name;
+    std::string path;
+    int nx, ny;
+    bool own_description;
+  } cases[] = {
+      {"missing directory", dir / "no/such.tif", 1, 1, true},
+      // 4 x 2^16 x 2^14 bytes of samples: refused before the image is read
+      // (the single row pointer is never followed).
+      {"file could pass 2^32", dir / "big.tif", 1 << 16, 1 << 14, false},
+  };
+  for (const auto& build : kBuilds)
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(build.name) + ": " + c.name);
+      pv::SIF_F_min = pv::SIF_F_max = -7;
+      std::strcpy(pv::SIF_F_desc, "kept");
+      try {
+        build.store(c.path.c_str(), c.nx, c.ny, rows, c.own_description ? pv::SIF_F_desc : nullptr);
+        ADD_FAILURE() << "stored";
+      } catch (const pv::FatalError& e) {
+        EXPECT_EQ(e.line(), c.path + " : file not stored.\n");
+      }
+      EXPECT_FALSE(Exists(c.path));
+      EXPECT_EQ(pv::SIF_F_min, -7);
+      EXPECT_EQ(pv::SIF_F_max, -7);
+      EXPECT_STREQ(pv::SIF_F_desc, "kept");
+    }
+}
+
+TEST(FullFloatWriter, WriteErrorIsReported) {
+  const Image img = MakeImage(100, 100, 1);
+  for (const auto& build : kBuilds) {
+    SCOPED_TRACE(build.name);
+    try {
+      build.store("/dev/full", 100, 100, img.rows().data(), nullptr);
+      ADD_FAILURE() << "stored";
+    } catch (const pv::FatalError& e) {
+      EXPECT_EQ(e.line(), "/dev/full : file not stored.\n");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pvtest

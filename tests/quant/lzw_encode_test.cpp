@@ -1,0 +1,221 @@
+// The LZW strip encoder: exact code streams, round trips through a strict
+// decoder and through libtiff, identical output of the byte and block forms.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "common/error.h"
+#include "tests/quant/lzw_check.h"
+#include "tests/support/files.h"
+#include "tests/support/libtiff_oracle.h"
+#include "tiffread/rif.h"
+#include "tiffwrite/lzw_encode.h"
+
+namespace pvtest {
+namespace {
+
+Bytes Random(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes b(n);
+  for (auto& x : b) x = std::uint8_t(rng());
+  return b;
+}
+
+Bytes Run(std::size_t n, std::uint8_t value) { return Bytes(n, value); }
+
+TEST(LzwEncode, ExactStreams) {
+  const struct {
+    const char* name;
+    Bytes input, stored;
+  } cases[] = {
+      {"three equal bytes: 256 97 258 257", {0x61, 0x61, 0x61}, {0x80, 0x18, 0x60, 0x50, 0x10}},
+      {"one byte: 256 b 257", {0x41}, {0x80, 0x10, 0x60, 0x20}},
+      {"empty strip: 256 257", {}, {0x80, 0x40, 0x40}},
+      {"two different bytes: 256 1 2 257", {1, 2}, {0x80, 0x00, 0x40, 0x50, 0x10}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(EncodeStrip(c.input, 0), c.stored);
+    EXPECT_EQ(EncodeStrip(c.input, 1000), c.stored);
+  }
+}
+
+struct Input {
+  std::string name;
+  Bytes bytes;
+};
+
+std::vector<Input> RoundTripInputs() {
+  std::vector<Input> v = {
+      {"random 100000", Random(100000, 1)},
+      {"random 8192", Random(8192, 2)},
+      {"run of zeros 100000", Run(100000, 0)},
+      {"run of 0xFF 3839", Run(3839, 0xFF)},
+      {"ct-like 8-bit 512x16", CtLikeRows(512, 16, 8, 3)},
+      {"ct-like 16-bit 512x8", CtLikeRows(512, 8, 16, 4)},
+      {"distinct pairs 20000", DistinctPairs(20000)},
+  };
+  // Distinct pairs define one entry per byte after the first, so after n
+  // bytes the next free code is 257 + n: these lengths end a strip right
+  // around the width changes (entries 511, 1023, 2047) and the table-full
+  // clear at 4094.
+  for (std::size_t centre : {254u, 766u, 1790u, 3837u})
+    for (std::size_t n = centre - 2; n <= centre + 3; ++n)
+      v.push_back({"distinct pairs " + std::to_string(n), DistinctPairs(n)});
+  return v;
+}
+
+TEST(LzwEncode, RoundTripsThroughStrictDecoder) {
+  for (const auto& in : RoundTripInputs()) {
+    SCOPED_TRACE(in.name);
+    const Bytes strip = EncodeStrip(in.bytes, 0);
+    ASSERT_FALSE(strip.empty());
+    EXPECT_EQ(strip[0], 0x80);
+    const DecodedStrip d = DecodeStrip(strip);
+    EXPECT_EQ(d.problem, "");
+    EXPECT_TRUE(d.data == in.bytes);
+    EXPECT_LE(strip.size(), pv::LzwEncoder::WorstCaseBytes(in.bytes.size()));
+    // Every block size gives the same stream as byte-by-byte encoding.
+    for (std::size_t piece : {1u, 7u, 4096u, 5000u, 1000000u})
+      EXPECT_TRUE(EncodeStrip(in.bytes, piece) == strip) << "piece " << piece;
+  }
+}
+
+TEST(LzwEncode, RoundTripsThroughLibtiffAndOurReader) {
+  TempDir dir;
+  for (const auto& in : RoundTripInputs()) {
+    SCOPED_TRACE(in.name);
+    const Bytes strip = EncodeStrip(in.bytes, 4096);
+    // As an 8-bit image of one row (or 100 rows when it divides).
+    const std::uint32_t n = std::uint32_t(in.bytes.size());
+    const std::uint32_t height = n % 100 == 0 ? 100 : 1;
+    WriteFile(dir / "strip.tif", WrapStrip(strip, n / height, height));
+    const LibtiffImage img = ReadWithLibtiff(dir / "strip.tif");
+    EXPECT_LIBTIFF_CLEAN(img);
+    ASSERT_EQ(img.values.size(), in.bytes.size());
+    for (std::size_t i = 0; i < n; ++i)
+      if (img.values[i] != in.bytes[i]) FAIL() << "byte " << i << " differs";
+
+    std::int32_t w = 0, h = 0;
+    pv::RowTable<std::uint16_t> rows;
+    testing::internal::CaptureStderr();
+    pv::ReadImageFile((dir / "strip.tif").c_str(), &w, &h, nullptr, &rows, nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(std::size_t(w) * std::size_t(h), in.bytes.size());
+    for (std::size_t i = 0; i < n; ++i)
+      if (rows[i / w][i % w] != in.bytes[i]) FAIL() << "our reader: byte " << i << " differs";
+  }
+}
+
+TEST(LzwEncode, CodeWidthsAtTheBoundaries) {
+  // Distinct pairs: the k-th data code (k from 1) is put out when entry
+  // 257 + k is stored, so codes 1..254 are 9 bits, code 255 (after entry
+  // 511) is the first of 10 bits; the table-full clear follows data code
+  // 3837 in 12 bits, and the codes after it are 9 bits again.
+  const DecodedStrip d = DecodeStrip(EncodeStrip(DistinctPairs(5000), 0));
+  ASSERT_EQ(d.problem, "");
+  const auto& c = d.codes;  // c[0] is the opening clear code
+  EXPECT_EQ(c[254].width, 9u);
+  EXPECT_EQ(c[255].width, 10u);
+  EXPECT_EQ(c[766].width, 10u);
+  EXPECT_EQ(c[767].width, 11u);
+  EXPECT_EQ(c[1790].width, 11u);
+  EXPECT_EQ(c[1791].width, 12u);
+  EXPECT_EQ(c[3837].width, 12u);
+  EXPECT_EQ(c[3838].code, 256u);
+  EXPECT_EQ(c[3838].width, 12u);
+  EXPECT_LT(c[3839].code, 256u);  // the byte that caused the clear
+  EXPECT_EQ(c[3839].width, 9u);
+  for (const auto& code : c) EXPECT_LE(code.code, 4093u);
+}
+
+TEST(LzwEncode, EndCodeWidensWithTheLastEntry) {
+  // A strip whose last data code is put out while the next free code is 511
+  // (1023, 2047): the end code is one bit wider than that code.
+  const struct {
+    std::size_t n;
+    std::uint32_t last, end;
+  } cases[] = {{253, 9, 9}, {254, 9, 10}, {766, 10, 11}, {1790, 11, 12}, {1791, 12, 12}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.n);
+    const DecodedStrip d = DecodeStrip(EncodeStrip(DistinctPairs(c.n), 0));
+    ASSERT_EQ(d.problem, "");
+    ASSERT_GE(d.codes.size(), 2u);
+    EXPECT_EQ(d.codes[d.codes.size() - 2].width, c.last);
+    EXPECT_EQ(d.codes.back().code, 257u);
+    EXPECT_EQ(d.codes.back().width, c.end);
+  }
+}
+
+TEST(LzwEncode, ZeroFirstSlotProbesWithLargeStep) {
+  // The pair (prefix 32 b, b) has first index 0. Build strings so that slot 0
+  // is taken by one such pair and another one has to probe: prefix 32 with
+  // byte 1 ((1 << 5) ^ 32 = 0) and prefix 64 with byte 2.
+  Bytes in;
+  for (int rep = 0; rep < 3; ++rep)
+    for (int b = 0; b < 256; ++b) {
+      in.push_back(std::uint8_t(b));
+      in.push_back(std::uint8_t((b * 7) & 0xFF));
+    }
+  in.insert(in.end(), {32, 1, 64, 2, 32, 1, 64, 2, 96, 3, 96, 3});
+  const Bytes strip = EncodeStrip(in, 0);
+  const DecodedStrip d = DecodeStrip(strip);
+  EXPECT_EQ(d.problem, "");
+  EXPECT_TRUE(d.data == in);
+}
+
+TEST(LzwEncode, WorstCaseBoundHolds) {
+  // Random bytes are about the worst input; the bound must never be short.
+  for (std::size_t n : {0u, 1u, 2u, 100u, 3837u, 3838u, 50000u}) {
+    SCOPED_TRACE(n);
+    EXPECT_LE(EncodeStrip(Random(n, std::uint32_t(n)), 0).size(),
+              pv::LzwEncoder::WorstCaseBytes(n));
+  }
+}
+
+TEST(LzwEncode, StripsAreIndependent) {
+  // A strip after another one starts afresh, whatever bits were pending.
+  TempDir dir;
+  static pv::LzwEncoder encoder;
+  const Bytes first = Random(777, 9), second = {0x61, 0x61, 0x61};
+  {
+    pv::TiffOut out((dir / "two").c_str(), false);
+    encoder.InitLZWEncode(out);
+    encoder.EncodeBlock(first.data(), first.size());
+    const std::uint32_t a = encoder.TermLZWEncode();
+    encoder.InitLZWEncode(out);
+    encoder.EncodeBlock(second.data(), second.size());
+    EXPECT_EQ(encoder.TermLZWEncode(), 5u);
+    out.Close();
+    const Bytes all = ReadFile(dir / "two");
+    ASSERT_EQ(all.size(), a + 5u);
+    EXPECT_EQ(Bytes(all.begin() + a, all.end()), (Bytes{0x80, 0x18, 0x60, 0x50, 0x10}));
+  }
+}
+
+TEST(LzwEncode, FreshStripAfterAFailedWrite) {
+  // A write that fails inside a strip ends the run; an encoder used again
+  // afterwards (in-process) still starts from an empty table.
+  static pv::LzwEncoder encoder;
+  const Bytes big = Random(300000, 11);
+  try {
+    pv::TiffOut out("/dev/full", false);
+    encoder.InitLZWEncode(out);
+    encoder.EncodeBlock(big.data(), big.size());
+    encoder.TermLZWEncode();
+    out.Close();
+    ADD_FAILURE() << "no write error";
+  } catch (const pv::FatalError&) {
+  }
+  TempDir dir;
+  const Bytes input = Random(5000, 12);
+  pv::TiffOut out((dir / "again").c_str(), false);
+  encoder.InitLZWEncode(out);
+  encoder.EncodeBlock(input.data(), input.size());
+  encoder.TermLZWEncode();
+  out.Close();
+  EXPECT_TRUE(ReadFile(dir / "again") == EncodeStrip(input, 0));
+}
+
+}  // namespace
+}  // namespace pvtest

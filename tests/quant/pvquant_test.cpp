@@ -1,0 +1,200 @@
+// pvquant run as a user runs it: both forms, the mapping, messages and the
+// order of checks, description pass-through; outputs read back by libtiff
+// and by our reader.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/libtiff_oracle.h"
+#include "tests/support/run_program.h"
+#include "tiffread/rif.h"
+#include "tiffwrite/sif.h"
+#include "tiffwrite/sif_f.h"
+
+namespace pvtest {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+const char kUsage[] = "usage : pvquant TIFF_float {base step} BPS TIFF_int\n";
+
+// A float TIFF of one row (or nx x ny) of `values`, with the
+// minimum-and-maximum description, or none.
+void WriteFloat(const std::string& path, const std::vector<double>& values, int nx,
+                bool describe = true) {
+  const int ny = int(values.size()) / nx;
+  std::vector<const double*> rows;
+  for (int i = 0; i < ny; ++i) rows.push_back(values.data() + std::size_t(i) * nx);
+  pv::sif_f_fast::StoreImageFile_Float(path.c_str(), nx, ny, rows.data(),
+                                       describe ? pv::SIF_F_desc : nullptr);
+}
+
+std::vector<double> Codes(const std::string& path) {
+  const LibtiffImage img = ReadWithLibtiff(path);
+  EXPECT_LIBTIFF_CLEAN(img);
+  return img.values;
+}
+
+TEST(Pvquant, Mappings) {
+  const struct {
+    const char* name;
+    std::vector<double> values;
+    std::vector<std::string> mapping;  // base step, or empty for the derived form
+    std::string bps;
+    const char* out;  // the result line; null: not checked (a NaN's text is the C library's)
+    std::vector<double> codes;
+  } cases[] = {
+      {"derived, -1..1 at 8 bits: the middle rounds up", {-1, 0, 1}, {}, "8",
+       "-1.000000\t1.000000\n", {0, 128, 255}},
+      {"derived, constant image: step 1, all 0", {7.5, 7.5, 7.5}, {}, "8", "7.500000\t7.500000\n",
+       {0, 0, 0}},
+      {"given 0 0.5 at 4 bits: clamped at both ends", {-3, 0, 0.2, 0.25, 1, 7.4, 100}, {"0", "0.5"},
+       "4", "", {0, 0, 0, 1, 2, 15, 15}},
+      {"derived at 16 bits", {0, 1, 65535, 32767.5}, {}, "16", "0.000000\t65535.000000\n",
+       {0, 1, 65535, 32768}},
+      {"derived at 1 bit", {0, 0.49, 0.5, 1}, {}, "1", "0.000000\t1.000000\n", {0, 0, 1, 1}},
+      {"given, base not a number reads as 0", {0.4, 0.6, 3}, {"x", "1"}, "2", "", {0, 1, 3}},
+      {"BPS with trailing text reads its digits", {0, 1}, {}, "8bits", "0.000000\t1.000000\n",
+       {0, 255}},
+      {"a NaN pixel gets code 0", {0, kNaN, 10}, {}, "8", "0.000000\t10.000000\n", {0, 0, 255}},
+      {"a NaN first pixel: NaN range, every code 0", {kNaN, 1, 2}, {}, "8", nullptr, {0, 0, 0}},
+      {"given NaN base: every code 0", {1, 2}, {"nan", "1"}, "8", "", {0, 0}},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFloat(dir / "in.tif", c.values, int(c.values.size()));
+    std::vector<std::string> args = {dir / "in.tif"};
+    args.insert(args.end(), c.mapping.begin(), c.mapping.end());
+    args.push_back(c.bps);
+    args.push_back(dir / "out.tif");
+    const RunResult r = RunProgram("pvquant", args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    if (c.out != nullptr) {
+      EXPECT_EQ(r.out, c.out);
+    }
+    EXPECT_EQ(Codes(dir / "out.tif"), c.codes);
+  }
+}
+
+TEST(Pvquant, FailuresAndTheirOrder) {
+  TempDir dir;
+  WriteFloat(dir / "in.tif", {1, 2, 3}, 3);
+  const std::string in = dir / "in.tif", out = dir / "out.tif", missing = dir / "none.tif";
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string err;  // exact, or the start of the reader's message
+    bool prefix;
+  } cases[] = {
+      {"no arguments", {}, kUsage, false},
+      {"two arguments", {in, "8"}, kUsage, false},
+      {"four arguments", {in, "0", "8", out}, kUsage, false},
+      {"six arguments", {in, "0", "1", "8", out, "x"}, kUsage, false},
+      {"BPS 0", {in, "0", out}, "bad bit per sample (BPS).\n", false},
+      {"BPS 17", {in, "17", out}, "bad bit per sample (BPS).\n", false},
+      {"BPS not a number", {in, "eight", out}, "bad bit per sample (BPS).\n", false},
+      {"BPS huge", {in, "99999999999999999999", out}, "bad bit per sample (BPS).\n", false},
+      {"step 0", {in, "0", "0", "8", out}, "bad value step.\n", false},
+      {"negative step", {in, "0", "-1", "8", out}, "bad value step.\n", false},
+      {"step not a number", {in, "0", "abc", "8", out}, "bad value step.\n", false},
+      {"step NaN", {in, "0", "nan", "8", out}, "bad value step.\n", false},
+      {"BPS is checked before the step", {in, "0", "0", "0", out}, "bad bit per sample (BPS).\n",
+       false},
+      {"the reader runs first", {missing, "0", "0", "0", out}, missing + " : ", true},
+      {"output not stored", {in, "8", dir / "no/out.tif"}, dir / "no/out.tif" + " : file not stored.\n",
+       false},
+      {"write error", {in, "0", "1", "8", "/dev/full"}, "/dev/full : file not stored.\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult r = RunProgram("pvquant", c.args);
+    EXPECT_EQ(r.status, 1);
+    if (c.prefix)
+      EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << r.err;
+    else
+      EXPECT_EQ(r.err, c.err);
+    EXPECT_FALSE(Exists(out));
+  }
+}
+
+TEST(Pvquant, DescriptionPassesThrough) {
+  TempDir dir;
+  const struct {
+    const char* name;
+    bool describe;
+    std::vector<std::string> mapping;
+    std::optional<std::string> want;
+  } cases[] = {
+      {"derived form keeps the source range", true, {}, "-2.000000\t6.000000"},
+      {"given form still carries the source range", true, {"0", "0.1"}, "-2.000000\t6.000000"},
+      {"no description, none written", false, {}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFloat(dir / "in.tif", {-2, 0, 6, 1}, 2, c.describe);
+    std::vector<std::string> args = {dir / "in.tif"};
+    args.insert(args.end(), c.mapping.begin(), c.mapping.end());
+    args.insert(args.end(), {"8", dir / "out.tif"});
+    const RunResult r = RunProgram("pvquant", args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const LibtiffImage img = ReadWithLibtiff(dir / "out.tif");
+    EXPECT_LIBTIFF_CLEAN(img);
+    EXPECT_EQ(img.description, c.want);
+  }
+}
+
+TEST(Pvquant, IntegerInputIsAcceptedWithAWarning) {
+  TempDir dir;
+  const std::vector<std::uint16_t> row = {0, 10, 200, 255};
+  const std::uint16_t* rows[] = {row.data()};
+  const std::string in = dir / "int.tif";
+  pv::StoreImageFile(in.c_str(), 4, 1, 8, rows, nullptr);
+  const RunResult r = RunProgram("pvquant", {in, "0", "10", "4", dir / "out.tif"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, in + " : containing non-float pixel values (warning).\n");
+  EXPECT_EQ(Codes(dir / "out.tif"), (std::vector<double>{0, 1, 15, 15}));
+}
+
+TEST(Pvquant, EndToEndCodesEqualTheMapping) {
+  // A 300 x 200 image at several depths: libtiff and our reader read the
+  // codes the mapping gives, computed here independently.
+  TempDir dir;
+  std::mt19937 rng(5);
+  std::normal_distribution<double> noise(0, 3);
+  std::vector<double> values;
+  for (int i = 0; i < 200; ++i)
+    for (int j = 0; j < 300; ++j) values.push_back(100 * std::sin(0.02 * i) * std::cos(0.03 * j) + noise(rng));
+  WriteFloat(dir / "in.tif", values, 300);
+  values = AsFloat32(values);  // what the file holds
+  double lo = values[0], hi = values[0];
+  for (double v : values) lo = std::min(lo, v), hi = std::max(hi, v);
+  for (int bps : {1, 3, 8, 12, 16}) {
+    SCOPED_TRACE(bps);
+    const RunResult r = RunProgram("pvquant", {dir / "in.tif", std::to_string(bps), dir / "q.tif"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const double top = std::ldexp(1.0, bps) - 1, step = (hi - lo) / top;
+    std::vector<double> want;
+    for (double v : values)
+      want.push_back(v <= lo ? 0 : v >= hi ? top : std::floor((v - lo) / step + 0.5));
+    EXPECT_EQ(Codes(dir / "q.tif"), want);
+    std::int32_t w = 0, h = 0;
+    int bits = 0;
+    pv::RowTable<std::uint16_t> rows;
+    pv::ReadImageFile((dir / "q.tif").c_str(), &w, &h, &bits, &rows, nullptr);
+    ASSERT_EQ(w, 300);
+    ASSERT_EQ(h, 200);
+    EXPECT_EQ(bits, bps);
+    for (int i = 0; i < 200; ++i)
+      for (int j = 0; j < 300; ++j)
+        if (rows[i][j] != want[std::size_t(i) * 300 + j]) FAIL() << "sample " << i << "," << j;
+  }
+}
+
+}  // namespace
+}  // namespace pvtest

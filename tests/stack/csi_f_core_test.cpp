@@ -1,0 +1,286 @@
+// The reader-independent half of csi_f: names arguments, the orders of
+// a directory listing, description mappings, the volume output.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "slices/csi_f_core.h"
+#include "tests/support/files.h"
+
+namespace {
+
+using namespace pv::csi_f;
+using Names = std::vector<std::string>;
+
+// The result of a call that may end the run: its value, or the line printed.
+template <class F>
+auto Outcome(F f) -> std::pair<std::optional<decltype(f())>, std::string> {
+  try {
+    return {f(), ""};
+  } catch (const pv::FatalError& e) {
+    return {std::nullopt, e.line()};
+  }
+}
+
+TEST(SliceNames, FormAndSortingOption) {
+  struct Case {
+    const char* names;
+    Form form;
+    std::optional<Order> order;  // for the listing form
+  };
+  const Case cases[] = {
+      {"names.txt", Form::kNameFile, {}},
+      {"-a.tif b.tif", Form::kInlineList, {}},
+      {"- a.tif", Form::kInlineList, {}},
+      {"-", Form::kListing, Order::kNormal},
+      {"--r", Form::kListing, Order::kReverse},
+      {"--n", Form::kListing, Order::kAscending},
+      {"--nr", Form::kListing, Order::kDescending},
+      {"--rn", Form::kListing, Order::kDescending},
+      {"--nrx", Form::kListing, Order::kDescending},  // past the fourth character: ignored
+      {"--", Form::kListing, std::nullopt},
+      {"--x", Form::kListing, std::nullopt},
+      {"--rr", Form::kListing, std::nullopt},
+      {"--nn", Form::kListing, std::nullopt},
+      {"--rx", Form::kListing, std::nullopt},
+      {"--n ", Form::kListing, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormOf(c.names), c.form) << c.names;
+    if (c.form == Form::kListing) {
+      EXPECT_EQ(SortingOption(c.names), c.order) << c.names;
+    }
+  }
+}
+
+TEST(SliceNames, NameFileLines) {
+  const std::string longest(2046, 'x');
+  struct Case {
+    std::string text;
+    Names names;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"b.tif\n\na.tif\n", {"b.tif", "a.tif"}, ""},
+      {"a.tif 12 more words\n", {"a.tif"}, ""},  // the first word only
+      {" \t x.tif\r\n\f\n", {"x.tif"}, ""},
+      {"", {}, ""},
+      {"\n  \n\t\n", {}, ""},
+      {"a.tif", {}, "names.txt : too long line.\n"},  // last line without newline
+      {"a.tif\nb.tif", {}, "names.txt : too long line.\n"},
+      {longest + "\n", {longest}, ""},
+      {longest + "x\n", {}, "names.txt : too long line.\n"},
+      {std::string("\0skipped\nb.tif\n", 15), {"b.tif"}, ""},  // first byte NUL: skipped
+      {std::string("a\0b\nc.tif\n", 10), {}, "names.txt : too long line.\n"},  // NUL hides the newline
+      {"/abs.tif\n../up.tif\n", {"/abs.tif", "../up.tif"}, ""},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.text;
+    std::FILE* f = fmemopen(text.data(), text.size(), "r");
+    if (text.empty()) f = std::tmpfile();  // fmemopen refuses a size of 0
+    ASSERT_NE(f, nullptr);
+    auto [names, error] = Outcome([&] { return ReadNameFile(f, "names.txt"); });
+    std::fclose(f);
+    EXPECT_EQ(error, c.error) << testing::PrintToString(c.text);
+    if (c.error.empty()) {
+      EXPECT_EQ(names, c.names) << testing::PrintToString(c.text);
+    }
+  }
+}
+
+TEST(SliceNames, NameFileReadErrorIsNotAnEndOfList) {
+  pvtest::TempDir dir;
+  std::FILE* f = std::fopen(dir.path().c_str(), "r");  // a directory: every read fails
+  if (f == nullptr) GTEST_SKIP() << "directories cannot be opened as files here";
+  auto [names, error] = Outcome([&] { return ReadNameFile(f, "d"); });
+  std::fclose(f);
+  EXPECT_EQ(error, "d : name file not open.\n");
+}
+
+TEST(SliceNames, InlineLists) {
+  const std::string longest(2047, 'w');
+  struct Case {
+    std::string text;
+    Names names;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"a.tif b.tif", {"a.tif", "b.tif"}, ""},
+      {"  s2.tif\t\ns1.tif  ", {"s2.tif", "s1.tif"}, ""},
+      {"a.tif a.tif", {"a.tif", "a.tif"}, ""},
+      {"", {}, ""},
+      {" \t ", {}, ""},
+      {"a.tif " + longest, {"a.tif", longest}, ""},
+      {"a.tif " + longest + "w b.tif", {}, longest + "w : too long name.\n"},
+  };
+  for (const Case& c : cases) {
+    auto [names, error] = Outcome([&] { return InlineNames(c.text.c_str()); });
+    EXPECT_EQ(error, c.error) << c.text.substr(0, 40);
+    if (c.error.empty()) {
+      EXPECT_EQ(names, c.names) << c.text.substr(0, 40);
+    }
+  }
+}
+
+TEST(SliceOrder, NumberInName) {
+  struct Case {
+    const char* name;
+    std::optional<double> number;
+  };
+  const Case cases[] = {
+      {"s10.tif", 10},    {"s2e1.tif", 20},   {"s1.5.tif", 1.5},
+      {"s-5.tif", -5},    {"s+7.tif", 7},     {"scan_003_b12.tif", 3},
+      {"x-y3.tif", {}},   {"abc.tif", {}},    {"a+.tif", {}},
+      {"s-.5.tif", -0.5}, {"007", 7},         {"", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(NumberInName(c.name), c.number) << c.name;
+}
+
+int Sign(int v) { return (v > 0) - (v < 0); }
+
+TEST(SliceOrder, Comparisons) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int normal, ascending;  // signs; Reverse and Descending swap them
+  };
+  const Case cases[] = {
+      {"s9.tif", "s10.tif", 1, -1},
+      {"s10.tif", "s100.tif", -1, -1},
+      {"abc.tif", "s1.tif", -1, -1},   // no number before any number
+      {"zzz.tif", "s1.tif", 1, -1},
+      {"abc.tif", "abd.tif", -1, -1},  // neither has a number: byte order
+      {"s1.0.tif", "s1.tif", -1, 0},   // equal numbers
+      {"s-1.tif", "s1.tif", -1, -1},
+      {"s2e1.tif", "s19.tif", 1, 1},
+      {"x-y3.tif", "a.tif", 1, 1},     // "-" before a letter: no number at all
+      {"\xe9.tif", "a.tif", 1, 1},     // bytes compare unsigned
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+    EXPECT_EQ(Sign(Normal(c.a, c.b)), c.normal);
+    EXPECT_EQ(Sign(Reverse(c.a, c.b)), -c.normal);
+    EXPECT_EQ(Sign(Ascending(c.a, c.b)), c.ascending);
+    EXPECT_EQ(Sign(Descending(c.a, c.b)), -c.ascending);
+  }
+}
+
+TEST(SliceOrder, SortedListings) {
+  const std::string dir = "img//";  // the directory text never takes part
+  auto sorted = [&](Names names, Order order) {
+    for (auto& n : names) n = dir + n;
+    SortNames(names, dir.size(), order);
+    for (auto& n : names) n = n.substr(dir.size());
+    return names;
+  };
+  const Names three = {"s10.tif", "s9.tif", "s100.tif"};
+  EXPECT_EQ(sorted(three, Order::kAscending), (Names{"s9.tif", "s10.tif", "s100.tif"}));
+  EXPECT_EQ(sorted(three, Order::kNormal), (Names{"s10.tif", "s100.tif", "s9.tif"}));
+  EXPECT_EQ(sorted(three, Order::kReverse), (Names{"s9.tif", "s100.tif", "s10.tif"}));
+  EXPECT_EQ(sorted(three, Order::kDescending), (Names{"s100.tif", "s10.tif", "s9.tif"}));
+
+  // Ties and NaN still give one order: equal numbers by name, NaN last.
+  const Names mixed = {"s3.tif", "s-nan.tif", "b.tif", "s1.tif", "a.tif", "s01.tif", "x-y.tif"};
+  const Names up = {"a.tif", "b.tif", "x-y.tif", "s01.tif", "s1.tif", "s3.tif", "s-nan.tif"};
+  EXPECT_EQ(sorted(mixed, Order::kAscending), up);
+  EXPECT_EQ(sorted(mixed, Order::kDescending), Names(up.rbegin(), up.rend()));
+  // Wherever the comparison itself decides, the sort agrees with it.
+  const Names s = sorted(mixed, Order::kAscending);
+  for (std::size_t i = 0; i < s.size(); ++i)
+    for (std::size_t j = i + 1; j < s.size(); ++j)
+      EXPECT_LE(Ascending(s[i].c_str(), s[j].c_str()), 0) << s[i] << " before " << s[j];
+}
+
+TEST(DescriptionMapping, WordCounts) {
+  const std::string long_word(2048, 'x');
+  struct Case {
+    std::string text;
+    int bits;
+    bool found;
+    double base, step;
+  };
+  const Case cases[] = {
+      // Two or six words: a range lo hi.
+      {"10.000000\t20.000000", 8, true, 10, 10.0 / 255},
+      {std::string("10.000000\t20.000000\0", 20), 8, true, 10, 10.0 / 255},
+      {"a b c d 0 255", 8, true, 0, 1},
+      {"0 65535", 16, true, 0, 1},
+      {"0 4294967295", 32, true, 0, 1},
+      {"-1 1", 1, true, -1, 2},
+      {"1e1 2e1", 8, true, 10, 10.0 / 255},
+      {"20 10", 8, false, 0, 1},
+      {"10 10", 8, false, 0, 1},
+      {"10 abc", 8, false, 0, 1},
+      {"nan 1", 8, false, 0, 1},
+      // Three, four or eight words: a base and a step.
+      {"x 5 0.5", 8, true, 5, 0.5},
+      {"a b 5 0.5", 8, true, 5, 0.5},
+      {"1 2 3 4 5 6 -2 0.25", 8, true, -2, 0.25},
+      {"1 2 3 4 5 6 7 8 9 10", 8, true, 7, 8},  // only eight words are read
+      {"x 5 0", 8, false, 0, 1},
+      {"x 5 -1", 8, false, 0, 1},
+      {"x 5 step", 8, false, 0, 1},
+      // Any other count.
+      {"", 8, false, 0, 1},
+      {" \t\n", 8, false, 0, 1},
+      {"5", 8, false, 0, 1},
+      {"a 0 1 2 3", 8, false, 0, 1},
+      {"a b c d 0 1 2", 8, false, 0, 1},
+      {std::string("10 20\0 30 40", 12), 8, true, 10, 10.0 / 255},  // the text ends at its NUL
+      // A word too long for its 2048-byte buffer: no mapping at all.
+      {long_word + " 5 0.5", 8, false, 0, 1},
+      {long_word.substr(1) + " 5 0.5", 8, true, 5, 0.5},
+  };
+  for (const Case& c : cases) {
+    const Mapping m = DescriptionMapping(c.text, c.bits);
+    SCOPED_TRACE(testing::PrintToString(c.text.substr(0, 40)) + " bits " + std::to_string(c.bits));
+    EXPECT_EQ(m.found, c.found);
+    EXPECT_EQ(m.base, c.base);
+    EXPECT_EQ(m.step, c.step);
+  }
+}
+
+TEST(VolumeOut, WritesHeaderAndBlocksInOrder) {
+  pvtest::TempDir dir;
+  const std::string path = dir / "v.bin";
+  std::vector<double> values(3 * VolumeOut::kValues + 5);
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = double(i) - 0.5;
+  {
+    VolumeOut out(std::fopen(path.c_str(), "wb"), path, true);
+    out.PutText("7\t9\t3\n");
+    for (std::size_t i = 0; i < values.size();) {
+      std::size_t room;
+      double* p = out.Room(room);
+      ASSERT_GE(room, 1u);
+      const std::size_t n = std::min<std::size_t>({room, values.size() - i, 1000});
+      std::memcpy(p, values.data() + i, n * sizeof(double));
+      out.Commit(n);
+      i += n;
+    }
+    out.Close();
+  }
+  EXPECT_EQ(pvtest::ReadText(path), pvtest::VolumeBytes("7\t9\t3\n", values));
+}
+
+TEST(VolumeOut, FailedWriteIsADataWriteError) {
+  std::FILE* f = std::fopen("/dev/full", "wb");
+  if (f == nullptr) GTEST_SKIP() << "no /dev/full";
+  VolumeOut out(f, "/dev/full", true);
+  auto [ok, error] = Outcome([&] {
+    out.PutText("1\t1\n");
+    std::size_t room;
+    *out.Room(room) = 1.0;
+    out.Commit(1);
+    out.Close();
+    return true;
+  });
+  EXPECT_EQ(error, "/dev/full : data write error.\n");
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// pvstack image.tif image.bin
+// pvstack image/ nameFile image.bin
+//
+// Gathers one TIFF image, or the slices of a directory chosen and ordered by
+// a names argument, into a raw volume (a header line "width height
+// [count]" and then the slices as 8-byte doubles); integer slices are
+// mapped back to PV by their description. Prints the range of the values
+// written. An output path beginning with "-" is standard output, and the
+// range line then goes to standard error.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/error.h"
+#include "slices/csi_f.h"
+#include "tiffread/rif_f.h"
+
+namespace {
+
+using pv::Error;
+
+int Run(int argc, char** argv) {
+  if (argc != 3 && argc != 4)
+    Error("usage : pvstack image.tif image.bin\n        pvstack image/ nameFile image.bin");
+
+  // Every slice passes the reader's first checks before the output exists.
+  int width = 0, height = 0, count = 1;
+  std::vector<std::string> slices;
+  if (argc == 3) {
+    std::int32_t w = 0, h = 0;
+    pv::ReadImageFile_Float(argv[1], &w, &h, nullptr, nullptr);
+    width = w;
+    height = h;
+    slices.emplace_back(argv[1]);
+  } else {
+    slices = pv::CheckSliceImages_Float(argv[1], argv[2], &width, &height, &count, nullptr);
+  }
+
+  const char* target = argv[argc - 1];
+  const bool to_stdout = target[0] == '-';
+  std::FILE* file = to_stdout ? stdout : std::fopen(target, "wb");
+  if (file == nullptr) Error("file not open.");
+  pv::VolumeOut out(file, target, !to_stdout);
+
+  char header[64];
+  int n = std::snprintf(header, sizeof header, "%d\t%d", width, height);
+  n += count > 1 ? std::snprintf(header + n, sizeof header - std::size_t(n), "\t%d\n", count)
+                 : std::snprintf(header + n, sizeof header - std::size_t(n), "\n");
+  out.PutText(std::string_view(header, std::size_t(n)));
+  for (std::string& slice : slices) {
+    pv::Dump_TIFF_Float(width, height, slice.c_str(), out);
+    std::string().swap(slice);
+  }
+  out.Close();
+
+  std::fprintf(to_stdout ? stderr : stdout, "%lf\t%lf\n", pv::csi_f::Min(), pv::csi_f::Max());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return pv::RunMain(Run, argc, argv); }
