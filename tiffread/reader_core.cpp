@@ -176,13 +176,18 @@ std::vector<std::uint32_t> TiffFile::GetStrip(unsigned tag, std::uint32_t strips
 // ---------------------------------------------------------------------------
 // Directory checks shared by both readers.
 
-ImageSize ReadImageSize(TiffFile& tif) {
-  const std::uint32_t width = tif.GetIFD4(256, 0);
-  if (width == 0) tif.Error("missing image size.");
-  const std::uint32_t height = tif.GetIFD4(257, 0);
-  if (height == 0) tif.Error("missing image size.");
-  if ((width | height) & 0x80000000u) tif.Error("too large image size.");
-  return {static_cast<std::int32_t>(width), static_cast<std::int32_t>(height)};
+void ReadImageSize(TiffFile& tif, std::int32_t* width, std::int32_t* height, bool rows,
+                   StripLayout& layout) {
+  if (width == nullptr && height == nullptr && !rows) return;
+  const std::uint32_t w = tif.GetIFD4(256, 0);
+  if (w == 0) tif.Error("missing image size.");
+  const std::uint32_t h = tif.GetIFD4(257, 0);
+  if (h == 0) tif.Error("missing image size.");
+  if ((w | h) & 0x80000000u) tif.Error("too large image size.");
+  if (width != nullptr) *width = static_cast<std::int32_t>(w);
+  if (height != nullptr) *height = static_cast<std::int32_t>(h);
+  layout.width = w;
+  layout.height = h;
 }
 
 void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout) {

@@ -95,12 +95,6 @@ class TiffFile {
   std::unique_ptr<std::uint8_t[]> window_;
 };
 
-// Image width and height (ImageWidth, ImageLength), with their checks.
-struct ImageSize {
-  std::int32_t width = 0, height = 0;
-};
-ImageSize ReadImageSize(TiffFile& tif);
-
 enum class Compression { kNone, kLZW, kPackBits };
 
 // How samples are stored, settled by the entry point.
@@ -116,6 +110,12 @@ struct StripLayout {
   std::uint32_t rows_per_strip = 1;
   bool differencing = false;  // Predictor 2
 };
+
+// Image width and height (ImageWidth, ImageLength), with their checks, read
+// only when width, height or rows are requested: stored through the
+// non-null pointers and into `layout`.
+void ReadImageSize(TiffFile& tif, std::int32_t* width, std::int32_t* height, bool rows,
+                   StripLayout& layout);
 
 // Steps shared by both readers once rows are requested: Compression,
 // PhotometricInterpretation, FillOrder, SamplesPerPixel, RowsPerStrip,

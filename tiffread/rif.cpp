@@ -10,13 +10,7 @@ void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, 
   rif_core::TiffFile tif(path);
   rif_core::StripLayout layout;
 
-  if (width != nullptr || height != nullptr || rows != nullptr) {
-    const rif_core::ImageSize size = rif_core::ReadImageSize(tif);
-    if (width != nullptr) *width = size.width;
-    if (height != nullptr) *height = size.height;
-    layout.width = static_cast<std::uint32_t>(size.width);
-    layout.height = static_cast<std::uint32_t>(size.height);
-  }
+  rif_core::ReadImageSize(tif, width, height, rows != nullptr, layout);
 
   // Integer samples of 1 to 16 bits only; a floating-point file is not
   // recognised as such and its 32 or 64 bits are refused here.

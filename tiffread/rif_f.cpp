@@ -30,13 +30,7 @@ int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* hei
   const int result = floating ? 0 : bits;
   layout.bits = bits;
 
-  if (width != nullptr || height != nullptr || rows != nullptr) {
-    const rif_core::ImageSize size = rif_core::ReadImageSize(tif);
-    if (width != nullptr) *width = size.width;
-    if (height != nullptr) *height = size.height;
-    layout.width = static_cast<std::uint32_t>(size.width);
-    layout.height = static_cast<std::uint32_t>(size.height);
-  }
+  rif_core::ReadImageSize(tif, width, height, rows != nullptr, layout);
 
   if (description != nullptr) *description = tif.ReadDescription();
   if (rows == nullptr) return result;
