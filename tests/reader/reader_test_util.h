@@ -39,14 +39,15 @@ inline std::string StripPath(const std::string& text, const std::string& path) {
   return out;
 }
 
-// ReadImageFile_Float with every output requested (rows only when `rows`).
-inline ReadResult ReadFloat(const std::string& path, bool rows = true) {
+// Runs one reader call, capturing its fatal line (path stripped, newline
+// dropped), its warnings and the rows it delivered.
+template <class T, class Call>
+ReadResult Collect(const std::string& path, Call call) {
   ReadResult r;
-  pv::RowTable<double> table;
+  pv::RowTable<T> table;
   testing::internal::CaptureStderr();
   try {
-    r.result = pv::ReadImageFile_Float(path.c_str(), &r.width, &r.height, rows ? &table : nullptr,
-                                       &r.description);
+    call(r, table);
   } catch (const pv::FatalError& e) {
     r.error = StripPath(e.line(), path);
     r.error.pop_back();
@@ -57,22 +58,20 @@ inline ReadResult ReadFloat(const std::string& path, bool rows = true) {
   return r;
 }
 
+// ReadImageFile_Float with every output requested (rows only when `rows`).
+inline ReadResult ReadFloat(const std::string& path, bool rows = true) {
+  return Collect<double>(path, [&](ReadResult& r, pv::RowTable<double>& table) {
+    r.result = pv::ReadImageFile_Float(path.c_str(), &r.width, &r.height, rows ? &table : nullptr,
+                                       &r.description);
+  });
+}
+
 // ReadImageFile with every output requested (rows only when `rows`).
 inline ReadResult ReadInt(const std::string& path, bool rows = true) {
-  ReadResult r;
-  pv::RowTable<std::uint16_t> table;
-  testing::internal::CaptureStderr();
-  try {
+  return Collect<std::uint16_t>(path, [&](ReadResult& r, pv::RowTable<std::uint16_t>& table) {
     pv::ReadImageFile(path.c_str(), &r.width, &r.height, &r.result, rows ? &table : nullptr,
                       &r.description);
-  } catch (const pv::FatalError& e) {
-    r.error = StripPath(e.line(), path);
-    r.error.pop_back();
-  }
-  r.warnings = StripPath(testing::internal::GetCapturedStderr(), path);
-  for (const auto& row : table)
-    for (std::int32_t k = 0; k < r.width; ++k) r.values.push_back(row[k]);
-  return r;
+  });
 }
 
 }  // namespace pvtest
