@@ -1,0 +1,40 @@
+// Independent work on all the CPUs the process may use, with results taken
+// in order.
+//
+// The programs' output is strictly sequential (a file written front to
+// back, messages in a fixed order), while much of the work behind it is
+// independent: the strips of an image are compressed and decompressed on
+// their own, the slices of a stack are read on their own. OrderedParallel
+// runs the independent part of item i, `work(i, slot)`, on a pool of worker
+// threads, and the sequential part, `emit(i, slot)`, on the calling thread
+// in the order i = 0, 1, 2, ... At most `slots` items are between the start
+// of their work and the end of their emit, so memory stays bounded: item i
+// owns slot i % slots (its buffers) until its emit returns.
+//
+// Failures keep the sequential order too. work(i) must not print or write
+// anything the user sees (it leaves that to emit). When work(i) throws, the
+// exception is rethrown on the calling thread in place of emit(i), after
+// emit(0 .. i-1) and before anything later, exactly where a one-thread run
+// would have failed; work started on later items is dropped. When emit
+// throws, the workers stop and the exception goes on.
+//
+// With one usable CPU (or one item, or one slot) no thread is started: each
+// item's work and emit run in turn on the calling thread.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace pv {
+
+// The number of CPUs this process may run on (its affinity mask), at least 1.
+unsigned UsableCpus();
+
+// work(i, slot) on worker threads, emit(i, slot) in order on the caller.
+// `threads` is the most workers to start (0: UsableCpus()).
+void OrderedParallel(std::size_t items, std::size_t slots,
+                     const std::function<void(std::size_t item, std::size_t slot)>& work,
+                     const std::function<void(std::size_t item, std::size_t slot)>& emit,
+                     unsigned threads = 0);
+
+}  // namespace pv
