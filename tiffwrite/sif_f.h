@@ -33,7 +33,11 @@ extern double SIF_F_max;
 // pointer stays valid until the next call with the same scratch. A source
 // may be called from several threads at once, for different rows and with
 // different scratch, and more than once for a row (the full writer finds
-// the extremes before it writes the strips).
+// the extremes before it writes the strips). The fast writer asks for each
+// row once, top to bottom, on the calling thread, so its source may read
+// the rows from a stream; only an image within 2 KiB of the 4 GiB limit
+// with the description of the extremes is read twice (the exact length of
+// that description decides whether the file can be stored at all).
 using FloatRows = std::function<const double*(std::uint32_t y, double* scratch)>;
 
 namespace sif_f_fast {

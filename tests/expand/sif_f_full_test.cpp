@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -19,13 +20,17 @@ namespace pvtest {
 namespace {
 
 using Writer = void (*)(const char*, int, int, const double* const*, const char*);
+using SourceWriter = void (*)(const char*, int, int, const pv::FloatRows&, const char*);
 const struct Build {
   const char* name;
   Writer store;
+  SourceWriter store_rows;
   std::uint16_t compression;
 } kBuilds[] = {
-    {"lzw", pv::sif_f_full_lzw::StoreImageFile_Float, 5},
-    {"nolzw", pv::sif_f_full_nolzw::StoreImageFile_Float, 1},
+    {"lzw", pv::sif_f_full_lzw::StoreImageFile_Float,
+     pv::sif_f_full_lzw::StoreImageFile_Float, 5},
+    {"nolzw", pv::sif_f_full_nolzw::StoreImageFile_Float,
+     pv::sif_f_full_nolzw::StoreImageFile_Float, 1},
 };
 
 using pvtest::Image;
@@ -112,6 +117,7 @@ TEST(FullFloatWriter, Layouts) {
       {"10 x 10: one strip, R beyond the height", 10, 10, {204, 1, 8, 3}},
       {"width 10 x 500", 10, 500, {204, 3, 8, 3}},
       {"width 65536: LONG", 65536, 1, {1, 1, 8, 4}},
+      {"1024 x 300: batches of strips on all CPUs", 1024, 300, {2, 150, 8, 3}},
   };
   TempDir dir;
   std::uint32_t seed = 0;
@@ -190,6 +196,25 @@ TEST(FullFloatWriter, ExtremesAndDescriptions) {
       EXPECT_EQ(LeFloat(f, d.offset + 2 + 12 * (d.entries.size() - 2) + 8), 1.0f);
       EXPECT_EQ(LeFloat(f, d.offset + 2 + 12 * (d.entries.size() - 1) + 8), 5.0f);
     }
+}
+
+TEST(FullFloatWriter, RowsFromASourceGiveTheSameFile) {
+  // A source that fills the writer's scratch, called on several threads at
+  // once and twice a row (extremes, then strips), against the table.
+  TempDir dir;
+  const Image img = MakeImage(1000, 200, 8);
+  for (const auto& build : kBuilds) {
+    SCOPED_TRACE(build.name);
+    build.store((dir / "t.tif").c_str(), img.nx, img.ny, img.rows().data(), pv::SIF_F_desc);
+    const std::string from_table = pv::SIF_F_desc;
+    const pv::FloatRows source = [&img](std::uint32_t y, double* scratch) {
+      std::copy_n(img.values.begin() + std::ptrdiff_t(y) * img.nx, img.nx, scratch);
+      return static_cast<const double*>(scratch);
+    };
+    build.store_rows((dir / "s.tif").c_str(), img.nx, img.ny, source, pv::SIF_F_desc);
+    EXPECT_EQ(pv::SIF_F_desc, from_table);
+    EXPECT_TRUE(ReadFile(dir / "t.tif") == ReadFile(dir / "s.tif"));
+  }
 }
 
 TEST(FullFloatWriter, RefusalsLeaveGlobalsAlone) {
