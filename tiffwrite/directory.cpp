@@ -66,9 +66,11 @@ void Directory::Write(BufferedOut& out) const {
 }
 
 StripPlan PlanStrips(std::uint64_t row_bytes, std::uint32_t ny) {
+  constexpr std::uint64_t kStripBytes = 8192;  // about this much row data a strip
   StripPlan plan;
   plan.row_bytes = row_bytes;
-  plan.rows_per_strip = row_bytes <= 8192 ? static_cast<std::uint32_t>(8192 / row_bytes) : 1;
+  plan.rows_per_strip =
+      row_bytes <= kStripBytes ? static_cast<std::uint32_t>(kStripBytes / row_bytes) : 1;
   plan.strips = static_cast<std::uint32_t>((std::uint64_t(ny) + plan.rows_per_strip - 1) /
                                            plan.rows_per_strip);
   plan.rows = ny;

@@ -57,7 +57,7 @@ void LzwEncoder::InitLZWEncode(std::uint8_t* out) {
   ClearTable(LZWcount);
   LZWcount = 0;
   LZWcode = tiff::kLzwFirstFree;
-  LZWroof = 512;
+  LZWroof = kFirstRoof;
   LZWhead = kNoString;
 }
 
@@ -79,14 +79,14 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
     const std::uint32_t b = *data;
     // The column of b is found before head is known: the lookup that waits
     // for the previous one is a single load.
-    const std::uint16_t* const column = child + (b << 12);
+    const std::uint16_t* const column = child + (b << tiff::kLzwMaxBits);
     const std::uint32_t code = column[head];
     if (code != 0) {
       head = code;
       continue;
     }
     // A new string: its prefix is put out and the string becomes an entry.
-    const std::uint32_t place = b << 12 | head;  // below kTableSize
+    const std::uint32_t place = b << tiff::kLzwMaxBits | head;  // below kTableSize
     PutCode(head, len, buf, num, p);
     if (next == kTableFull) {
       PutCode(tiff::kLzwClear, len, buf, num, p);  // len is 12 here
@@ -94,7 +94,7 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
       used = 0;
       len = tiff::kLzwMinBits;
       next = tiff::kLzwFirstFree;
-      roof = 512;
+      roof = kFirstRoof;
     } else {
       child[place] = static_cast<std::uint16_t>(next);
       places[used++] = place;

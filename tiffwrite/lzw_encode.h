@@ -92,12 +92,14 @@ class LzwEncoder {
 
   static constexpr std::uint32_t kNoString = tiff::kLzwCodes;
   static constexpr std::uint32_t kTableFull = tiff::kLzwCodes - 2;  // 4094
+  // The next free code at which the width first grows: 512.
+  static constexpr std::uint32_t kFirstRoof = 1u << tiff::kLzwMinBits;
 
   std::uint8_t* start_ = nullptr;  // the strip's first byte
   std::uint8_t* out_ = nullptr;    // where the pending bits are stored
   std::uint32_t LZWhead = kNoString;
   std::uint32_t LZWcode = tiff::kLzwFirstFree;
-  std::uint32_t LZWroof = 512;
+  std::uint32_t LZWroof = kFirstRoof;
   std::uint32_t LZWlen = tiff::kLzwMinBits;
   std::uint64_t LZWbuf = 0;
   std::uint32_t LZWnum = 0;

@@ -61,48 +61,28 @@ struct Layout {
   std::uint16_t width_type;
 };
 
-// Checks one build's file against the layout rules; returns the strips'
-// contents as stored (decoded in the LZW build).
+// Checks one build's file against the layout rules (CheckStripFile), each
+// strip against its rows' floats; returns the strips' contents as stored
+// (decoded in the LZW build).
 std::vector<Bytes> CheckFile(const Bytes& file, const Build& build, const Image& img,
                              bool with_description, const Layout& want) {
-  std::vector<Bytes> strips;
-  const TiffDirectory dir = ParseDirectory(file);
-  std::vector<std::uint16_t> tags, want_tags = {256, 257, 258, 259, 262, 273, 277,
-                                                278, 279, 284, 339, 340, 341};
-  if (with_description) want_tags.insert(want_tags.begin() + 5, 270);
-  for (const auto& e : dir.entries) tags.push_back(e.tag);
-  EXPECT_EQ(tags, want_tags);
-  if (tags != want_tags) return strips;
-  EXPECT_EQ(dir.offset + 2 + 12 * dir.entries.size() + 4, file.size());
-  EXPECT_EQ(dir.Find(256)->type, want.width_type);
-  EXPECT_EQ(dir.Find(257)->type, 3);
-  EXPECT_EQ(dir.Find(258)->value, 32u);
-  EXPECT_EQ(dir.Find(259)->value, build.compression);
-  EXPECT_EQ(dir.Find(262)->value, 1u);
-  EXPECT_EQ(dir.Find(278)->value, want.rows_per_strip);
-  EXPECT_EQ(dir.Find(339)->value, 3u);
-  EXPECT_EQ(dir.Find(340)->type, 11);
-  const StripTable t = Strips(file, dir);
-  EXPECT_EQ(t.offsets.size(), want.strips);
-  if (t.offsets.size() != want.strips) return strips;
-  std::uint32_t at = want.first_strip;
-  for (std::uint32_t k = 0; k < want.strips; ++k) {
-    SCOPED_TRACE("strip " + std::to_string(k));
-    EXPECT_EQ(t.offsets[k], at);
-    Bytes stored(file.begin() + at, file.begin() + at + t.counts[k]);
-    if (build.compression == 5) {
-      const DecodedStrip d = DecodeStrip(stored);
-      EXPECT_EQ(d.problem, "");
-      stored = d.data;
-    }
-    const std::size_t first = std::size_t(k) * want.rows_per_strip;
-    EXPECT_TRUE(stored == FloatBytes(img, first, std::min<std::size_t>(img.ny, first + want.rows_per_strip)));
-    strips.push_back(stored);
-    at += t.counts[k] + (t.counts[k] & 1);
+  const StripFile f = CheckStripFile(file, {.description = with_description,
+                                            .floating = true,
+                                            .width = std::uint32_t(img.nx),
+                                            .height = std::uint32_t(img.ny),
+                                            .width_type = want.width_type,
+                                            .bits = 32,
+                                            .compression = build.compression,
+                                            .rows_per_strip = want.rows_per_strip,
+                                            .strips = want.strips,
+                                            .first_strip = want.first_strip});
+  for (std::size_t k = 0; k < f.strips.size(); ++k) {
+    const std::size_t first = k * want.rows_per_strip;
+    EXPECT_TRUE(f.strips[k] ==
+                FloatBytes(img, first, std::min<std::size_t>(img.ny, first + want.rows_per_strip)))
+        << "strip " << k;
   }
-  if (want.strips > 1) at += 8 * want.strips;
-  EXPECT_EQ(dir.offset, at);
-  return strips;
+  return f.strips;
 }
 
 TEST(FullFloatWriter, Layouts) {
