@@ -1,6 +1,7 @@
 #include "tiffwrite/lzw_strips.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "common/parallel.h"
@@ -17,13 +18,12 @@ constexpr std::uint64_t kLargestBatch = std::uint64_t{256} << 10;
 }  // namespace
 
 struct LzwStrips::Slot {
-  std::unique_ptr<std::uint8_t[]> out;       // the batch as it stands in the file
-  std::size_t bytes = 0;                     // of out in use
-  std::unique_ptr<std::uint32_t[]> counts;   // the batch's strip lengths
+  std::unique_ptr<std::uint8_t[]> out;      // the batch as it stands in the file
+  std::size_t bytes = 0;                    // of out in use
+  std::unique_ptr<std::uint32_t[]> counts;  // the batch's strip lengths
 };
 
-LzwStrips::LzwStrips(const char* path, const StripPlan& plan)
-    : plan_(plan) {
+LzwStrips::LzwStrips(const char* path, const StripPlan& plan) : plan_(plan) {
   const std::uint64_t strip = std::max<std::uint64_t>(plan.StripBytes(), 1);
   const std::uint64_t image = plan.row_bytes * plan.rows;
   const unsigned cpus = UsableCpus();

@@ -40,8 +40,9 @@ class LzwStrips {
   LzwStrips(const char* path, const StripPlan& plan);
   ~LzwStrips();
 
-  // The number of slots: rows of up to this many slots are being produced
-  // at once, each slot's rows on one thread at a time.
+  // The number of slots: up to this many batches are in flight at once.
+  // The rows of one slot are produced on one thread at a time, so a caller
+  // keeps scratch memory per slot.
   std::size_t slots() const { return slots_; }
 
   // The stored bytes of row y, plan.row_bytes of them, valid until the

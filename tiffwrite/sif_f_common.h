@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <cstdio>
 #include <optional>
 
 #include "common/range.h"
@@ -20,7 +21,9 @@ inline FloatRows TableRows(const double* const* rows) {
 
 // The bits of v rounded to single precision (nearest, ties to even;
 // magnitudes beyond the range become infinities, NaN stays NaN).
-inline std::uint32_t FloatBits(double v) { return std::bit_cast<std::uint32_t>(static_cast<float>(v)); }
+inline std::uint32_t FloatBits(double v) {
+  return std::bit_cast<std::uint32_t>(static_cast<float>(v));
+}
 
 // n values as stored: little-endian single-precision values, each the plain
 // conversion of its double. Written so that the compiler vectorises it.

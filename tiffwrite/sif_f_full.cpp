@@ -84,7 +84,10 @@ void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& row
   std::unique_ptr<RowScratch[]> scratch(new (std::nothrow) RowScratch[strips.slots()]);
   if (!scratch) TiffOut::NoMemory(path);
   for (std::size_t i = 0; i < strips.slots(); ++i) {
-    scratch[i].values = i == 0 ? std::move(values) : std::unique_ptr<double[]>(new (std::nothrow) double[width]);
+    if (i == 0)
+      scratch[i].values = std::move(values);
+    else
+      scratch[i].values.reset(new (std::nothrow) double[width]);
     scratch[i].bytes.reset(new (std::nothrow) std::uint8_t[4 * std::size_t(width)]);
     if (!scratch[i].values || !scratch[i].bytes) TiffOut::NoMemory(path);
   }
