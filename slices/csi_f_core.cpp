@@ -201,6 +201,34 @@ void VolumeOut::Drain() {
   used_ = 0;
 }
 
+void VolumeOut::PutValues(const double* v, std::size_t n) {
+  if (n >= kValues) {
+    Drain();
+    if (std::fwrite(v, sizeof(double), n, file_) != n) Failed();
+    return;
+  }
+  while (n != 0) {
+    std::size_t room;
+    double* dst = Room(room);
+    const std::size_t k = std::min(room, n);
+    std::memcpy(dst, v, k * sizeof(double));
+    Commit(k);
+    v += k;
+    n -= k;
+  }
+}
+
+void VolumeOut::PutZeros(std::size_t n) {
+  while (n != 0) {
+    std::size_t room;
+    double* dst = Room(room);
+    const std::size_t k = std::min(room, n);
+    std::fill(dst, dst + k, 0.0);
+    Commit(k);
+    n -= k;
+  }
+}
+
 void VolumeOut::PutText(std::string_view text) {
   Drain();
   if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) Failed();

@@ -117,6 +117,11 @@ class VolumeOut {
   }
   void Commit(std::size_t n) { used_ += n; }
 
+  // Appends n values; a large run goes to the stream as it lies.
+  void PutValues(const double* v, std::size_t n);
+  // Appends n zeros (+0).
+  void PutZeros(std::size_t n);
+
   void Close();
 
   static constexpr std::size_t kValues = 8192;
