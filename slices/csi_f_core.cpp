@@ -75,9 +75,6 @@ std::optional<Order> SortingOption(const char* names) {
   return std::nullopt;
 }
 
-int Normal(const char* a, const char* b) { return std::strcmp(a, b); }
-int Reverse(const char* a, const char* b) { return std::strcmp(b, a); }
-
 std::optional<double> NumberInName(const char* name) {
   const char* p = name;
   while (*p != '\0' && !(('0' <= *p && *p <= '9') || *p == '+' || *p == '-')) ++p;
@@ -88,16 +85,6 @@ std::optional<double> NumberInName(const char* name) {
   if (std::sscanf(p, "%lf", &v) != 1) return std::nullopt;
   return v;
 }
-
-int Ascending(const char* a, const char* b) {
-  const std::optional<double> x = NumberInName(a), y = NumberInName(b);
-  if (x && y) return *x > *y ? 1 : *x < *y ? -1 : 0;
-  if (x) return 1;
-  if (y) return -1;
-  return std::strcmp(a, b);
-}
-
-int Descending(const char* a, const char* b) { return Ascending(b, a); }
 
 void SortNames(std::vector<std::string>& paths, std::size_t skip, Order order) {
   auto bare = [skip](const std::string& s) { return s.c_str() + std::min(skip, s.size()); };

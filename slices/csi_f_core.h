@@ -53,16 +53,11 @@ std::vector<std::string> InlineNames(const char* text);
 // The orders of the directory listing form, by the bare file names.
 enum class Order { kNormal, kReverse, kAscending, kDescending };
 
-// The order a listing argument asks for: "-" Normal, "--r" Reverse,
-// "--n" Ascending, "--nr" or "--rn" Descending. Only the third and fourth
+// The order a listing argument asks for: "-" byte order of the names,
+// "--r" its reverse, "--n" ascending by the number in the name, "--nr" or
+// "--rn" descending. Only the third and fourth
 // characters count; anything else (including "--" alone) is unknown.
 std::optional<Order> SortingOption(const char* names);
-
-// The comparisons of two bare file names, as three-way results.
-int Normal(const char* a, const char* b);      // strcmp(a, b)
-int Reverse(const char* a, const char* b);     // strcmp(b, a)
-int Ascending(const char* a, const char* b);   // by the number in the name
-int Descending(const char* a, const char* b);  // Ascending(b, a)
 
 // The number in a file name: read with "%lf" from its first digit, "+" or
 // "-". A name whose first such character does not start a number has none;
