@@ -5,7 +5,6 @@
 #include <random>
 
 #include "tiffwrite/lzw_encode.h"
-#include "tiffwrite/tiff_out.h"
 
 namespace pvtest {
 
@@ -71,24 +70,24 @@ DecodedStrip DecodeStrip(const Bytes& strip) {
 }
 
 Bytes EncodeStrip(const Bytes& input, std::size_t piece) {
-  TempDir dir;
-  const std::string path = dir / "strip";
-  static pv::LzwEncoder encoder;  // 36 KB: not on the stack
-  {
-    pv::TiffOut out(path.c_str(), false);
-    encoder.InitLZWEncode(out);
-    if (piece == 0) {
-      for (std::uint8_t b : input) encoder.Encode(b);
-    } else {
-      for (std::size_t i = 0; i < input.size(); i += piece)
-        encoder.EncodeBlock(input.data() + i, std::min(piece, input.size() - i));
-    }
-    const std::uint32_t count = encoder.TermLZWEncode();
-    out.Close();
-    Bytes bytes = ReadFile(path);
-    if (bytes.size() != count) bytes.clear();  // the count must be the bytes written
-    return bytes;
+  static pv::LzwEncoder encoder;  // its table is reused across calls
+  // The room the writers give a strip, and a guard behind it that the
+  // encoder must leave alone.
+  const std::size_t room = pv::LzwEncoder::WorstCaseBytes(input.size()) + pv::LzwEncoder::kSlack;
+  Bytes out(room + 64, 0xA5);
+  encoder.InitLZWEncode(out.data());
+  if (piece == 0) {
+    for (std::uint8_t b : input) encoder.Encode(b);
+  } else {
+    for (std::size_t i = 0; i < input.size(); i += piece)
+      encoder.EncodeBlock(input.data() + i, std::min(piece, input.size() - i));
   }
+  const std::size_t count = encoder.TermLZWEncode();
+  for (std::size_t i = room; i < out.size(); ++i)
+    if (out[i] != 0xA5) return {};  // written beyond the room
+  if (count > room - pv::LzwEncoder::kSlack) return {};
+  out.resize(count);
+  return out;
 }
 
 Bytes WrapStrip(const Bytes& strip, std::uint32_t width, std::uint32_t height) {

@@ -29,7 +29,8 @@ struct DecodedStrip {
 DecodedStrip DecodeStrip(const Bytes& strip);
 
 // The encoder's output for `input`, fed in pieces of `piece` bytes (0: one
-// Encode call per byte), through a TiffOut on a scratch file.
+// Encode call per byte), into the room the writers give a strip; empty when
+// the encoder wrote beyond that room.
 Bytes EncodeStrip(const Bytes& input, std::size_t piece);
 
 // A TIFF file of one 8-bit strip (width x height = its decompressed size)
