@@ -13,6 +13,7 @@
 
 #include "common/error.h"
 #include "common/parallel.h"
+#include "tiffread/image.h"
 #include "tiffread/rif_f.h"
 
 namespace pv {
@@ -139,6 +140,7 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
 // and the warning lines its reading printed. A slice that failed holds the
 // failure instead, after the warnings printed before it.
 struct SliceStack::Slice {
+  StoredImage image;           // the samples as read; kept from slice to slice
   std::vector<double> values;  // kept from slice to slice
   std::size_t columns = 0, rows = 0;
   Range range;
@@ -154,9 +156,8 @@ void SliceStack::Read(const char* path, Slice& slice) const {
   slice.failure = nullptr;
   try {
     std::int32_t w = 0, h = 0;
-    RowTable<double> rows;
     std::optional<std::string> description;
-    const int bits = ReadImageFile_Float(path, &w, &h, &rows, &description);
+    const int bits = ReadImageFile_Float(path, &w, &h, &slice.image, &description);
 
     double base = 0, step = 1;
     if (bits != 0) {
@@ -173,23 +174,24 @@ void SliceStack::Read(const char* path, Slice& slice) const {
     const std::size_t frame_width = width_ > 0 ? std::size_t(width_) : 0;
     const std::size_t frame_height = height_ > 0 ? std::size_t(height_) : 0;
     slice.columns = std::min(frame_width, std::size_t(w));
-    slice.rows = std::min({frame_height, std::size_t(h), rows.size()});
+    slice.rows = std::min(frame_height, std::size_t(h));
     slice.values.resize(slice.columns * slice.rows);
     slice.range = Range();
     static constexpr double kZero = 0.0;
     for (std::size_t i = 0; i < slice.rows; ++i) {
-      const double* src = rows[i].get();
       double* dst = slice.values.data() + i * slice.columns;
-      for (std::size_t k = 0; k < slice.columns; ++k) {
-        // Two roundings, kept apart as two statements (a fused multiply-add
-        // would change the values). A float slice passes through x * 1 + 0,
-        // which leaves every value as it is except -0, written as +0.
-        const double scaled = src[k] * step;
-        dst[k] = scaled + base;
-      }
+      VisitRow(slice.image, std::int32_t(i), [&](const auto* src) {
+        for (std::size_t k = 0; k < slice.columns; ++k) {
+          // Two roundings, kept apart as two statements (a fused
+          // multiply-add would change the values). A float slice passes
+          // through x * 1 + 0, which leaves every value as it is except -0,
+          // written as +0.
+          const double scaled = static_cast<double>(src[k]) * step;
+          dst[k] = scaled + base;
+        }
+      });
       slice.range.Add(dst, slice.columns);
       if (slice.columns < frame_width) slice.range.Add(&kZero, 1);  // padding on the right
-      rows[i].reset();
     }
     if (slice.rows < frame_height && frame_width > 0) slice.range.Add(&kZero, 1);  // rows below
   } catch (...) {
