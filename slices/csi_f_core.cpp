@@ -1,6 +1,7 @@
 #include "slices/csi_f_core.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -159,76 +160,30 @@ Mapping DescriptionMapping(std::string_view description, int bits) {
   return {};
 }
 
-VolumeOut::VolumeOut(std::FILE* file, std::string name, bool owned)
-    : file_(file), name_(std::move(name)), owned_(owned), buffer_(new double[kValues]) {
-  // The blocks are already large: without a stream buffer of its own each
-  // block is one write, rather than a partial buffer and the rest.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
-}
-
-VolumeOut::~VolumeOut() {
-  // Reached without Close only when the run ends on a fatal message: what
-  // was written so far still goes out, as far as the stream takes it.
-  if (file_ == nullptr) return;
-  if (used_ != 0) std::fwrite(buffer_.get(), sizeof(double), used_, file_);
-  if (owned_)
-    std::fclose(file_);
-  else
-    std::fflush(file_);
-}
-
-void VolumeOut::Failed() {
-  if (owned_ && file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
-  Error(name_, "data write error");
-}
-
-void VolumeOut::Drain() {
-  if (used_ != 0 && std::fwrite(buffer_.get(), sizeof(double), used_, file_) != used_) Failed();
-  used_ = 0;
-}
+VolumeOut::VolumeOut(std::FILE* file, const std::string& name, bool owned)
+    : BufferedOut(file, owned, name + " : data write error.\n", OnAbandon::kWriteOut) {}
 
 void VolumeOut::PutValues(const double* v, std::size_t n) {
-  if (n >= kValues) {
-    Drain();
-    if (std::fwrite(v, sizeof(double), n, file_) != n) Failed();
-    return;
-  }
-  while (n != 0) {
-    std::size_t room;
-    double* dst = Room(room);
-    const std::size_t k = std::min(room, n);
-    std::memcpy(dst, v, k * sizeof(double));
-    Commit(k);
-    v += k;
-    n -= k;
+  if constexpr (std::endian::native == std::endian::little) {
+    PutBytes(v, n * sizeof(double));
+  } else {
+    for (std::size_t i = 0; i < n; ++i) {
+      std::uint8_t* p = Reserve(sizeof(double));
+      const std::uint64_t bits = std::bit_cast<std::uint64_t>(v[i]);
+      for (int b = 0; b < 8; ++b) p[b] = static_cast<std::uint8_t>(bits >> (8 * b));
+      Commit(sizeof(double));
+    }
   }
 }
 
 void VolumeOut::PutZeros(std::size_t n) {
-  while (n != 0) {
-    std::size_t room;
-    double* dst = Room(room);
-    const std::size_t k = std::min(room, n);
-    std::fill(dst, dst + k, 0.0);
+  // +0 is eight zero bytes in either byte order.
+  std::size_t bytes = n * sizeof(double);
+  while (bytes != 0) {
+    const std::size_t k = std::min(bytes, kBlock);
+    std::memset(Reserve(k), 0, k);
     Commit(k);
-    n -= k;
-  }
-}
-
-void VolumeOut::PutText(std::string_view text) {
-  Drain();
-  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) Failed();
-}
-
-void VolumeOut::Close() {
-  if (file_ == nullptr) return;
-  Drain();
-  if (std::fflush(file_) != 0 || std::ferror(file_)) Failed();
-  if (owned_) {
-    std::FILE* f = file_;
-    file_ = nullptr;
-    if (std::fclose(f) != 0) Error(name_, "data write error");
+    bytes -= k;
   }
 }
 

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/buffered_out.h"
+
 namespace pv::csi_f {
 
 // The module's fatal reporter: "<subject> : <message>.\n". Never returns.
@@ -87,49 +89,22 @@ struct Mapping {
 // or a word longer than kMaxWord gives no mapping.
 Mapping DescriptionMapping(std::string_view description, int bits);
 
-// A raw volume being written: the header line, then the body as native
-// 8-byte doubles handed to the stream in 64 KiB blocks. A failed write,
-// flush or close ends the run with "data write error", `name` as subject.
-class VolumeOut {
+// A raw volume being written: the header line, then the body as
+// little-endian 8-byte doubles. A failed write, flush or close ends the run
+// with "<name> : data write error.\n"; a run ended by any other fault still
+// writes out what was buffered, so the volume keeps every frame written
+// before the fault.
+class VolumeOut : public BufferedOut {
  public:
   // `file` is open for binary writing; it is closed by Close when `owned`,
   // else only flushed (standard output).
-  VolumeOut(std::FILE* file, std::string name, bool owned);
-  // Without Close (a run ended by a fatal message): writes out what is
-  // buffered and closes, silently, so that the volume keeps everything
-  // written before the fault.
-  ~VolumeOut();
-  VolumeOut(const VolumeOut&) = delete;
-  VolumeOut& operator=(const VolumeOut&) = delete;
+  VolumeOut(std::FILE* file, const std::string& name, bool owned);
 
-  void PutText(std::string_view text);
-
-  // Room for `n` >= 1 values straight in the block buffer, then Commit.
-  double* Room(std::size_t& n) {
-    if (used_ == kValues) Drain();
-    n = kValues - used_;
-    return buffer_.get() + used_;
-  }
-  void Commit(std::size_t n) { used_ += n; }
-
-  // Appends n values; a large run goes to the stream as it lies.
+  void PutText(std::string_view text) { PutBytes(text.data(), text.size()); }
+  // Appends n values.
   void PutValues(const double* v, std::size_t n);
   // Appends n zeros (+0).
   void PutZeros(std::size_t n);
-
-  void Close();
-
-  static constexpr std::size_t kValues = 8192;
-
- private:
-  void Drain();
-  [[noreturn]] void Failed();
-
-  std::FILE* file_;
-  std::string name_;
-  bool owned_;
-  std::unique_ptr<double[]> buffer_;
-  std::size_t used_ = 0;
 };
 
 }  // namespace pv::csi_f

@@ -262,20 +262,13 @@ TEST(DescriptionMapping, WordCounts) {
 TEST(VolumeOut, WritesHeaderAndBlocksInOrder) {
   pvtest::TempDir dir;
   const std::string path = dir / "v.bin";
-  std::vector<double> values(3 * VolumeOut::kValues + 5);
+  std::vector<double> values(3 * VolumeOut::kBlock / 8 + 5);
   for (std::size_t i = 0; i < values.size(); ++i) values[i] = double(i) - 0.5;
   {
     VolumeOut out(std::fopen(path.c_str(), "wb"), path, true);
     out.PutText("7\t9\t3\n");
-    for (std::size_t i = 0; i < values.size();) {
-      std::size_t room;
-      double* p = out.Room(room);
-      ASSERT_GE(room, 1u);
-      const std::size_t n = std::min<std::size_t>({room, values.size() - i, 1000});
-      std::memcpy(p, values.data() + i, n * sizeof(double));
-      out.Commit(n);
-      i += n;
-    }
+    for (std::size_t i = 0; i < values.size(); i += 1000)
+      out.PutValues(values.data() + i, std::min<std::size_t>(values.size() - i, 1000));
     out.Close();
   }
   EXPECT_EQ(pvtest::ReadText(path), pvtest::VolumeBytes("7\t9\t3\n", values));
@@ -287,9 +280,8 @@ TEST(VolumeOut, FailedWriteIsADataWriteError) {
   VolumeOut out(f, "/dev/full", true);
   auto [ok, error] = Outcome([&] {
     out.PutText("1\t1\n");
-    std::size_t room;
-    *out.Room(room) = 1.0;
-    out.Commit(1);
+    const double one = 1.0;
+    out.PutValues(&one, 1);
     out.Close();
     return true;
   });
