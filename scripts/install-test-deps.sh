@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing the suite needs:
-# the compilers and CMake, GoogleTest, Google Benchmark and libtiff (the
-# tests' independent oracle). Already installed packages are left alone.
+# the compilers and CMake, GoogleTest, Google Benchmark, libtiff (the
+# tests' independent oracle), and clang with its runtime libraries
+# (libclang-rt-14-dev holds libFuzzer and the sanitizer runtimes of clang
+# 14) for the fuzz harnesses. Already installed packages are left alone.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libbenchmark-dev libtiff-dev)
+packages=(cmake g++ make libgtest-dev libbenchmark-dev libtiff-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

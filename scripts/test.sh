@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds the suite with warnings as
 # errors in two configurations, Release and ASan+UBSan, and runs every test
-# in both.
+# in both; then builds the fuzz harnesses with clang and fuzzes each briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-test-deps.sh
@@ -17,3 +17,4 @@ run_config() {  # name, cmake options...
 
 run_config release -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_BENCH=ON
 run_config asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=ON
+scripts/fuzz-ci.sh

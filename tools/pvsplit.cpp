@@ -48,7 +48,16 @@ class SliceBuffer {
   // ends first, "memory allocation error." when the buffer cannot grow.
   void Read(std::FILE* in) {
     for (std::size_t have = 0; have < slice_;) {
-      if (have == capacity_) Grow();
+      if (have == capacity_) {
+        // Grow only for data that is there: a file that ends right at the
+        // buffer's end costs no larger buffer.
+        if (have > 0) {
+          const int c = std::getc(in);
+          if (c == EOF) Error("data read error");
+          std::ungetc(c, in);
+        }
+        Grow();
+      }
       const std::size_t want = capacity_ - have;
       const std::size_t got = std::fread(reinterpret_cast<unsigned char*>(data_.get()) + have, 1, want, in);
       have += got;
