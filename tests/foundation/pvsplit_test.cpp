@@ -58,6 +58,20 @@ TEST(Pvsplit, SlicesCarryTheirOwnRangeAndTheLineTheWhole) {
   }
 }
 
+TEST(Pvsplit, LargeSlicesFromStandardInput) {
+  // Slices of 720,000 bytes arrive through a pipe: the buffer grows over
+  // several reads for the first slice, and every value must land in place.
+  TempDir dir;
+  const std::size_t n = 300 * 300;
+  std::vector<double> values = Ramp(2 * n, -1000, 0.25);
+  auto r = RunProgram("pvsplit", {"-", "s%d.tif"}, VolumeBytes("300 300 2\n", values),
+                      dir.path().string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (int k = 0; k < 2; ++k)
+    EXPECT_EQ(pvtest::ReadWithLibtiff(dir / (k == 0 ? "s0.tif" : "s1.tif")).values,
+              pvtest::AsFloat32({values.begin() + k * n, values.begin() + (k + 1) * n}));
+}
+
 TEST(Pvsplit, FormatWithoutConversionLeavesTheLastSlice) {
   TempDir dir;
   pvtest::WriteFile(dir / "v.bin", VolumeBytes("1\t1\t3\n", {10, 30, 20}));
