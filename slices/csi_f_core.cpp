@@ -1,11 +1,11 @@
 #include "slices/csi_f_core.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
 #include "common/error.h"
+#include "slices/raw_volume.h"
 
 namespace pv::csi_f {
 
@@ -163,18 +163,9 @@ Mapping DescriptionMapping(std::string_view description, int bits) {
 VolumeOut::VolumeOut(std::FILE* file, const std::string& name, bool owned)
     : BufferedOut(file, owned, name + " : data write error.\n", OnAbandon::kWriteOut) {}
 
-void VolumeOut::PutValues(const double* v, std::size_t n) {
-  if constexpr (std::endian::native == std::endian::little) {
-    PutBytes(v, n * sizeof(double));
-  } else {
-    for (std::size_t i = 0; i < n; ++i) {
-      std::uint8_t* p = Reserve(sizeof(double));
-      const std::uint64_t bits = std::bit_cast<std::uint64_t>(v[i]);
-      for (int b = 0; b < 8; ++b) p[b] = static_cast<std::uint8_t>(bits >> (8 * b));
-      Commit(sizeof(double));
-    }
-  }
-}
+// The host's doubles have the body's layout (raw_volume.h checks it), so
+// values go out as they lie.
+void VolumeOut::PutValues(const double* v, std::size_t n) { PutBytes(v, n * sizeof(double)); }
 
 void VolumeOut::PutZeros(std::size_t n) {
   // +0 is eight zero bytes in either byte order.

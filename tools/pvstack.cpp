@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/error.h"
 #include "slices/csi_f.h"
+#include "slices/raw_volume.h"
 #include "tiffread/rif_f.h"
 
 namespace {
@@ -59,11 +59,7 @@ int Run(int argc, char** argv) {
   if (file == nullptr) Error("file not open.");
   pv::VolumeOut out(file, target, !to_stdout);
 
-  char header[64];
-  int n = std::snprintf(header, sizeof header, "%d\t%d", width, height);
-  n += count > 1 ? std::snprintf(header + n, sizeof header - std::size_t(n), "\t%d\n", count)
-                 : std::snprintf(header + n, sizeof header - std::size_t(n), "\n");
-  out.PutText(std::string_view(header, std::size_t(n)));
+  out.PutText(pv::raw_volume::FormatHeader(width, height, count));
   stack.Dump_TIFF_Float(slices, out);
   out.Close();
 

@@ -228,19 +228,17 @@ INSTANTIATE_TEST_SUITE_P(
             {"pvstack", "d", "names", "out.bin"}, "d/\xff\x01\x7f : file not found."},
         Row{"NameFileNul", {{"d/a.tif", Valid()}, {"names", Text(std::string("a.tif\nb\0c\n", 10))}},
             {"pvstack", "d", "names", "out.bin"}, "names : too long line."},
-        // Behaviour being built elsewhere.
         Row{"StackCraftedHugeSlice",
             {{"d/a.tif", Grey(4, 4, Seq(16))}, {"d/b.tif", Grey(65535, 65535, Seq(10))}},
-            {"pvstack", "d", "-a.tif b.tif", "out.bin"}, "d/b.tif : too few codes.",
-            "pvstack reading the slices that set the stack's size before the output is written"},
+            {"pvstack", "d", "-a.tif b.tif", "out.bin"}, "d/b.tif : too few codes."},
         Row{"SignedSixteenBit", In(B().Strip(Seq(8)).Grey(2, 2, 16).Short(339, 2).Build()), Expand(),
-            "in.tif : unknown sample format.", "the 16-bit reader refusing SampleFormat other than 1"},
+            "in.tif : unknown sample format."},
         Row{"HalfFloat", In(B().Strip(Seq(8)).Grey(2, 2, 16).Short(339, 3).Build()), Expand(),
-            "in.tif : unknown sample format.", "the 16-bit reader refusing SampleFormat other than 1"},
+            "in.tif : unknown sample format."},
         Row{"TiledDouble", In(B().Strip(Seq(8)).Grey(4, 2, 8).Long(322, 16).Long(323, 16).Build()),
-            Quant(), "in.tif : missing strip offset.", "both readers refusing tiled images"},
+            Quant(), "in.tif : missing strip offset."},
         Row{"TiledInteger", In(B().Strip(Seq(8)).Grey(4, 2, 8).Short(322, 16).Short(323, 16).Build()),
-            Expand(), "in.tif : missing strip offset.", "both readers refusing tiled images"}),
+            Expand(), "in.tif : missing strip offset."}),
     [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 
 }  // namespace
