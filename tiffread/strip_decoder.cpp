@@ -422,7 +422,7 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
       continue;
     }
     if (first) {
-      if (code > 255) input_.Error("LZW bad code after clear code.");
+      if (code >= tiff::kLzwClear) input_.Error("LZW bad code after clear code.");
       next = tiff::kLzwFirstFree;
       first = false;
       prev_length = 1;

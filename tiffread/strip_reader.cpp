@@ -56,7 +56,7 @@ std::uint64_t DecodableBound(Compression compression, std::uint64_t stored) {
     case Compression::kPackBits: return 64 * stored;  // a header and a byte give 128
     case Compression::kLZW: {
       const std::uint64_t codes = stored * 8 / 9;
-      constexpr std::uint64_t kLongest = 4096 - 258 + 1;
+      constexpr std::uint64_t kLongest = tiff::kLzwCodes - tiff::kLzwFirstFree + 1;
       return codes <= kLongest ? codes * (codes + 1) / 2 : kLongest * codes;
     }
   }
