@@ -4,7 +4,7 @@
 // default strip size (about 8 KiB).
 //
 //  - Decoder: every strip of the file decoded into one buffer, on one
-//    thread. Ours: the strip decoder over the mapped file; libtiff:
+//    thread. Ours: the strip decoder over the file in memory; libtiff:
 //    TIFFReadEncodedStrip over its own mapping of the file.
 //  - Image: the whole image read from its path into memory, samples as
 //    stored, as a stack reader does it slice after slice (the buffer kept
@@ -13,6 +13,7 @@
 //    strips into one buffer, close.
 //  - Rows: the image as rows of doubles through the row-table entry point,
 //    against libtiff's strips converted to rows of doubles.
+//  - Size: header and directory only, for the image's size.
 //
 // Throughput counts decoded bytes; times are wall-clock.
 #include <benchmark/benchmark.h>
@@ -141,6 +142,7 @@ void BM_Decoder_Ours(benchmark::State& state) {
   const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
   const Strips strips = StripsOf(path);
   pv::rif_core::Input input(path.c_str());
+  input.Load();
   pv::rif_core::StripDecoder decoder(
       input, strips.compression == COMPRESSION_LZW ? pv::rif_core::Compression::kLZW : pv::rif_core::Compression::kNone,
       false);
@@ -243,6 +245,29 @@ void BM_Rows_Libtiff(benchmark::State& state) {
   Label(state);
 }
 
+// The size of a slice only (header and directory), as a stack reader asks
+// for it before it reads the slices.
+void BM_Size_Ours(benchmark::State& state) {
+  const std::string& path = TheFiles().Get(16, true);
+  std::int32_t w = 0, h = 0;
+  for (auto _ : state) {
+    pv::ReadImageFile_Float(path.c_str(), &w, &h, nullptr, nullptr);
+    benchmark::DoNotOptimize(w + h);
+  }
+}
+
+void BM_Size_Libtiff(benchmark::State& state) {
+  const std::string& path = TheFiles().Get(16, true);
+  std::uint32_t w = 0, h = 0;
+  for (auto _ : state) {
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
+    TIFFClose(t);
+    benchmark::DoNotOptimize(w + h);
+  }
+}
+
 void Files2(benchmark::internal::Benchmark* b) {
   for (int lzw : {1, 0})
     for (int bits : {8, 16, 32}) b->Args({bits, lzw});
@@ -262,6 +287,8 @@ BENCHMARK(BM_Image_Ours)->Apply(Threads);
 BENCHMARK(BM_Image_Libtiff)->Apply(Files2);
 BENCHMARK(BM_Rows_Ours)->Apply(Files2);
 BENCHMARK(BM_Rows_Libtiff)->Apply(Files2);
+BENCHMARK(BM_Size_Ours)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Size_Libtiff)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

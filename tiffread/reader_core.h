@@ -165,7 +165,7 @@ class TiffFile {
   std::uint64_t pos_ = 0;        // file offset of the next byte
   std::uint64_t window_at_ = 0;  // file offset of window_.data[0]
   Bytes window_;
-  std::unique_ptr<std::uint8_t[]> block_;  // for a file read as a stream
+  std::unique_ptr<std::uint8_t[]> block_;  // until the file is in memory
 };
 
 // Image width and height (ImageWidth, ImageLength), with their checks, read
@@ -182,7 +182,7 @@ void ReadImageSize(TiffFile& tif, std::int32_t* width, std::int32_t* height, boo
 void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout);
 
 // The strip phase: strip tables, then the strips decoded into `image` (in
-// parallel when the file is mapped and has enough of them), samples
+// parallel when the file is in memory and has enough of them), samples
 // unpacked, put in host order and undifferenced as they are stored. Memory
 // follows the data that the file can supply.
 void ReadStrips(TiffFile& tif, const StripLayout& layout, StoredImage& image);

@@ -56,9 +56,10 @@ StripDecoder::StripDecoder(Input& input, Compression compression, bool reverse_f
     : input_(input),
       compression_(compression),
       byte_(reverse_fill ? bitR.data() : bitN.data()) {
-  // A stream is read in blocks, and translated bytes need a place of their
-  // own; a mapped file in identity order is read where it lies.
-  if (!input.mapped() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
+  // A file not in memory is read in blocks, and translated bytes need a
+  // place of their own; a file in memory in identity order is read where it
+  // lies.
+  if (!input.in_memory() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
   if (compression == Compression::kLZW) {
     for (unsigned c = 0; c < 256; ++c) {
       LZWsrc_[c] = kLiterals.data() + c;
@@ -90,7 +91,7 @@ void StripDecoder::StartStrip(std::uint32_t offset, std::uint32_t count) {
 bool StripDecoder::FillWindow() {
   const std::uint64_t at = window_at_ + pos_;
   Bytes w;
-  if (!input_.mapped()) {
+  if (!input_.in_memory()) {
     w = input_.Window(at, block_.get(), kBlock);
     if (byte_ != bitN.data())
       for (std::size_t i = 0; i < w.size; ++i) block_[i] = byte_[block_[i]];

@@ -22,8 +22,8 @@
 // count (bytes there are never consumed); the end of the file is only
 // reported when the decoder actually needs the first missing byte.
 //
-// A decoder reads its file through its own window, so decoders of a mapped
-// file may run on several threads at once, one strip each.
+// A decoder reads its file through its own window, so decoders of a file in
+// memory may run on several threads at once, one strip each.
 #pragma once
 
 #include <cstddef>
@@ -120,9 +120,9 @@ class StripDecoder {
 
   // Byte source: window_ holds window_len_ stored bytes from file offset
   // window_at_, already translated through byte_ (the file's own bytes when
-  // mapped and in identity order; else copies in block_). The strip's next
-  // byte is window_[pos_]; end_ is where the strip's count or the window
-  // ends. The window may reach beyond the strip's count, so strips stored
+  // it is in memory and in identity order; else copies in block_). The
+  // strip's next byte is window_[pos_]; end_ is where the strip's count or
+  // the window ends. The window may reach beyond the strip's count, so strips stored
   // one after the other are read without moving it.
   const std::uint8_t* window_ = nullptr;
   std::uint64_t window_at_ = 0;
