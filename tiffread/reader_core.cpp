@@ -92,10 +92,10 @@ std::uint32_t TiffFile::Check(const TagRule& rule, std::uint32_t image_length) {
     }
   }
   if (!value) {
-    switch (rule.absent) {
-      case Absent::kRefused: Error(rule.message);
-      case Absent::kDefault: return rule.fallback;
-      case Absent::kImageLength: return image_length;
+    switch (rule.absent.how) {
+      case WhenAbsent::kRefused: Error(rule.message);
+      case WhenAbsent::kDefault: return rule.absent.value;
+      case WhenAbsent::kImageLength: return image_length;
     }
   }
   if (!rule.accepted(*value)) Error(rule.message);
