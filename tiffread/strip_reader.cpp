@@ -153,13 +153,6 @@ void StripReader::Run() {
   offsets_ = tif_.GetStrip(tiff::kStripOffsets, strips, "offset");
   counts_ = tif_.GetStrip(tiff::kStripByteCounts, strips, "bytes count");
 
-  image_.width_ = static_cast<std::int32_t>(width);
-  image_.height_ = static_cast<std::int32_t>(height);
-  image_.bits_ = layout_.bits;
-  image_.floating_ = layout_.kind == SampleKind::kFloat32 || layout_.kind == SampleKind::kFloat64;
-  image_.type_ = layout_.type;
-  image_.row_size_ = row_size_;
-
   // The first strip that the file cannot supply whole, and the buffer that
   // the strips before it (and what that strip can deliver) take.
   Input& input = tif_.input();
@@ -186,6 +179,14 @@ void StripReader::Run() {
   StripDecoder decoder(input, layout_.compression, layout_.reverse_fill);
   std::vector<std::uint8_t> row;
   for (; s < strips; ++s) ReadStrip(decoder, s, /*grow=*/s >= complete, row);
+
+  // Only a whole image gets its shape: after a failure the object holds none.
+  image_.width_ = static_cast<std::int32_t>(width);
+  image_.height_ = static_cast<std::int32_t>(height);
+  image_.bits_ = layout_.bits;
+  image_.floating_ = layout_.kind == SampleKind::kFloat32 || layout_.kind == SampleKind::kFloat64;
+  image_.type_ = layout_.type;
+  image_.row_size_ = row_size_;
 }
 
 void StripReader::ReadStrip(StripDecoder& decoder, std::uint32_t s, bool grow,
