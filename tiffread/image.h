@@ -15,7 +15,8 @@
 // | IEEE double (SampleFormat 3, 64)   | (refused)     | double              |
 //
 // Values are final: in host byte order, unpacked, and with horizontal
-// differencing already undone. RowToDoubles gives a row exactly as the
+// differencing already undone. A read that fails leaves the object with no
+// image (0 x 0), its buffer kept for the next read. RowToDoubles gives a row exactly as the
 // row tables of doubles do (integers as their exact values, floats widened).
 #pragma once
 
@@ -92,6 +93,12 @@ class StoredImage {
   void RowToDoubles(std::int32_t y, std::size_t from, std::size_t count, double* out) const;
   void RowToDoubles(std::int32_t y, double* out) const {
     RowToDoubles(y, 0, static_cast<std::size_t>(width_), out);
+  }
+
+  // No image (0 x 0); the buffer is kept.
+  void Clear() {
+    width_ = height_ = 0;
+    row_size_ = 0;
   }
 
   // The most threads a read may decode strips on: 0 (the default) for every

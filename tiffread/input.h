@@ -1,21 +1,25 @@
 // The reader's one input source: the file being read, its path, and the
 // reader's two kinds of message line.
 //
-// A regular file is mapped read-only, so the directory phase and every strip
-// decoder read straight from memory, with no copy and no system call per
-// block, and several decoders may read it at once. Any other file (a pipe, a
+// A regular file is read with positioned reads while its header and
+// directory are looked at (a few small reads, which is all that a call for
+// the size only costs), and is brought into memory for its strips: mapped
+// read-only, or read whole when it is small, so that every strip decoder
+// reads straight from memory, with no copy and no system call per block,
+// and several decoders may read it at once. Any other file (a pipe, a
 // device) is read through the standard stream in blocks, one reader at a
-// time, exactly as a mapped one would be: the same bytes, the same end.
+// time. All three give the same bytes and the same end.
 //
-// Both kinds are seen through windows: Window(at) gives the bytes that lie
-// from file offset `at` on (for a mapped file everything up to its end; for
-// a stream the block read there). An empty window means that the file has no
-// byte at `at`; the caller decides which message that is.
+// They are seen through windows: Window(at) gives the bytes that lie from
+// file offset `at` on (in memory: everything up to the end of the file;
+// otherwise the block read there). An empty window means that the file has
+// no byte at `at`; the caller decides which message that is.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -45,14 +49,18 @@ class Input {
   Input& operator=(const Input&) = delete;
 
   const char* path() const { return path_; }
-  // Whether the file is mapped: then Window never copies and may be called
-  // from several threads at once.
-  bool mapped() const { return mapped_; }
-  // The file's size when it is mapped.
+
+  // Brings a regular file into memory (mapped, or read whole when small);
+  // nothing for other files, or when that fails.
+  void Load();
+  // Whether the file is in memory: then Window never copies and may be
+  // called from several threads at once.
+  bool in_memory() const { return memory_ != nullptr || (regular_ && size_ == 0); }
+  // The file's size (regular files).
   std::uint64_t size() const { return size_; }
 
-  // The bytes from file offset `at` on. Mapped: a view up to the end of the
-  // file (`block` unused). Otherwise at most `capacity` bytes read into
+  // The bytes from file offset `at` on. In memory: a view up to the end of
+  // the file (`block` unused). Otherwise at most `capacity` bytes read into
   // `block`. Empty when the file has no byte at `at` (or cannot seek there).
   Bytes Window(std::uint64_t at, std::uint8_t* block, std::size_t capacity);
 
@@ -64,11 +72,14 @@ class Input {
 
  private:
   const char* path_;
-  bool mapped_ = false;
-  const std::uint8_t* map_ = nullptr;
+  int fd_ = -1;                  // a regular file
+  bool regular_ = false;
   std::uint64_t size_ = 0;
-  std::FILE* file_ = nullptr;
-  std::uint64_t file_pos_ = UINT64_MAX;  // where the stream stands (unknown at first)
+  const std::uint8_t* memory_ = nullptr;  // the whole file, once loaded
+  bool mapped_ = false;                   // memory_ is a mapping (else owned_)
+  std::unique_ptr<std::uint8_t[]> owned_;
+  std::FILE* file_ = nullptr;             // any other file
+  std::uint64_t file_pos_ = UINT64_MAX;   // where the stream stands (unknown at first)
 };
 
 }  // namespace pv::rif_core

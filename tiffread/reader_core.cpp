@@ -10,8 +10,9 @@ namespace pv::rif_core {
 
 namespace {
 
-// A file read as a stream is fetched in blocks of this size.
-constexpr std::size_t kBlock = 64 * 1024;
+// Until the file is in memory its header and directory are read in blocks
+// of this size.
+constexpr std::size_t kBlock = 16 * 1024;
 
 constexpr char kEndOfFile[] = "unexpected end of file.";
 
@@ -21,7 +22,7 @@ constexpr char kEndOfFile[] = "unexpected end of file.";
 // The file and its header.
 
 TiffFile::TiffFile(const char* path) : input_(path) {
-  if (!input_.mapped()) block_.reset(new std::uint8_t[kBlock]);
+  block_.reset(new std::uint8_t[kBlock]);
   const int first = GetChar();
   if (first != tiff::kLittleEndian && first != tiff::kBigEndian) Error("bad magic number.");
   big_endian_ = first == tiff::kBigEndian;
@@ -91,10 +92,10 @@ std::uint32_t TiffFile::Check(const TagRule& rule, std::uint32_t image_length) {
     }
   }
   if (!value) {
-    switch (rule.absent) {
-      case Absent::kRefused: Error(rule.message);
-      case Absent::kDefault: return rule.fallback;
-      case Absent::kImageLength: return image_length;
+    switch (rule.absent.how) {
+      case WhenAbsent::kRefused: Error(rule.message);
+      case WhenAbsent::kDefault: return rule.absent.value;
+      case WhenAbsent::kImageLength: return image_length;
     }
   }
   if (!rule.accepted(*value)) Error(rule.message);

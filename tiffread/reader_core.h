@@ -36,12 +36,22 @@ namespace pv::rif_core {
 // looked at.
 
 enum class Form { kSingleShort, kShortOrLong };
-enum class Absent { kRefused, kDefault, kImageLength };
 
+// What an absent entry means: a default value, ImageLength, or a refusal
+// with the rule's message.
+struct WhenAbsent {
+  enum How { kDefault, kImageLength, kRefused } how;
+  std::uint32_t value = 0;
+};
+constexpr WhenAbsent Default(std::uint32_t v) { return {WhenAbsent::kDefault, v}; }
+constexpr WhenAbsent kTakeImageLength{WhenAbsent::kImageLength};
+constexpr WhenAbsent kRefused{WhenAbsent::kRefused};
+
+// The values accepted: lo to hi, or one of up to four values.
 struct Accepted {
-  std::uint32_t lo = 0, hi = 0;  // lo to hi, or
-  std::uint32_t values[4] = {};  // one of these (count of them)
-  int count = 0;
+  std::uint32_t lo = 0, hi = 0;
+  std::uint32_t values[4] = {};
+  int count = 0;  // 0: the range
   constexpr bool operator()(std::uint32_t v) const {
     if (count == 0) return v >= lo && v <= hi;
     for (int i = 0; i < count; ++i)
@@ -50,45 +60,48 @@ struct Accepted {
   }
 };
 constexpr Accepted Range(std::uint32_t lo, std::uint32_t hi) { return {lo, hi, {}, 0}; }
-constexpr Accepted Values(std::uint32_t a) { return {0, 0, {a}, 1}; }
-constexpr Accepted Values(std::uint32_t a, std::uint32_t b) { return {0, 0, {a, b}, 2}; }
-constexpr Accepted Values(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-  return {0, 0, {a, b, c}, 3};
-}
-constexpr Accepted Values(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-  return {0, 0, {a, b, c, d}, 4};
+template <class... V>
+constexpr Accepted Values(V... v) {
+  static_assert(sizeof...(V) >= 1 && sizeof...(V) <= 4);
+  return {0, 0, {static_cast<std::uint32_t>(v)...}, static_cast<int>(sizeof...(V))};
 }
 
 struct TagRule {
   std::uint16_t tag;
   Form form;
-  Absent absent;
-  std::uint32_t fallback;  // the value taken when absent (Absent::kDefault)
+  WhenAbsent absent;
   Accepted accepted;
   const char* message;  // when the value is not accepted, or absence is refused
 };
 
 namespace rule {
 using namespace tiff;
-constexpr std::uint32_t kAnyCount = 0xFFFFFFFFu;
+constexpr Form kShort1 = Form::kSingleShort;
+constexpr Form kShortOrLong = Form::kShortOrLong;
+constexpr std::uint32_t kAny = 0xFFFFFFFFu;
 // clang-format off
-//                                 tag                         form                when absent                        accepted values                                             otherwise
+//                            tag                         form          when absent                accepted values                                                otherwise
+// rif_f, always:
 inline constexpr TagRule
-    kSampleFormat_f{kSampleFormat,   Form::kSingleShort, Absent::kDefault, kSampleUnsigned, Values(kSampleUnsigned, kSampleIEEEFloat),                  "unknown sample format."},
-    kSampleFormatInt{kSampleFormat,  Form::kSingleShort, Absent::kDefault, kSampleUnsigned, Values(kSampleUnsigned),                                    "unknown sample format."},
-    kBitsFloat{kBitsPerSample,       Form::kSingleShort, Absent::kRefused, 0,               Values(32, 64),                                             "bad bits per sample."},
-    kBitsInt_f{kBitsPerSample,       Form::kSingleShort, Absent::kDefault, 1,               Range(1, 32),                                               "bad bits per sample."},
-    kBitsInt{kBitsPerSample,         Form::kSingleShort, Absent::kDefault, 1,               Range(1, 16),                                               "bad bits per sample."},
-    kWidth{kImageWidth,              Form::kShortOrLong, Absent::kRefused, 0,               Range(1, kAnyCount),                                        "missing image size."},
-    kLength{kImageLength,            Form::kShortOrLong, Absent::kRefused, 0,               Range(1, kAnyCount),                                        "missing image size."},
-    kCompressionMethod{kCompression, Form::kSingleShort, Absent::kDefault, kCompressionNone, Values(kCompressionNone, kCompressionLZW, kCompressionPackBits), "unknown image compression method."},
-    kPhotometric{kPhotometricInterpretation, Form::kSingleShort, Absent::kRefused, 0, Values(kWhiteIsZero, kBlackIsZero, kPalette, kTransparencyMask), "bad photometric interpretation."},
-    kFill{kFillOrder,                Form::kSingleShort, Absent::kDefault, kFillMsbFirst,   Values(kFillMsbFirst, kFillLsbFirst),                       "unknown fill order."},
-    kSamples{kSamplesPerPixel,       Form::kSingleShort, Absent::kDefault, 1,               Values(1),                                                  "bad samples per pixel."},
-    kRows{kRowsPerStrip,             Form::kShortOrLong, Absent::kImageLength, 0,           Range(1, kAnyCount),                                        "bad rows per strip."},
-    kPlanar{kPlanarConfiguration,    Form::kSingleShort, Absent::kDefault, kPlanarChunky,   Values(kPlanarChunky),                                      "bad planar configuration."},
-    kDifferencing{kPredictor,        Form::kSingleShort, Absent::kDefault, kPredictorNone,  Values(kPredictorNone, kPredictorHorizontal),               "unknown differencing predictor."},
-    kDifferencingFloat{kPredictor,   Form::kSingleShort, Absent::kDefault, kPredictorNone,  Values(kPredictorNone),                                     "unapplicable differencing predictor."};
+    kSampleFormat_f    {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned, kSampleIEEEFloat),                     "unknown sample format."},
+    kBitsFloat         {kBitsPerSample,             kShort1,      kRefused,                  Values(32, 64),                                                "bad bits per sample."},
+    kBitsInt_f         {kBitsPerSample,             kShort1,      Default(1),                Range(1, 32),                                                  "bad bits per sample."},
+// rif, when bits per sample or samples are requested:
+    kBitsInt           {kBitsPerSample,             kShort1,      Default(1),                Range(1, 16),                                                  "bad bits per sample."},
+    kSampleFormatInt   {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned),                                       "unknown sample format."},
+// both, when sizes or samples are requested:
+    kWidth             {kImageWidth,                kShortOrLong, kRefused,                  Range(1, kAny),                                                "missing image size."},
+    kLength            {kImageLength,               kShortOrLong, kRefused,                  Range(1, kAny),                                                "missing image size."},
+// both, when samples are requested:
+    kCompressionMethod {kCompression,               kShort1,      Default(kCompressionNone), Values(kCompressionNone, kCompressionLZW, kCompressionPackBits), "unknown image compression method."},
+    kPhotometric       {kPhotometricInterpretation, kShort1,      kRefused,                  Values(kWhiteIsZero, kBlackIsZero, kPalette, kTransparencyMask), "bad photometric interpretation."},
+    kFill              {kFillOrder,                 kShort1,      Default(kFillMsbFirst),    Values(kFillMsbFirst, kFillLsbFirst),                          "unknown fill order."},
+    kSamples           {kSamplesPerPixel,           kShort1,      Default(1),                Values(1),                                                     "bad samples per pixel."},
+    kRows              {kRowsPerStrip,              kShortOrLong, kTakeImageLength,          Range(1, kAny),                                                "bad rows per strip."},
+    kPlanar            {kPlanarConfiguration,       kShort1,      Default(kPlanarChunky),    Values(kPlanarChunky),                                         "bad planar configuration."},
+    kDifferencing      {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone, kPredictorHorizontal),                  "unknown differencing predictor."},
+// rif_f, floating-point samples, after kDifferencing:
+    kDifferencingFloat {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone),                                        "unapplicable differencing predictor."};
 // clang-format on
 }  // namespace rule
 
@@ -165,7 +178,7 @@ class TiffFile {
   std::uint64_t pos_ = 0;        // file offset of the next byte
   std::uint64_t window_at_ = 0;  // file offset of window_.data[0]
   Bytes window_;
-  std::unique_ptr<std::uint8_t[]> block_;  // for a file read as a stream
+  std::unique_ptr<std::uint8_t[]> block_;  // until the file is in memory
 };
 
 // Image width and height (ImageWidth, ImageLength), with their checks, read
@@ -182,7 +195,7 @@ void ReadImageSize(TiffFile& tif, std::int32_t* width, std::int32_t* height, boo
 void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout);
 
 // The strip phase: strip tables, then the strips decoded into `image` (in
-// parallel when the file is mapped and has enough of them), samples
+// parallel when the file is in memory and has enough of them), samples
 // unpacked, put in host order and undifferenced as they are stored. Memory
 // follows the data that the file can supply.
 void ReadStrips(TiffFile& tif, const StripLayout& layout, StoredImage& image);

@@ -10,6 +10,7 @@ namespace pv {
 
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, int* bits,
                    StoredImage* image, std::optional<std::string>* description) {
+  if (image != nullptr) image->Clear();
   rif_core::TiffFile tif(path);
   rif_core::StripLayout layout;
   namespace rule = rif_core::rule;

@@ -10,6 +10,7 @@ namespace pv {
 
 int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
                         StoredImage* image, std::optional<std::string>* description) {
+  if (image != nullptr) image->Clear();
   rif_core::TiffFile tif(path);
   rif_core::StripLayout layout;
   namespace rule = rif_core::rule;

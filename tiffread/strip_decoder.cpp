@@ -32,6 +32,14 @@ constexpr std::array<std::uint8_t, 256> MakeTable(bool reverse) {
 constexpr std::array<std::uint8_t, 256> bitN = MakeTable(false);
 constexpr std::array<std::uint8_t, 256> bitR = MakeTable(true);
 
+// The strings of the codes below 256, with room for 16-byte reads.
+constexpr std::array<std::uint8_t, 256 + 16> MakeLiterals() {
+  std::array<std::uint8_t, 256 + 16> t{};
+  for (unsigned i = 0; i < 256; ++i) t[i] = static_cast<std::uint8_t>(i);
+  return t;
+}
+alignas(16) constexpr std::array<std::uint8_t, 256 + 16> kLiterals = MakeLiterals();
+
 constexpr char kEndOfFile[] = "unexpected end of file.";
 constexpr char kLZWTooFew[] = "LZW too few codes.";
 
@@ -48,9 +56,20 @@ StripDecoder::StripDecoder(Input& input, Compression compression, bool reverse_f
     : input_(input),
       compression_(compression),
       byte_(reverse_fill ? bitR.data() : bitN.data()) {
-  // A stream is read in blocks, and translated bytes need a place of their
-  // own; a mapped file in identity order is read where it lies.
-  if (!input.mapped() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
+  // A file not in memory is read in blocks, and translated bytes need a
+  // place of their own; a file in memory in identity order is read where it
+  // lies.
+  if (!input.in_memory() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
+  if (compression == Compression::kLZW) {
+    for (unsigned c = 0; c < 256; ++c) {
+      LZWsrc_[c] = kLiterals.data() + c;
+      LZWlength_[c] = 1;
+    }
+    // The clear and end codes stand for no string: lengths that no output
+    // takes on the fast path.
+    LZWsrc_[tiff::kLzwClear] = LZWsrc_[tiff::kLzwEnd] = kLiterals.data();
+    LZWlength_[tiff::kLzwClear] = LZWlength_[tiff::kLzwEnd] = UINT16_MAX;
+  }
 }
 
 StripDecoder::~StripDecoder() = default;
@@ -72,7 +91,7 @@ void StripDecoder::StartStrip(std::uint32_t offset, std::uint32_t count) {
 bool StripDecoder::FillWindow() {
   const std::uint64_t at = window_at_ + pos_;
   Bytes w;
-  if (!input_.mapped()) {
+  if (!input_.in_memory()) {
     w = input_.Window(at, block_.get(), kBlock);
     if (byte_ != bitN.data())
       for (std::size_t i = 0; i < w.size; ++i) block_[i] = byte_[block_[i]];
@@ -212,29 +231,79 @@ void StripDecoder::TermMPBDecode() {
 // code empties the table, the end code ends the strip, and the entries
 // start at the first free code.
 //
-// Every code stands for a string that is already in the strip's output: a
-// code below 256 is its own byte; entry c is where the string before it was
-// written, one byte longer (the first byte of the string written after it).
-// Writing a code's string is therefore a copy from earlier in the output,
-// `dist` bytes back, `length` bytes long, as in an LZ77 decoder. The code
-// that the very entry being defined stands for (the previous string and its
-// own first byte) is the one copy whose source overlaps its destination
-// (dist = length - 1); a forward copy gives it right.
+// Every code stands for a string that is already there: a code below 256 is
+// its own byte (in a constant table), entry c is where the string before it
+// was written in the output, one byte longer (the first byte of the string
+// written after it). Writing a code's string is a copy, as in an LZ77
+// decoder. The code that the very entry being defined stands for (the
+// previous string and its own first byte) is the one copy whose source
+// overlaps its destination: it starts at the previous string, one byte
+// back from where it ends (dist = length - 1), and a forward copy gives it
+// right.
 //
 // The decoder's table runs one entry behind the writer's: it widens its
 // codes as soon as its next free code reaches 511, 1023 or 2047. After
 // entry 4095 the only code accepted is a clear code.
 //
-// Fast path: when at least eight stored bytes are in the window, six enter
-// the bit buffer at once; when the output has room for the string and 16
-// bytes more, the string is copied in 16-byte moves that may write past its
-// end (later strings overwrite that). The careful path (byte by byte in,
-// exact copies out) takes over near the ends; the results are the same.
+// Fast loop: while at least eight stored bytes are in the window, whole
+// words of them enter the bit buffer at once, four codes' worth; a known
+// code whose string has at most 16 bytes is copied in one 16-byte move that
+// may write past its end (later strings overwrite that). Everything else
+// (clear and end codes, the first code after a clear, the self-defining
+// code, a full table, bad codes, long strings, the ends of the input and
+// the output) takes the careful path, which follows the byte-at-a-time
+// decoder step by step; the results are the same.
 
-void StripDecoder::CodeBits::Pull6(const std::uint8_t* p) {
-  assert(num < 16);
-  buf = buf << 48 | LoadBE64(p) >> 16;
-  num += 48;
+namespace {
+
+// Copies `length` bytes from src to dst as a forward byte by byte copy
+// would, writing whole 16-byte moves: up to 15 bytes past the end. A string
+// of up to 16 bytes goes in one move through a register (the load before
+// the store), right when it does not overlap its source; a longer one in
+// moves that each read only bytes before their own destination, right when
+// it starts at least 16 bytes back (an overlap then repeats the pattern).
+inline void CopyFast(std::uint8_t* dst, const std::uint8_t* src, std::size_t length) {
+  if (length <= 16) {
+    std::uint8_t t[16];
+    std::memcpy(t, src, 16);
+    std::memcpy(dst, t, 16);
+  } else {
+    for (std::size_t i = 0; i < length; i += 16) std::memcpy(dst + i, src + i, 16);
+  }
+}
+
+// The exact forward copy of the careful path. (The source may be the
+// constant table, so the overlap test compares addresses as numbers.)
+inline void CopyExact(std::uint8_t* dst, const std::uint8_t* src, std::size_t length) {
+  if (reinterpret_cast<std::uintptr_t>(dst) - reinterpret_cast<std::uintptr_t>(src) >= length)
+    std::memcpy(dst, src, length);
+  else
+    for (std::size_t i = 0; i < length; ++i) dst[i] = src[i];
+}
+
+// The next free code at which something changes, for a code width: the
+// width grows (at 511, 1023, 2047), or at 12 bits the table is full (4096).
+constexpr unsigned WidenAt(int width) {
+  return width < static_cast<int>(tiff::kLzwMaxBits) ? (1u << width) - 1 : tiff::kLzwCodes;
+}
+
+// At that code: one bit wider, or (the table full) `next` 0, so that only
+// the careful path sees the codes that follow.
+inline void Widen(int& width, unsigned& widen, unsigned& next) {
+  if (next == tiff::kLzwCodes) {
+    next = 0;
+    return;
+  }
+  ++width;
+  widen = WidenAt(width);
+}
+
+}  // namespace
+
+void StripDecoder::CodeBits::Fill(const std::uint8_t*& p) {
+  buf |= LoadBE64(p) >> num;
+  p += (63 - num) >> 3;
+  num |= 56;
 }
 
 void StripDecoder::InitLZWDecode(std::uint32_t offset, std::uint32_t count) {
@@ -244,6 +313,7 @@ void StripDecoder::InitLZWDecode(std::uint32_t offset, std::uint32_t count) {
   LZWrem_ = 0;
   LZWcode_ = tiff::kLzwFirstFree;
   LZWfirst_ = true;
+  LZWout_ = nullptr;
 }
 
 void StripDecoder::NeedBits(CodeBits& bits, int n, const std::uint8_t*& in,
@@ -259,126 +329,137 @@ void StripDecoder::NeedBits(CodeBits& bits, int n, const std::uint8_t*& in,
   }
 }
 
-namespace {
-
-// Copies `length` bytes from `dist` bytes back to dst, as a forward byte
-// by byte copy would (dist < length repeats the pattern), possibly writing
-// up to 15 bytes past the end.
-inline void CopyFast(std::uint8_t* dst, std::size_t dist, std::size_t length) {
-  const std::uint8_t* src = dst - dist;
-  if (dist >= 16) {
-    // Each 16-byte move reads only bytes before its own destination.
-    for (std::size_t i = 0; i < length; i += 16) std::memcpy(dst + i, src + i, 16);
-  } else if (dist >= length) {
-    // One move through a register: the load comes before the store, so
-    // the bytes read past the string's source are only garbage past its end.
-    std::uint8_t t[16];
-    std::memcpy(t, src, 16);
-    std::memcpy(dst, t, 16);
-  } else {
-    for (std::size_t i = 0; i < length; ++i) dst[i] = src[i];
-  }
-}
-
-// The exact forward copy of the careful path.
-inline void CopyExact(std::uint8_t* dst, std::size_t dist, std::size_t length) {
-  const std::uint8_t* src = dst - dist;
-  if (dist >= length) std::memcpy(dst, src, length);
-  else
-    for (std::size_t i = 0; i < length; ++i) dst[i] = src[i];
-}
-
-}  // namespace
-
 void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to,
                              std::size_t room) {
-  std::size_t op = from;
+  std::uint8_t* op = out + from;
+  std::uint8_t* const end = out + to;
+  std::uint8_t* const room_end = out + room;
+  if (LZWout_ != nullptr && LZWout_ != out) {
+    // The output has moved with its contents: so do the entries into it.
+    const std::uintptr_t delta =
+        reinterpret_cast<std::uintptr_t>(out) - reinterpret_cast<std::uintptr_t>(LZWout_);
+    for (unsigned c = tiff::kLzwFirstFree; c < LZWcode_; ++c)
+      LZWsrc_[c] = reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(LZWsrc_[c]) + delta);
+  }
+  LZWout_ = out;
   if (LZWrem_ > 0) {
     // The rest of the string that the previous call could not take.
-    const std::size_t k = std::min<std::size_t>(LZWrem_, to - op);
-    CopyExact(out + op, LZWdist_, k);
+    const std::size_t k = std::min<std::size_t>(LZWrem_, to - from);
+    CopyExact(op, op - LZWdist_, k);
     LZWrem_ -= static_cast<unsigned>(k);
     op += k;
   }
-  if (op == to) return;
 
-  // The hot state lives in locals for the loop (stores through `out` could
-  // otherwise alias every member) and is written back once at the end.
+  // The hot state lives in locals for the loop (stores through `op` could
+  // otherwise alias every member) and is written back once at the end. The
+  // previous string ends where the output stands: it starts at
+  // op - prev_length.
   const std::uint8_t* in = window_ + pos_;
   const std::uint8_t* in_end = window_ + end_;
   CodeBits bits = LZWbits_;
   int width = LZWwidth_;
-  unsigned next = LZWcode_;
   bool first = LZWfirst_;
-  std::size_t prev_start = LZWprevStart_;
+  // The next free code; 0 while the next code is the first after a clear
+  // code or the table is full, so that no code passes `code < next`.
+  unsigned next = first || LZWcode_ == tiff::kLzwCodes ? 0 : LZWcode_;
+  unsigned widen = WidenAt(width);
   unsigned prev_length = LZWprevLength_;
 
-  while (op < to) {
+  while (op < end) {
+    // The fast loop, while the window holds eight stored bytes more and the
+    // output 80 more (four strings of up to 16 bytes and a 16-byte move):
+    // defined entries and literals of up to 16 bytes. Any other code is left
+    // unread for the careful path below. (The clear and end codes have
+    // lengths that no string of the fast loop has.)
+    if (end - op >= 80 && in_end - in >= 8) {
+      std::uint8_t* const op_fast = end - 80;
+      const std::uint8_t* const in_fast = in_end - 8;
+      // One code: false when it is not for the fast loop (it stays unread).
+      auto take = [&]() {
+        const unsigned code = bits.Peek(width);
+        const std::uint8_t* src = LZWsrc_[code];
+        const std::size_t length = LZWlength_[code];
+        if (!(code < next && length <= 16)) [[unlikely]] return false;
+        bits.Drop(width);
+        // The new entry: the previous string followed by the current
+        // string's first byte, which is written right after it.
+        assert(prev_length < kLZWLongest);
+        LZWsrc_[next] = op - prev_length;
+        LZWlength_[next] = static_cast<std::uint16_t>(prev_length + 1);
+        if (++next == widen) [[unlikely]] Widen(width, widen, next);
+        CopyFast(op, src, length);
+        prev_length = static_cast<unsigned>(length);
+        op += length;
+        return true;
+      };
+      do {
+        // Four codes per round: the bit buffer holds 48 bits or more.
+        if (bits.num < 4 * width) bits.Fill(in);
+        if (!take() || !take() || !take() || !take()) break;
+      } while (op <= op_fast && in <= in_fast);
+      if (op >= end) break;
+    }
+
     // Read a code.
     if (bits.num < width) {
-      if (in_end - in >= 8) {
-        bits.Pull6(in);
-        in += 6;
-      } else {
-        NeedBits(bits, width, in, in_end);
-      }
+      if (in_end - in >= 8) bits.Fill(in);
+      else NeedBits(bits, width, in, in_end);
     }
     const unsigned code = bits.Peek(width);
     bits.Drop(width);
     assert(code < tiff::kLzwCodes && bits.num >= 0);
 
-    if (code >= tiff::kLzwClear && code <= tiff::kLzwEnd) [[unlikely]] {
-      if (code == tiff::kLzwEnd) input_.Error("LZW unexpected end of code.");
+    const std::uint8_t* src = LZWsrc_[code];
+    std::size_t length = LZWlength_[code];
+    bool self = false;  // the code being defined, overlapping its source
+
+    // The careful path, in the order of the byte-at-a-time decoder.
+    if (code == tiff::kLzwEnd) input_.Error("LZW unexpected end of code.");
+    if (code == tiff::kLzwClear) {
       width = tiff::kLzwMinBits;
+      widen = WidenAt(width);
       first = true;
+      next = 0;
       continue;
     }
-    if (first) [[unlikely]] {
-      if (code > 255) input_.Error("LZW bad code after clear code.");
+    if (first) {
+      if (code >= tiff::kLzwClear) input_.Error("LZW bad code after clear code.");
       next = tiff::kLzwFirstFree;
       first = false;
-      prev_start = op;
       prev_length = 1;
-      out[op++] = static_cast<std::uint8_t>(code);
+      *op++ = static_cast<std::uint8_t>(code);
       continue;
     }
-    if (next == tiff::kLzwCodes) [[unlikely]] input_.Error("LZW missing clear code.");
-    if (code > next) [[unlikely]] input_.Error("LZW bad code.");
-
-    // The new entry: the previous string followed by the current string's
-    // first byte, which is written right after it. Defined before the
-    // current string is looked up, so a code equal to it finds it.
-    assert(prev_length < kLZWLongest && prev_start + prev_length == op);
-    LZWstart_[next] = static_cast<std::uint32_t>(prev_start);
+    if (next == 0) input_.Error("LZW missing clear code.");
+    if (code > next) input_.Error("LZW bad code.");
+    if (code == next) {
+      // The code being defined: the previous string and its first byte.
+      src = op - prev_length;
+      length = prev_length + 1;
+      self = true;
+    }
+    assert(prev_length < kLZWLongest);
+    LZWsrc_[next] = op - prev_length;
     LZWlength_[next] = static_cast<std::uint16_t>(prev_length + 1);
-    if (++next == (1u << width) - 1 && width < static_cast<int>(tiff::kLzwMaxBits)) ++width;
+    if (++next == widen) Widen(width, widen, next);
 
-    prev_start = op;
-    if (code < 256) {
-      prev_length = 1;
-      out[op++] = static_cast<std::uint8_t>(code);
-      continue;
-    }
-    const std::size_t length = LZWlength_[code];
-    const std::size_t dist = op - LZWstart_[code];
-    assert(length >= 2 && length <= kLZWLongest && dist >= 1 && dist <= op);
-    // dist < length only for the code just defined: dist = length - 1.
-    assert(dist >= length || dist + 1 == length);
+    assert(length >= 1 && length <= kLZWLongest);
     prev_length = static_cast<unsigned>(length);
-    if (length + 16 <= room - op && length <= to - op) [[likely]] {
-      CopyFast(out + op, dist, length);
-      op += length;
-    } else if (length <= to - op) {
-      CopyExact(out + op, dist, length);
+    if (length <= static_cast<std::size_t>(end - op)) {
+      // Over 16 bytes the string lies in the output, 16 bytes back or more.
+      const std::size_t spare = static_cast<std::size_t>(room_end - op);
+      if (length <= 16 ? !self && spare >= 16 : spare >= length + 16) CopyFast(op, src, length);
+      else CopyExact(op, src, length);
       op += length;
     } else {
-      // The output ends inside this string: the rest comes with the next
-      // call, or is reported by TermLZWDecode.
-      const std::size_t k = to - op;
-      CopyExact(out + op, dist, k);
+      // The output ends inside this string (which lies in the output: a
+      // literal always fits): the rest comes with the next call, or is
+      // reported by TermLZWDecode.
+      const std::size_t k = static_cast<std::size_t>(end - op);
+      LZWdist_ = static_cast<std::size_t>(op - src);
+      CopyExact(op, src, k);
       op += k;
       LZWrem_ = static_cast<unsigned>(length - k);
-      LZWdist_ = dist;
     }
   }
 
@@ -388,15 +469,13 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
   const int back = bits.num >> 3;
   assert(in - window_ >= back);
   in -= back;
-  bits.buf >>= 8 * back;
   bits.num &= 7;
 
   pos_ = static_cast<std::size_t>(in - window_);
   LZWbits_ = bits;
   LZWwidth_ = width;
-  LZWcode_ = next;
+  LZWcode_ = next == 0 && !first ? tiff::kLzwCodes : next;
   LZWfirst_ = first;
-  LZWprevStart_ = prev_start;
   LZWprevLength_ = prev_length;
 }
 

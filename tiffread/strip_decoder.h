@@ -22,14 +22,15 @@
 // count (bytes there are never consumed); the end of the file is only
 // reported when the decoder actually needs the first missing byte.
 //
-// A decoder reads its file through its own window, so decoders of a mapped
-// file may run on several threads at once, one strip each.
+// A decoder reads its file through its own window, so decoders of a file in
+// memory may run on several threads at once, one strip each.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
+#include "common/tiff.h"
 #include "tiffread/input.h"
 #include "tiffread/layout.h"
 
@@ -56,27 +57,28 @@ class StripDecoder {
   std::uint64_t bytes() const { return limit_ - (window_at_ + pos_); }
 
  private:
-  // The LZW bit buffer: stored bytes enter `buf` at its low end, and `num`
-  // counts the bits at the bottom of `buf` not yet taken. A code is taken
-  // from the top of those bits, most significant bit first; bits above them
-  // are stale and masked off.
+  // The LZW bit buffer: `num` bits not yet taken, most significant first,
+  // at the top of `buf`. A code is taken from the top. Below those bits
+  // `buf` holds either zeros or the first bits of the next stored byte (a
+  // Fill loads whole words), so putting that byte in again changes nothing.
   struct CodeBits {
     std::uint64_t buf = 0;
     int num = 0;
-    // One stored byte in.
+    // One stored byte in (at most 56 bits held).
     void Pull(std::uint8_t byte) {
-      buf = buf << 8 | byte;
+      buf |= std::uint64_t{byte} << (56 - num);
       num += 8;
     }
-    // Six stored bytes in at once (eight are read). Only with fewer than
-    // 16 bits held, so the 64-bit buffer keeps them all.
-    void Pull6(const std::uint8_t* p);
+    // Whole stored bytes in until 56 to 63 bits are held; reads eight bytes
+    // at p and moves p past those taken.
+    void Fill(const std::uint8_t*& p);
     // Peek a code: the next `width` bits, which must be held.
-    unsigned Peek(int width) const {
-      return static_cast<unsigned>(buf >> (num - width)) & ((1u << width) - 1);
-    }
+    unsigned Peek(int width) const { return static_cast<unsigned>(buf >> (64 - width)); }
     // Drop a code: the next `width` bits are taken.
-    void Drop(int width) { num -= width; }
+    void Drop(int width) {
+      buf <<= width;
+      num -= width;
+    }
   };
 
   // Per-strip byte source.
@@ -118,9 +120,9 @@ class StripDecoder {
 
   // Byte source: window_ holds window_len_ stored bytes from file offset
   // window_at_, already translated through byte_ (the file's own bytes when
-  // mapped and in identity order; else copies in block_). The strip's next
-  // byte is window_[pos_]; end_ is where the strip's count or the window
-  // ends. The window may reach beyond the strip's count, so strips stored
+  // it is in memory and in identity order; else copies in block_). The
+  // strip's next byte is window_[pos_]; end_ is where the strip's count or
+  // the window ends. The window may reach beyond the strip's count, so strips stored
   // one after the other are read without moving it.
   const std::uint8_t* window_ = nullptr;
   std::uint64_t window_at_ = 0;
@@ -135,24 +137,27 @@ class StripDecoder {
   unsigned MPBcopies_ = 0;
   std::uint8_t MPBrep_ = 0;
 
-  // LZW state. Entries 258..4095; entry c's string lies in the strip's
-  // output at LZWstart_[c], LZWlength_[c] bytes long (1 to 3839): it is
-  // where its prefix string was written, followed by the first byte of the
-  // string written after it, which is where the entry was defined.
-  static constexpr unsigned kLZWLongest = 4096 - 258 + 1;  // 3839 bytes
-  std::uint32_t LZWstart_[4096];
-  std::uint16_t LZWlength_[4096];
-  unsigned LZWcode_ = 258;  // next free code, at most 4096
-  bool LZWfirst_ = true;    // the next code is the first after a clear code
-  // The string written last: where it starts in the output, its length.
-  std::size_t LZWprevStart_ = 0;
+  // LZW state. Every code's string lies somewhere already: a code below 256
+  // in a constant table of the 256 bytes, entry c (258 to 4095) in the
+  // strip's output, where its prefix string was written followed by the
+  // first byte of the string written after it. LZWsrc_[c] is where,
+  // LZWlength_[c] how long (1 to 3839). The entries point into the output
+  // of the last call (LZWout_); a call with the output elsewhere moves them.
+  static constexpr unsigned kLZWLongest = tiff::kLzwCodes - tiff::kLzwFirstFree + 1;  // 3839
+  const std::uint8_t* LZWsrc_[tiff::kLzwCodes];
+  std::uint16_t LZWlength_[tiff::kLzwCodes];
+  const std::uint8_t* LZWout_ = nullptr;
+  unsigned LZWcode_ = tiff::kLzwFirstFree;  // next free code, at most 4096
+  bool LZWfirst_ = true;  // the next code is the first after a clear code
+  // The length of the string written last, which ends where the output
+  // stands.
   unsigned LZWprevLength_ = 0;
   // The rest of a string that the output could not take whole: LZWrem_
   // bytes still to come, copied from LZWdist_ bytes back.
   unsigned LZWrem_ = 0;
   std::size_t LZWdist_ = 0;
   CodeBits LZWbits_;
-  int LZWwidth_ = 9;  // code width, 9 to 12
+  int LZWwidth_ = tiff::kLzwMinBits;  // code width, 9 to 12
 };
 
 }  // namespace pv::rif_core

@@ -10,14 +10,14 @@
 // decoded byte is overwritten before it is read), and horizontal
 // differencing undone.
 //
-// Memory follows the data the file can supply. For a mapped file each
+// Memory follows the data the file can supply. For a file in memory each
 // strip's decoded size is bounded by its stored bytes that lie in the file
 // (uncompressed: as many; PackBits: 64 times as many; LZW: a code of at
 // least 9 bits stands for at most as many bytes as codes came before it,
 // and at most 3839). The buffer is allocated once up to the first strip that
 // cannot be complete (which must fail), and that far strips may be decoded
-// in parallel. From there on, and for a file read as a stream, the buffer
-// grows as decoded bytes arrive.
+// in parallel. From there on, and for a file that is not in memory (a pipe,
+// a device), the buffer grows as decoded bytes arrive.
 //
 // In parallel, batches of consecutive strips are decoded on worker threads;
 // a batch collects its warnings and its failure, and they are printed (and
@@ -56,7 +56,7 @@ std::uint64_t DecodableBound(Compression compression, std::uint64_t stored) {
     case Compression::kPackBits: return 64 * stored;  // a header and a byte give 128
     case Compression::kLZW: {
       const std::uint64_t codes = stored * 8 / 9;
-      constexpr std::uint64_t kLongest = 4096 - 258 + 1;
+      constexpr std::uint64_t kLongest = tiff::kLzwCodes - tiff::kLzwFirstFree + 1;
       return codes <= kLongest ? codes * (codes + 1) / 2 : kLongest * codes;
     }
   }
@@ -153,19 +153,13 @@ void StripReader::Run() {
   offsets_ = tif_.GetStrip(tiff::kStripOffsets, strips, "offset");
   counts_ = tif_.GetStrip(tiff::kStripByteCounts, strips, "bytes count");
 
-  image_.width_ = static_cast<std::int32_t>(width);
-  image_.height_ = static_cast<std::int32_t>(height);
-  image_.bits_ = layout_.bits;
-  image_.floating_ = layout_.kind == SampleKind::kFloat32 || layout_.kind == SampleKind::kFloat64;
-  image_.type_ = layout_.type;
-  image_.row_size_ = row_size_;
-
   // The first strip that the file cannot supply whole, and the buffer that
   // the strips before it (and what that strip can deliver) take.
   Input& input = tif_.input();
+  input.Load();
   std::uint32_t complete = 0;
   std::size_t reserve = 0;
-  if (input.mapped()) {
+  if (input.in_memory()) {
     for (; complete < strips; ++complete) {
       const std::uint64_t offset = offsets_[complete];
       const std::uint64_t stored =
@@ -185,6 +179,14 @@ void StripReader::Run() {
   StripDecoder decoder(input, layout_.compression, layout_.reverse_fill);
   std::vector<std::uint8_t> row;
   for (; s < strips; ++s) ReadStrip(decoder, s, /*grow=*/s >= complete, row);
+
+  // Only a whole image gets its shape: after a failure the object holds none.
+  image_.width_ = static_cast<std::int32_t>(width);
+  image_.height_ = static_cast<std::int32_t>(height);
+  image_.bits_ = layout_.bits;
+  image_.floating_ = layout_.kind == SampleKind::kFloat32 || layout_.kind == SampleKind::kFloat64;
+  image_.type_ = layout_.type;
+  image_.row_size_ = row_size_;
 }
 
 void StripReader::ReadStrip(StripDecoder& decoder, std::uint32_t s, bool grow,
