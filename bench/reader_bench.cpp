@@ -1,8 +1,21 @@
-// Decoding speed of our readers against libtiff's on the same CT-like
-// files, measured in one run: 8-bit and 16-bit slices, uncompressed and
-// LZW, written by libtiff with its default strip size. Each side delivers
-// the same result: a table of separately allocated rows (16-bit samples,
-// or doubles for the float reader).
+// Decoding speed of our reader against libtiff's on the same CT-like files,
+// measured in one run: 1024 x 1024 slices of 8-bit and 16-bit integers and
+// of 32-bit floats, uncompressed and LZW, written by libtiff with its
+// default strip size (about 8 KiB).
+//
+//  - Decoder: every strip of the file decoded into one buffer, on one
+//    thread. Ours: the strip decoder over the file in memory; libtiff:
+//    TIFFReadEncodedStrip over its own mapping of the file.
+//  - Image: the whole image read from its path into memory, samples as
+//    stored, as a stack reader does it slice after slice (the buffer kept
+//    from one read to the next). Ours: ReadImageFile_Float into a
+//    StoredImage, on one thread and on every usable CPU; libtiff: open, the
+//    strips into one buffer, close.
+//  - Rows: the image as rows of doubles through the row-table entry point,
+//    against libtiff's strips converted to rows of doubles.
+//  - Size: header and directory only, for the image's size.
+//
+// Throughput counts decoded bytes; times are wall-clock.
 #include <benchmark/benchmark.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -16,160 +29,266 @@
 #include <string>
 #include <vector>
 
-#include "tiffread/rif.h"
+#include "tiffread/input.h"
 #include "tiffread/rif_f.h"
+#include "tiffread/strip_decoder.h"
 
 namespace {
 
 constexpr std::uint32_t kSize = 1024;  // a 1024 x 1024 slice
 
-// A CT-like slice: air outside a round body, soft tissue with a little
-// structure, a few bright bone rings, and acquisition noise.
-std::vector<std::uint16_t> Slice(int bits) {
-  std::mt19937 rng(42);
-  std::normal_distribution<double> noise(0, bits == 8 ? 2.0 : 12.0);
-  const double top = (1 << bits) - 1;
-  std::vector<std::uint16_t> v(std::size_t(kSize) * kSize);
-  for (std::uint32_t y = 0; y < kSize; ++y)
+// CT-like content in 0..1: air outside a round body, soft tissue with a
+// little structure, a few bright bone rings.
+double Content(std::uint32_t x, std::uint32_t y) {
+  const double dx = (x - kSize / 2.0) / (kSize / 2.0), dy = (y - kSize / 2.0) / (kSize / 2.0);
+  const double r = std::sqrt(dx * dx + dy * dy);
+  double f = 0.02;                                                      // air
+  if (r < 0.9) f = 0.45 + 0.03 * std::sin(9 * dx) * std::cos(7 * dy);  // tissue
+  if (std::fabs(r - 0.8) < 0.04 || std::fabs(r - 0.3) < 0.02) f = 0.9;  // bone
+  return f;
+}
+
+// One row of samples as stored: `bits` 8 or 16 (integers, with acquisition
+// noise), or 32 (floats: attenuation values with noise).
+std::vector<std::uint8_t> Row(int bits, std::uint32_t y, std::mt19937& rng) {
+  std::vector<std::uint8_t> row(kSize * (bits / 8));
+  if (bits == 32) {
+    std::normal_distribution<double> noise(0, 0.004);
     for (std::uint32_t x = 0; x < kSize; ++x) {
-      const double dx = (x - kSize / 2.0) / (kSize / 2.0), dy = (y - kSize / 2.0) / (kSize / 2.0);
-      const double r = std::sqrt(dx * dx + dy * dy);
-      double f = 0.02;                                              // air
-      if (r < 0.9) f = 0.45 + 0.03 * std::sin(9 * dx) * std::cos(7 * dy);  // tissue
-      if (std::fabs(r - 0.8) < 0.04 || std::fabs(r - 0.3) < 0.02) f = 0.9;  // bone
-      const double s = std::round(f * top + noise(rng));
-      v[std::size_t(y) * kSize + x] = static_cast<std::uint16_t>(std::clamp(s, 0.0, top));
+      const float v = static_cast<float>(0.05 * Content(x, y) + noise(rng));
+      std::memcpy(&row[4 * x], &v, 4);
     }
-  return v;
+    return row;
+  }
+  const double top = (1 << bits) - 1;
+  std::normal_distribution<double> noise(0, bits == 8 ? 2.0 : 12.0);
+  for (std::uint32_t x = 0; x < kSize; ++x) {
+    const double s = std::clamp(std::round(Content(x, y) * top + noise(rng)), 0.0, top);
+    if (bits == 8) row[x] = static_cast<std::uint8_t>(s);
+    else {
+      const auto u = static_cast<std::uint16_t>(s);
+      std::memcpy(&row[2 * x], &u, 2);
+    }
+  }
+  return row;
 }
 
 std::string Write(int bits, std::uint16_t compression) {
   const std::string path = "/tmp/pv_reader_bench." + std::to_string(getpid()) + "." +
                            std::to_string(bits) + "." + std::to_string(compression) + ".tif";
-  const std::vector<std::uint16_t> v = Slice(bits);
+  std::mt19937 rng(42);
   TIFF* t = TIFFOpen(path.c_str(), "w");
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kSize);
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, kSize);
   TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
   TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, bits == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
   TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
-  std::vector<std::uint8_t> row(kSize * (bits / 8));
-  for (std::uint32_t y = 0; y < kSize; ++y) {
-    for (std::uint32_t x = 0; x < kSize; ++x) {
-      const std::uint16_t s = v[std::size_t(y) * kSize + x];
-      if (bits == 8) row[x] = static_cast<std::uint8_t>(s);
-      else std::memcpy(&row[2 * x], &s, 2);
-    }
-    TIFFWriteScanline(t, row.data(), y, 0);
-  }
+  for (std::uint32_t y = 0; y < kSize; ++y) TIFFWriteScanline(t, Row(bits, y, rng).data(), y, 0);
   TIFFClose(t);
   return path;
 }
 
-struct Files {
-  std::string none8 = Write(8, COMPRESSION_NONE), lzw8 = Write(8, COMPRESSION_LZW);
-  std::string none16 = Write(16, COMPRESSION_NONE), lzw16 = Write(16, COMPRESSION_LZW);
+class Files {
+ public:
   ~Files() {
-    for (const auto* p : {&none8, &lzw8, &none16, &lzw16}) unlink(p->c_str());
+    for (const auto& p : paths_) unlink(p.c_str());
   }
-  const std::string& Get(int bits, bool lzw) const {
-    return bits == 8 ? (lzw ? lzw8 : none8) : (lzw ? lzw16 : none16);
+  const std::string& Get(int bits, bool lzw) {
+    const int k = (bits / 16) * 2 + lzw;  // 8: 0, 1; 16: 2, 3; 32: 4, 5
+    if (paths_[k].empty()) paths_[k] = Write(bits, lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+    return paths_[k];
   }
+
+ private:
+  std::string paths_[6];
 };
 
-const Files& TheFiles() {
-  static const Files files;
+Files& TheFiles() {
+  static Files files;
   return files;
 }
 
-void SetBytes(benchmark::State& state) {
+void Label(benchmark::State& state, const char* extra = "") {
   state.SetBytesProcessed(std::int64_t(state.iterations()) * kSize * kSize * (state.range(0) / 8));
   state.SetLabel(std::string(state.range(1) ? "lzw " : "none ") + std::to_string(state.range(0)) +
-                 "-bit");
+                 (state.range(0) == 32 ? "-bit float" : "-bit") + extra);
 }
 
-void BM_Ours(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
-  for (auto _ : state) {
-    pv::RowTable<std::uint16_t> rows;
-    pv::ReadImageFile(path.c_str(), nullptr, nullptr, nullptr, &rows, nullptr);
-    benchmark::DoNotOptimize(rows.data());
+// The strip tables of a file, as libtiff reads them.
+struct Strips {
+  std::vector<std::uint32_t> offsets, counts;
+  std::size_t strip_size = 0;
+  std::uint16_t compression = COMPRESSION_NONE;
+};
+
+Strips StripsOf(const std::string& path) {
+  Strips s;
+  TIFF* t = TIFFOpen(path.c_str(), "r");
+  const tstrip_t n = TIFFNumberOfStrips(t);
+  for (tstrip_t i = 0; i < n; ++i) {
+    s.offsets.push_back(static_cast<std::uint32_t>(TIFFGetStrileOffset(t, i)));
+    s.counts.push_back(static_cast<std::uint32_t>(TIFFGetStrileByteCount(t, i)));
   }
-  SetBytes(state);
+  s.strip_size = static_cast<std::size_t>(TIFFStripSize(t));
+  TIFFGetField(t, TIFFTAG_COMPRESSION, &s.compression);
+  TIFFClose(t);
+  return s;
 }
 
-void BM_Ours_Float(benchmark::State& state) {
+void BM_Decoder_Ours(benchmark::State& state) {
+  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  const Strips strips = StripsOf(path);
+  pv::rif_core::Input input(path.c_str());
+  input.Load();
+  pv::rif_core::StripDecoder decoder(
+      input, strips.compression == COMPRESSION_LZW ? pv::rif_core::Compression::kLZW : pv::rif_core::Compression::kNone,
+      false);
+  std::vector<std::uint8_t> image(std::size_t(kSize) * kSize * (state.range(0) / 8));
+  for (auto _ : state) {
+    std::size_t at = 0;
+    for (std::size_t s = 0; s < strips.offsets.size(); ++s) {
+      const std::size_t n = std::min(strips.strip_size, image.size() - at);
+      decoder.Init(strips.offsets[s], strips.counts[s]);
+      decoder.Decode(image.data() + at, 0, n, image.size() - at);
+      decoder.Term();
+      at += n;
+    }
+    benchmark::DoNotOptimize(image.data());
+  }
+  Label(state);
+}
+
+void BM_Decoder_Libtiff(benchmark::State& state) {
+  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  TIFF* t = TIFFOpen(path.c_str(), "r");
+  const tstrip_t n = TIFFNumberOfStrips(t);
+  std::vector<std::uint8_t> image(std::size_t(kSize) * kSize * (state.range(0) / 8));
+  for (auto _ : state) {
+    std::size_t at = 0;
+    for (tstrip_t s = 0; s < n; ++s)
+      at += static_cast<std::size_t>(
+          TIFFReadEncodedStrip(t, s, image.data() + at, static_cast<tmsize_t>(image.size() - at)));
+    benchmark::DoNotOptimize(image.data());
+  }
+  TIFFClose(t);
+  Label(state);
+}
+
+void BM_Image_Ours(benchmark::State& state) {
+  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  pv::StoredImage image;
+  image.SetThreads(static_cast<unsigned>(state.range(2)));
+  for (auto _ : state) {
+    pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
+    benchmark::DoNotOptimize(image.RowBytes(0));
+  }
+  Label(state, state.range(2) == 1 ? ", one thread" : ", all CPUs");
+}
+
+void BM_Image_Libtiff(benchmark::State& state) {
+  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  std::vector<std::uint8_t> image(std::size_t(kSize) * kSize * (state.range(0) / 8));
+  for (auto _ : state) {
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    const tstrip_t n = TIFFNumberOfStrips(t);
+    std::size_t at = 0;
+    for (tstrip_t s = 0; s < n; ++s)
+      at += static_cast<std::size_t>(
+          TIFFReadEncodedStrip(t, s, image.data() + at, static_cast<tmsize_t>(image.size() - at)));
+    TIFFClose(t);
+    benchmark::DoNotOptimize(image.data());
+  }
+  Label(state);
+}
+
+void BM_Rows_Ours(benchmark::State& state) {
   const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
   for (auto _ : state) {
     pv::RowTable<double> rows;
     pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &rows, nullptr);
     benchmark::DoNotOptimize(rows.data());
   }
-  SetBytes(state);
+  Label(state);
 }
 
 // libtiff: every strip decoded with TIFFReadEncodedStrip, then its rows
-// copied into separately allocated rows of T.
-template <class T>
-void LibtiffRead(const std::string& path, pv::RowTable<T>& rows) {
-  TIFF* t = TIFFOpen(path.c_str(), "r");
-  std::uint32_t w = 0, h = 0, rps = 0;
-  std::uint16_t bits = 0;
-  TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
-  TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
-  TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rps);
-  std::vector<std::uint8_t> strip(static_cast<std::size_t>(TIFFStripSize(t)));
-  rows.reserve(h);
-  for (std::uint32_t s = 0, y = 0; y < h; ++s) {
-    TIFFReadEncodedStrip(t, s, strip.data(), static_cast<tmsize_t>(strip.size()));
-    for (std::uint32_t r = 0; r < rps && y < h; ++r, ++y) {
-      std::unique_ptr<T[]> row(new T[w]);
-      if (bits == 8) {
-        const std::uint8_t* p = strip.data() + std::size_t(r) * w;
-        for (std::uint32_t k = 0; k < w; ++k) row[k] = static_cast<T>(p[k]);
-      } else {
-        const std::uint16_t* p = reinterpret_cast<const std::uint16_t*>(strip.data()) + std::size_t(r) * w;
-        for (std::uint32_t k = 0; k < w; ++k) row[k] = static_cast<T>(p[k]);
-      }
-      rows.push_back(std::move(row));
-    }
-  }
-  TIFFClose(t);
-}
-
-void BM_Libtiff(benchmark::State& state) {
+// converted into separately allocated rows of doubles.
+void BM_Rows_Libtiff(benchmark::State& state) {
   const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
-  for (auto _ : state) {
-    pv::RowTable<std::uint16_t> rows;
-    LibtiffRead(path, rows);
-    benchmark::DoNotOptimize(rows.data());
-  }
-  SetBytes(state);
-}
-
-void BM_Libtiff_Float(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  const int bits = int(state.range(0));
   for (auto _ : state) {
     pv::RowTable<double> rows;
-    LibtiffRead(path, rows);
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    std::uint32_t rps = 0;
+    TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rps);
+    std::vector<std::uint8_t> strip(static_cast<std::size_t>(TIFFStripSize(t)));
+    rows.reserve(kSize);
+    for (std::uint32_t s = 0, y = 0; y < kSize; ++s) {
+      TIFFReadEncodedStrip(t, s, strip.data(), static_cast<tmsize_t>(strip.size()));
+      for (std::uint32_t r = 0; r < rps && y < kSize; ++r, ++y) {
+        std::unique_ptr<double[]> row(new double[kSize]);
+        const std::uint8_t* p = strip.data() + std::size_t(r) * kSize * (bits / 8);
+        for (std::uint32_t k = 0; k < kSize; ++k) {
+          if (bits == 8) row[k] = p[k];
+          else if (bits == 16) row[k] = reinterpret_cast<const std::uint16_t*>(p)[k];
+          else row[k] = reinterpret_cast<const float*>(p)[k];
+        }
+        rows.push_back(std::move(row));
+      }
+    }
+    TIFFClose(t);
     benchmark::DoNotOptimize(rows.data());
   }
-  SetBytes(state);
+  Label(state);
 }
 
-void Args(benchmark::internal::Benchmark* b) {
-  for (int lzw : {0, 1})
-    for (int bits : {8, 16}) b->Args({bits, lzw});
-  b->Unit(benchmark::kMillisecond);
+// The size of a slice only (header and directory), as a stack reader asks
+// for it before it reads the slices.
+void BM_Size_Ours(benchmark::State& state) {
+  const std::string& path = TheFiles().Get(16, true);
+  std::int32_t w = 0, h = 0;
+  for (auto _ : state) {
+    pv::ReadImageFile_Float(path.c_str(), &w, &h, nullptr, nullptr);
+    benchmark::DoNotOptimize(w + h);
+  }
 }
 
-BENCHMARK(BM_Ours)->Apply(Args);
-BENCHMARK(BM_Libtiff)->Apply(Args);
-BENCHMARK(BM_Ours_Float)->Apply(Args);
-BENCHMARK(BM_Libtiff_Float)->Apply(Args);
+void BM_Size_Libtiff(benchmark::State& state) {
+  const std::string& path = TheFiles().Get(16, true);
+  std::uint32_t w = 0, h = 0;
+  for (auto _ : state) {
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
+    TIFFClose(t);
+    benchmark::DoNotOptimize(w + h);
+  }
+}
+
+void Files2(benchmark::internal::Benchmark* b) {
+  for (int lzw : {1, 0})
+    for (int bits : {8, 16, 32}) b->Args({bits, lzw});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+void Threads(benchmark::internal::Benchmark* b) {
+  for (int lzw : {1, 0})
+    for (int bits : {8, 16, 32})
+      for (int threads : {1, 0}) b->Args({bits, lzw, threads});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_Decoder_Ours)->Apply(Files2);
+BENCHMARK(BM_Decoder_Libtiff)->Apply(Files2);
+BENCHMARK(BM_Image_Ours)->Apply(Threads);
+BENCHMARK(BM_Image_Libtiff)->Apply(Files2);
+BENCHMARK(BM_Rows_Ours)->Apply(Files2);
+BENCHMARK(BM_Rows_Libtiff)->Apply(Files2);
+BENCHMARK(BM_Size_Ours)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Size_Libtiff)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -9,7 +9,18 @@ void Error(const std::string& message) { throw FatalError(message + "\n"); }
 
 void Fail(std::string line) { throw FatalError(std::move(line)); }
 
+namespace {
+thread_local WarningCapture* capture = nullptr;
+}  // namespace
+
+WarningCapture::WarningCapture() : outer_(capture) { capture = this; }
+WarningCapture::~WarningCapture() { capture = outer_; }
+
 void Warn(const std::string& line) {
+  if (capture != nullptr) {
+    capture->lines_ += line;
+    return;
+  }
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 

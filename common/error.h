@@ -30,8 +30,29 @@ class FatalError : public std::exception {
 [[noreturn]] void Fail(std::string line);
 
 // Prints one warning line (already formatted, newline included) on standard
-// error at once; work goes on.
+// error at once; work goes on. While a WarningCapture is alive on the
+// calling thread, the line goes to it instead.
 void Warn(const std::string& line);
+
+// Collects the warning lines of the calling thread while it is alive, for
+// work done ahead of the moment its warnings are due (a slice read on a
+// worker thread, or read early to check it): they are printed later, in
+// their place, or dropped. Captures nest; the innermost one collects.
+class WarningCapture {
+ public:
+  WarningCapture();
+  ~WarningCapture();
+  WarningCapture(const WarningCapture&) = delete;
+  WarningCapture& operator=(const WarningCapture&) = delete;
+
+  // The lines collected so far, in order; the capture starts afresh.
+  std::string Take() { return std::move(lines_); }
+
+ private:
+  friend void Warn(const std::string& line);
+  std::string lines_;
+  WarningCapture* outer_;
+};
 
 // Runs a program body; a FatalError is printed on standard error and gives
 // exit status 1.

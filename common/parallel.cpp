@@ -23,6 +23,10 @@ unsigned UsableCpus() {
 
 namespace {
 
+// Set on the pool's worker threads: work that is already spread over the
+// CPUs does not spread its own parts again.
+thread_local bool in_worker = false;
+
 // The shared state of one OrderedParallel call. Items are claimed in order;
 // item i may start once item i - slots has been emitted (its slot is free).
 struct Pool {
@@ -45,6 +49,7 @@ void OrderedParallel(std::size_t items, std::size_t slots,
   if (items == 0) return;
   if (slots == 0) slots = 1;
   if (threads == 0) threads = UsableCpus();
+  if (in_worker) threads = 1;
   if (threads > slots) threads = static_cast<unsigned>(slots);
   if (threads > items) threads = static_cast<unsigned>(items);
   if (threads <= 1) {
@@ -62,6 +67,7 @@ void OrderedParallel(std::size_t items, std::size_t slots,
   pool.failure.assign(slots, nullptr);
 
   auto worker = [&pool, &work] {
+    in_worker = true;
     for (;;) {
       std::size_t i;
       {

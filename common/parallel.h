@@ -18,8 +18,9 @@
 // would have failed; work started on later items is dropped. When emit
 // throws, the workers stop and the exception goes on.
 //
-// With one usable CPU (or one item, or one slot) no thread is started: each
-// item's work and emit run in turn on the calling thread.
+// With one usable CPU (or one item, or one slot), or when called from the
+// work of another OrderedParallel, no thread is started: each item's work
+// and emit run in turn on the calling thread.
 #pragma once
 
 #include <cstddef>

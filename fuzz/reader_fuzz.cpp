@@ -22,10 +22,13 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/tiff.h"
 #include "tiffread/rif.h"
 #include "tiffread/rif_f.h"
 
 namespace {
+
+namespace tiff = pv::tiff;
 
 // Never destroyed, so that the exit handler that removes the file can use it.
 const std::string& ScratchPath() {
@@ -65,7 +68,7 @@ class Out {
     Put2(tag);
     Put2(type);
     Put4(count);
-    if (type == 3 && count == 1) {
+    if (type == tiff::kShort && count == 1) {
       Put2(value);
       Put2(0);
     } else {
@@ -85,7 +88,9 @@ std::vector<std::uint8_t> GridFile(const std::uint8_t* data, std::size_t size) {
   const unsigned bits = kBits[a & 15];
   const bool floating = (a & 0x10) != 0;
   const bool big = b & 1, fill2 = b & 2, predictor = b & 4;
-  const unsigned compression = (b >> 3 & 3) == 0 ? 1 : (b >> 3 & 3) == 2 ? 32773 : 5;
+  const unsigned compression = (b >> 3 & 3) == 0   ? tiff::kCompressionNone
+                               : (b >> 3 & 3) == 2 ? tiff::kCompressionPackBits
+                                                   : tiff::kCompressionLZW;
   const std::uint32_t width = 1u + data[2], height = 1u + (data[3] & 63);
   const std::uint32_t rps = std::max<std::uint32_t>(1, height * (b >> 5) / 7);
   const std::uint32_t strips = (height + rps - 1) / rps;
@@ -93,8 +98,9 @@ std::vector<std::uint8_t> GridFile(const std::uint8_t* data, std::size_t size) {
   size -= 4;
 
   Out o(big);
-  o.bytes = {std::uint8_t(big ? 'M' : 'I'), std::uint8_t(big ? 'M' : 'I')};
-  o.Put2(42);
+  const std::uint8_t mark = big ? tiff::kBigEndian : tiff::kLittleEndian;
+  o.bytes = {mark, mark};
+  o.Put2(tiff::kMagic);
   o.Put4(0);
   std::vector<std::uint32_t> offsets, counts;
   for (std::uint32_t s = 0; s < strips; ++s) {
@@ -112,18 +118,19 @@ std::vector<std::uint8_t> GridFile(const std::uint8_t* data, std::size_t size) {
   const std::uint32_t offsets_at = table(offsets), counts_at = table(counts);
   const auto ifd = std::uint32_t(o.bytes.size());
   o.Put2(12);
-  o.Entry(256, 4, 1, width);
-  o.Entry(257, 4, 1, height);
-  o.Entry(258, 3, 1, bits);
-  o.Entry(259, 3, 1, compression);
-  o.Entry(262, 3, 1, 1);
-  o.Entry(266, 3, 1, fill2 ? 2 : 1);
-  o.Entry(273, 4, strips, offsets_at);
-  o.Entry(277, 3, 1, 1);
-  o.Entry(278, 4, 1, rps);
-  o.Entry(279, 4, strips, counts_at);
-  o.Entry(317, 3, 1, predictor ? 2 : 1);
-  o.Entry(339, 3, 1, floating ? 3 : 1);
+  using namespace tiff;
+  o.Entry(kImageWidth, kLong, 1, width);
+  o.Entry(kImageLength, kLong, 1, height);
+  o.Entry(kBitsPerSample, kShort, 1, bits);
+  o.Entry(kCompression, kShort, 1, compression);
+  o.Entry(kPhotometricInterpretation, kShort, 1, kBlackIsZero);
+  o.Entry(kFillOrder, kShort, 1, fill2 ? kFillLsbFirst : kFillMsbFirst);
+  o.Entry(kStripOffsets, kLong, strips, offsets_at);
+  o.Entry(kSamplesPerPixel, kShort, 1, 1);
+  o.Entry(kRowsPerStrip, kLong, 1, rps);
+  o.Entry(kStripByteCounts, kLong, strips, counts_at);
+  o.Entry(kPredictor, kShort, 1, predictor ? kPredictorHorizontal : kPredictorNone);
+  o.Entry(kSampleFormat, kShort, 1, floating ? kSampleIEEEFloat : kSampleUnsigned);
   o.Put4(0);
   Out i(big);
   i.Put4(ifd);
@@ -153,6 +160,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int bits = 0;
     pv::RowTable<std::uint16_t> rows;
     pv::ReadImageFile(path, &width, &height, &bits, &rows, &description);
+  } catch (const pv::FatalError&) {
+  }
+  // Samples as stored, into one image reused from input to input.
+  try {
+    static pv::StoredImage image;
+    image.SetThreads(1);
+    pv::ReadImageFile_Float(path, &width, &height, &image, &description);
+    std::vector<double> row(static_cast<std::size_t>(image.width()));
+    for (std::int32_t y = 0; y < image.height(); ++y) image.RowToDoubles(y, row.data());
   } catch (const pv::FatalError&) {
   }
   // Classification only: the directory phase with nothing requested.

@@ -1,59 +1,149 @@
-// The machinery shared by both TIFF readers (rif: rows of unsigned 16-bit
-// samples, rif_f: rows of doubles): the file and its byte order, the
-// directory lookups, the strip tables, the three strip decoders and the
-// strip loop with its sample conversion. Each entry point keeps its own
-// order of directory checks and calls in here for the parts they share.
+// The machinery shared by both TIFF readers (rif: 16-bit samples, rif_f:
+// samples of any stored type, as rows of doubles on request): the file and
+// its byte order, the directory lookups and what the reader accepts, the
+// strip tables, and the strip phase with its sample conversion. Each entry
+// point keeps its own order of directory checks and calls in here for the
+// parts they share.
 //
 // Everything a call needs lives in objects local to that call, so nothing
-// survives from one image to the next, and the open file is closed on every
-// path (normal return or FatalError).
+// survives from one image to the next, and the file is closed on every path
+// (normal return or FatalError).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "tiffread/row_table.h"
+#include "common/tiff.h"
+#include "tiffread/image.h"
+#include "tiffread/input.h"
+#include "tiffread/layout.h"
 
 namespace pv::rif_core {
 
+// ---------------------------------------------------------------------------
+// What the reader accepts, tag by tag: one row per check, run by the entry
+// points in the order of their directory phase (the first check that fails
+// gives its message and ends the read).
+//
+// Forms: a *single SHORT* is an entry of type SHORT and count 1; *SHORT or
+// LONG* is either type with count 1. An entry of the tag in another form
+// counts as absent; the first entry of a tag in the directory is the one
+// looked at.
+
+enum class Form { kSingleShort, kShortOrLong };
+
+// What an absent entry means: a default value, ImageLength, or a refusal
+// with the rule's message.
+struct WhenAbsent {
+  enum How { kDefault, kImageLength, kRefused } how;
+  std::uint32_t value = 0;
+};
+constexpr WhenAbsent Default(std::uint32_t v) { return {WhenAbsent::kDefault, v}; }
+constexpr WhenAbsent kTakeImageLength{WhenAbsent::kImageLength};
+constexpr WhenAbsent kRefused{WhenAbsent::kRefused};
+
+// The values accepted: lo to hi, or one of up to four values.
+struct Accepted {
+  std::uint32_t lo = 0, hi = 0;
+  std::uint32_t values[4] = {};
+  int count = 0;  // 0: the range
+  constexpr bool operator()(std::uint32_t v) const {
+    if (count == 0) return v >= lo && v <= hi;
+    for (int i = 0; i < count; ++i)
+      if (values[i] == v) return true;
+    return false;
+  }
+};
+constexpr Accepted Range(std::uint32_t lo, std::uint32_t hi) { return {lo, hi, {}, 0}; }
+template <class... V>
+constexpr Accepted Values(V... v) {
+  static_assert(sizeof...(V) >= 1 && sizeof...(V) <= 4);
+  return {0, 0, {static_cast<std::uint32_t>(v)...}, static_cast<int>(sizeof...(V))};
+}
+
+struct TagRule {
+  std::uint16_t tag;
+  Form form;
+  WhenAbsent absent;
+  Accepted accepted;
+  const char* message;  // when the value is not accepted, or absence is refused
+};
+
+namespace rule {
+using namespace tiff;
+constexpr Form kShort1 = Form::kSingleShort;
+constexpr Form kShortOrLong = Form::kShortOrLong;
+constexpr std::uint32_t kAny = 0xFFFFFFFFu;
+// clang-format off
+//                            tag                         form          when absent                accepted values                                                otherwise
+// rif_f, always:
+inline constexpr TagRule
+    kSampleFormat_f    {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned, kSampleIEEEFloat),                     "unknown sample format."},
+    kBitsFloat         {kBitsPerSample,             kShort1,      kRefused,                  Values(32, 64),                                                "bad bits per sample."},
+    kBitsInt_f         {kBitsPerSample,             kShort1,      Default(1),                Range(1, 32),                                                  "bad bits per sample."},
+// rif, when bits per sample or samples are requested:
+    kBitsInt           {kBitsPerSample,             kShort1,      Default(1),                Range(1, 16),                                                  "bad bits per sample."},
+    kSampleFormatInt   {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned),                                       "unknown sample format."},
+// both, when sizes or samples are requested:
+    kWidth             {kImageWidth,                kShortOrLong, kRefused,                  Range(1, kAny),                                                "missing image size."},
+    kLength            {kImageLength,               kShortOrLong, kRefused,                  Range(1, kAny),                                                "missing image size."},
+// both, when samples are requested:
+    kCompressionMethod {kCompression,               kShort1,      Default(kCompressionNone), Values(kCompressionNone, kCompressionLZW, kCompressionPackBits), "unknown image compression method."},
+    kPhotometric       {kPhotometricInterpretation, kShort1,      kRefused,                  Values(kWhiteIsZero, kBlackIsZero, kPalette, kTransparencyMask), "bad photometric interpretation."},
+    kFill              {kFillOrder,                 kShort1,      Default(kFillMsbFirst),    Values(kFillMsbFirst, kFillLsbFirst),                          "unknown fill order."},
+    kSamples           {kSamplesPerPixel,           kShort1,      Default(1),                Values(1),                                                     "bad samples per pixel."},
+    kRows              {kRowsPerStrip,              kShortOrLong, kTakeImageLength,          Range(1, kAny),                                                "bad rows per strip."},
+    kPlanar            {kPlanarConfiguration,       kShort1,      Default(kPlanarChunky),    Values(kPlanarChunky),                                         "bad planar configuration."},
+    kDifferencing      {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone, kPredictorHorizontal),                  "unknown differencing predictor."},
+// rif_f, floating-point samples, after kDifferencing:
+    kDifferencingFloat {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone),                                        "unapplicable differencing predictor."};
+// clang-format on
+}  // namespace rule
+
+// Further rules, of forms of their own, where they are checked:
+//  - ImageWidth, ImageLength: 2^31 or more gives "too large image size."
+//    (after both were found);
+//  - RowsPerStrip: a value above ImageLength is taken as ImageLength;
+//  - ImageDescription: ASCII, any count; another type counts as absent;
+//  - TileWidth, TileLength: an entry of any form gives "missing strip
+//    offset." where StripOffsets is looked up (strips only);
+//  - StripOffsets, StripByteCounts: SHORT or LONG, one value per strip;
+//    absent or of another type "missing strip offset." / "missing strip
+//    bytes count.", another count "bad number of strip offset." / "... bytes
+//    count.".
+
+// ---------------------------------------------------------------------------
+
 // The file being read, seen as a byte source in its own byte order.
 //
-// Directory data is read through a window of the file kept in memory, so
-// the tag lookups (each rescans the directory from its start, and a
-// directory may hold 65535 entries) cost no system call per entry. The
-// window only changes how bytes are fetched: every read that the directory
-// phase makes still fails at the same byte, with "unexpected end of file.".
+// The tag lookups rescan the directory from its start (a directory may hold
+// 65535 entries); the file is read through the input's windows, so they
+// cost no system call per entry, and every read still fails at the same
+// byte, with "unexpected end of file.".
 class TiffFile {
  public:
   // Opens `path` and checks the header: byte-order mark, 42, first IFD
   // offset. The path is not copied; it must outlive the object.
   explicit TiffFile(const char* path);
-  ~TiffFile();
-  TiffFile(const TiffFile&) = delete;
-  TiffFile& operator=(const TiffFile&) = delete;
 
-  const char* path() const { return path_; }
+  Input& input() { return input_; }
+  const char* path() const { return input_.path(); }
   bool big_endian() const { return big_endian_; }
-  std::uint32_t ifd() const { return ifd_; }
-  std::FILE* file() const { return file_; }
 
-  // "<path> : <message>\n" as a FatalError; never returns.
-  [[noreturn]] void Error(const std::string& message) const;
-  // "<path> : <message> (warning).\n" on standard error, at once.
-  void Warning(const std::string& message) const;
+  [[noreturn]] void Error(std::string_view message) const { input_.Error(message); }
 
   // The next byte of the file, untranslated ("unexpected end of file." at
   // its end).
   int GetChar() {
-    const std::uint64_t at = pos_ - window_start_;
-    if (pos_ >= window_start_ && at < window_len_) {
+    const std::uint64_t at = pos_ - window_at_;
+    if (pos_ >= window_at_ && at < window_.size) {
       ++pos_;
-      return window_[at];
+      return window_.data[at];
     }
     return FillWindow();
   }
@@ -61,17 +151,12 @@ class TiffFile {
   unsigned Get2();
   std::uint32_t Get4();
 
-  void Seek(std::uint64_t offset) { pos_ = offset; }
-  void Skip(std::uint64_t n) { pos_ += n; }
-
   // The tag lookup rule: scans the first IFD from its start; on success the
   // position is right after the matching entry's tag number.
   bool LookupTag(unsigned tag);
-  // Value of a SHORT or LONG entry of count 1, else `fallback`.
-  std::uint32_t GetIFD4(unsigned tag, std::uint32_t fallback);
-  // Value of a single SHORT entry (type 3, count 1); nothing when the tag
-  // is absent or has another type or count.
-  std::optional<unsigned> GetShort(unsigned tag);
+  // A value checked by its rule (the message when it is refused).
+  // `image_length` serves RowsPerStrip.
+  std::uint32_t Check(const TagRule& rule, std::uint32_t image_length = 0);
   // ImageDescription as stored (count bytes), nothing when absent or not
   // ASCII.
   std::optional<std::string> ReadDescription();
@@ -80,35 +165,20 @@ class TiffFile {
 
  private:
   int FillWindow();
+  // Whether the window holds the byte at pos_ (moving it there if needed).
+  bool Available();
   unsigned Get2I();
   unsigned Get2M();
   std::uint32_t Get4I();
   std::uint32_t Get4M();
 
-  const char* path_;
-  std::FILE* file_ = nullptr;
+  Input input_;
   bool big_endian_ = false;
   std::uint32_t ifd_ = 0;
-  std::uint64_t pos_ = 0;           // file offset of the next byte
-  std::uint64_t window_start_ = 0;  // file offset of window_[0]
-  std::size_t window_len_ = 0;
-  std::unique_ptr<std::uint8_t[]> window_;
-};
-
-enum class Compression { kNone, kLZW, kPackBits };
-
-// How samples are stored, settled by the entry point.
-enum class SampleKind { kInt8, kInt16, kInt32, kPacked, kFloat32, kFloat64 };
-
-// What the directory phase hands to the strip phase.
-struct StripLayout {
-  std::uint32_t width = 0, height = 0;
-  int bits = 1;
-  SampleKind kind = SampleKind::kPacked;
-  Compression compression = Compression::kNone;
-  bool reverse_fill = false;  // FillOrder 2
-  std::uint32_t rows_per_strip = 1;
-  bool differencing = false;  // Predictor 2
+  std::uint64_t pos_ = 0;        // file offset of the next byte
+  std::uint64_t window_at_ = 0;  // file offset of window_.data[0]
+  Bytes window_;
+  std::unique_ptr<std::uint8_t[]> block_;  // until the file is in memory
 };
 
 // Image width and height (ImageWidth, ImageLength), with their checks, read
@@ -124,10 +194,10 @@ void ReadImageSize(TiffFile& tif, std::int32_t* width, std::int32_t* height, boo
 // strip and differencing of `layout`.
 void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout);
 
-// The strip phase: strip tables, decoding strip by strip, sample
-// unpacking, differencing and widening. Rows are allocated as they are
-// decoded, so memory follows the data the file actually supplies.
-void ReadStrips(TiffFile& tif, const StripLayout& layout, RowTable<std::uint16_t>& rows);
-void ReadStrips(TiffFile& tif, const StripLayout& layout, RowTable<double>& rows);
+// The strip phase: strip tables, then the strips decoded into `image` (in
+// parallel when the file is in memory and has enough of them), samples
+// unpacked, put in host order and undifferenced as they are stored. Memory
+// follows the data that the file can supply.
+void ReadStrips(TiffFile& tif, const StripLayout& layout, StoredImage& image);
 
 }  // namespace pv::rif_core

@@ -1,48 +1,66 @@
-// Module rif_f: the TIFF reader delivering rows of doubles, from integer
-// samples of 1 to 32 bits or IEEE floating-point samples of 32 or 64 bits.
+// Module rif_f: the TIFF reader for integer samples of 1 to 32 bits and IEEE
+// floating-point samples of 32 or 64 bits.
 #include "tiffread/rif_f.h"
+
+#include <new>
 
 #include "tiffread/reader_core.h"
 
 namespace pv {
 
 int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
-                        RowTable<double>* rows, std::optional<std::string>* description) {
+                        StoredImage* image, std::optional<std::string>* description) {
+  if (image != nullptr) image->Clear();
   rif_core::TiffFile tif(path);
   rif_core::StripLayout layout;
+  namespace rule = rif_core::rule;
 
-  bool floating = false;
-  if (auto format = tif.GetShort(339)) {
-    if (*format == 3) floating = true;
-    else if (*format != 1) tif.Error("unknown sample format.");
-  }
-
-  int bits = 1;
-  if (auto stored = tif.GetShort(258)) {
-    const unsigned b = *stored;
-    if (b == 0 || (floating ? b != 32 && b != 64 : b > 32)) tif.Error("bad bits per sample.");
-    bits = static_cast<int>(b);
-  } else if (floating) {
-    tif.Error("bad bits per sample.");
-  }
+  const bool floating = tif.Check(rule::kSampleFormat_f) == tiff::kSampleIEEEFloat;
+  const int bits = static_cast<int>(tif.Check(floating ? rule::kBitsFloat : rule::kBitsInt_f));
   // The result classifies the file whatever is requested: its bits per
   // sample when it holds integers, 0 for floating-point samples.
   const int result = floating ? 0 : bits;
   layout.bits = bits;
 
-  rif_core::ReadImageSize(tif, width, height, rows != nullptr, layout);
+  rif_core::ReadImageSize(tif, width, height, image != nullptr, layout);
 
   if (description != nullptr) *description = tif.ReadDescription();
-  if (rows == nullptr) return result;
+  if (image == nullptr) return result;
 
   rif_core::ReadStripTags(tif, floating, layout);
+  layout.big_endian = tif.big_endian();
   using rif_core::SampleKind;
-  if (floating) layout.kind = bits == 32 ? SampleKind::kFloat32 : SampleKind::kFloat64;
-  else if (bits == 8) layout.kind = SampleKind::kInt8;
-  else if (bits == 16) layout.kind = SampleKind::kInt16;
-  else if (bits == 32) layout.kind = SampleKind::kInt32;
-  else layout.kind = SampleKind::kPacked;
-  rif_core::ReadStrips(tif, layout, *rows);
+  if (floating) {
+    layout.kind = bits == 32 ? SampleKind::kFloat32 : SampleKind::kFloat64;
+    layout.type = bits == 32 ? SampleType::kFloat32 : SampleType::kFloat64;
+  } else {
+    layout.kind = bits == 8    ? SampleKind::kInt8
+                  : bits == 16 ? SampleKind::kInt16
+                  : bits == 32 ? SampleKind::kInt32
+                               : SampleKind::kPacked;
+    layout.type = bits == 8 ? SampleType::kUint8 : bits <= 16 ? SampleType::kUint16 : SampleType::kUint32;
+  }
+  rif_core::ReadStrips(tif, layout, *image);
+  return result;
+}
+
+int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
+                        RowTable<double>* rows, std::optional<std::string>* description) {
+  if (rows == nullptr)
+    return ReadImageFile_Float(path, width, height, static_cast<StoredImage*>(nullptr), description);
+  StoredImage image;
+  const int result = ReadImageFile_Float(path, width, height, &image, description);
+  RowTable<double> table;
+  try {
+    table.reserve(static_cast<std::size_t>(image.height()));
+    for (std::int32_t y = 0; y < image.height(); ++y) {
+      table.emplace_back(new double[static_cast<std::size_t>(image.width())]);
+      image.RowToDoubles(y, table.back().get());
+    }
+  } catch (const std::bad_alloc&) {
+    rif_core::ReaderError(path, "no allocatable memory for cell.");
+  }
+  *rows = std::move(table);
   return result;
 }
 

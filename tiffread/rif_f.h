@@ -1,19 +1,33 @@
-// TIFF reader delivering rows of doubles: integer samples of 1 to 32 bits
-// (as their exact values) and 32- or 64-bit IEEE floating-point samples.
+// TIFF reader for integer samples of 1 to 32 bits and 32- or 64-bit IEEE
+// floating-point samples, delivered as stored or as rows of doubles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "tiffread/image.h"
 #include "tiffread/row_table.h"
 
 namespace pv {
 
-// Reads the first image of `path`; outputs as for ReadImageFile. Returns
-// the bits per sample of an integer image (1 to 32), 0 for a
-// floating-point image, whichever outputs were requested.
+// Reads the first image of `path`; outputs as for ReadImageFile. `image`
+// receives the samples in their stored width (see image.h; its buffer is
+// reused). Returns the bits per sample of an integer image (1 to 32), 0 for
+// a floating-point image, whichever outputs were requested.
+int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
+                        StoredImage* image, std::optional<std::string>* description);
+
+// The same, delivering a table of separately allocated rows of doubles (the
+// values of StoredImage::RowToDoubles).
 int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
                         RowTable<double>* rows, std::optional<std::string>* description);
+
+// No samples requested.
+inline int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
+                               std::nullptr_t, std::optional<std::string>* description) {
+  return ReadImageFile_Float(path, width, height, static_cast<StoredImage*>(nullptr), description);
+}
 
 }  // namespace pv

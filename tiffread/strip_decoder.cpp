@@ -2,17 +2,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstring>
 
 #include "common/error.h"
-#include "tiffread/reader_core.h"
+#include "common/tiff.h"
 
 namespace pv::rif_core {
 
 namespace {
 
-// Stored bytes read ahead per block. A strip of up to this size costs one
-// read; larger strips are read in blocks of this size.
+// Stored bytes per block when the file is read as a stream, or translated
+// for FillOrder 2. A strip of up to this size costs one read.
 constexpr std::size_t kBlock = 128 * 1024;
 
 // bitN: identity; bitR: the bits of each byte in reverse order (FillOrder 2).
@@ -31,84 +32,95 @@ constexpr std::array<std::uint8_t, 256> MakeTable(bool reverse) {
 constexpr std::array<std::uint8_t, 256> bitN = MakeTable(false);
 constexpr std::array<std::uint8_t, 256> bitR = MakeTable(true);
 
+// The strings of the codes below 256, with room for 16-byte reads.
+constexpr std::array<std::uint8_t, 256 + 16> MakeLiterals() {
+  std::array<std::uint8_t, 256 + 16> t{};
+  for (unsigned i = 0; i < 256; ++i) t[i] = static_cast<std::uint8_t>(i);
+  return t;
+}
+alignas(16) constexpr std::array<std::uint8_t, 256 + 16> kLiterals = MakeLiterals();
+
 constexpr char kEndOfFile[] = "unexpected end of file.";
+constexpr char kLZWTooFew[] = "LZW too few codes.";
+
+std::uint64_t LoadBE64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
 
 }  // namespace
 
-StripDecoder::StripDecoder(std::FILE* file, const char* path, Compression compression,
-                           bool reverse_fill)
-    : file_(file),
-      path_(path),
+StripDecoder::StripDecoder(Input& input, Compression compression, bool reverse_fill)
+    : input_(input),
       compression_(compression),
-      byte_(reverse_fill ? bitR.data() : bitN.data()),
-      buffer_(new std::uint8_t[kBlock]) {
-  std::memset(LZWSuffix_, 0, sizeof LZWSuffix_);
-  // Codes below 256 stand for themselves: one byte, its own first byte.
-  for (unsigned c = 0; c < 256; ++c) {
-    LZWPrefix_[c] = 0;
-    LZWLength_[c] = 1;
-    LZWFirst_[c] = static_cast<std::uint8_t>(c);
-    std::memset(LZWSuffix_[c], 0, 8);
-    LZWSuffix_[c][0] = static_cast<std::uint8_t>(c);
+      byte_(reverse_fill ? bitR.data() : bitN.data()) {
+  // A file not in memory is read in blocks, and translated bytes need a
+  // place of their own; a file in memory in identity order is read where it
+  // lies.
+  if (!input.in_memory() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
+  if (compression == Compression::kLZW) {
+    for (unsigned c = 0; c < 256; ++c) {
+      LZWsrc_[c] = kLiterals.data() + c;
+      LZWlength_[c] = 1;
+    }
+    // The clear and end codes stand for no string: lengths that no output
+    // takes on the fast path.
+    LZWsrc_[tiff::kLzwClear] = LZWsrc_[tiff::kLzwEnd] = kLiterals.data();
+    LZWlength_[tiff::kLzwClear] = LZWlength_[tiff::kLzwEnd] = UINT16_MAX;
   }
 }
 
 StripDecoder::~StripDecoder() = default;
-
-void StripDecoder::Error(const char* message) const {
-  Fail(std::string(path_) + " : " + message + "\n");
-}
-
-void StripDecoder::Warning(const char* message) const {
-  Warn(std::string(path_) + " : " + message + " (warning).\n");
-}
 
 // ---------------------------------------------------------------------------
 // Per-strip byte source.
 
 void StripDecoder::StartStrip(std::uint32_t offset, std::uint32_t count) {
   limit_ = std::uint64_t{offset} + count;
-  if (offset < window_start_ || offset - window_start_ > window_len_) {
-    // Outside the block in memory: the next byte reads a new block there.
-    window_start_ = offset;
+  if (offset < window_at_ || offset - window_at_ > window_len_) {
+    // Outside the window: the next byte moves it there.
+    window_at_ = offset;
     window_len_ = 0;
   }
-  pos_ = static_cast<std::size_t>(offset - window_start_);
-  end_ = static_cast<std::size_t>(std::min<std::uint64_t>(window_len_, limit_ - window_start_));
+  pos_ = static_cast<std::size_t>(offset - window_at_);
+  end_ = static_cast<std::size_t>(std::min<std::uint64_t>(window_len_, limit_ - window_at_));
 }
 
 bool StripDecoder::FillWindow() {
-  const std::uint64_t at = window_start_ + pos_;
-  // A seek that fails is not reported as such: the read then finds no byte.
-  if (at != file_pos_ && std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0) {
-    file_pos_ = UINT64_MAX;
-    return false;
+  const std::uint64_t at = window_at_ + pos_;
+  Bytes w;
+  if (!input_.in_memory()) {
+    w = input_.Window(at, block_.get(), kBlock);
+    if (byte_ != bitN.data())
+      for (std::size_t i = 0; i < w.size; ++i) block_[i] = byte_[block_[i]];
+  } else {
+    w = input_.Window(at, nullptr, 0);
+    if (byte_ != bitN.data()) {
+      // Translated copies of what the strip may still consume.
+      w.size = static_cast<std::size_t>(std::min<std::uint64_t>({w.size, kBlock, limit_ - at}));
+      for (std::size_t i = 0; i < w.size; ++i) block_[i] = byte_[w.data[i]];
+      w.data = block_.get();
+    }
   }
-  const std::size_t got = std::fread(buffer_.get(), 1, kBlock, file_);
-  file_pos_ = at + got;
-  if (got == 0) {
-    std::clearerr(file_);
-    return false;
-  }
-  if (byte_ != bitN.data()) {
-    std::uint8_t* b = buffer_.get();
-    for (std::size_t i = 0; i < got; ++i) b[i] = byte_[b[i]];
-  }
-  window_start_ = at;
-  window_len_ = got;
+  if (w.size == 0) return false;
+  window_ = w.data;
+  window_at_ = at;
+  window_len_ = w.size;
   pos_ = 0;
-  end_ = static_cast<std::size_t>(std::min<std::uint64_t>(got, limit_ - at));
+  end_ = static_cast<std::size_t>(std::min<std::uint64_t>(w.size, limit_ - at));
   return true;
 }
 
 void StripDecoder::Refill(const char* too_few) {
-  if (bytes() == 0) Error(too_few);
-  if (!FillWindow()) Error(kEndOfFile);
+  if (bytes() == 0) input_.Error(too_few);
+  if (!FillWindow()) input_.Error(kEndOfFile);
 }
 
 bool StripDecoder::TryNextByte(int& b) {
   if (pos_ == end_ && (bytes() == 0 || !FillWindow())) return false;
-  b = buffer_[pos_++];
+  b = window_[pos_++];
   return true;
 }
 
@@ -116,7 +128,7 @@ void StripDecoder::TakeBytes(std::uint8_t* out, std::size_t n, const char* too_f
   while (n > 0) {
     if (pos_ == end_) Refill(too_few);
     const std::size_t k = std::min(n, end_ - pos_);
-    std::memcpy(out, buffer_.get() + pos_, k);
+    std::memcpy(out, window_ + pos_, k);
     pos_ += k;
     out += k;
     n -= k;
@@ -134,22 +146,13 @@ void StripDecoder::Init(std::uint32_t offset, std::uint32_t count) {
   }
 }
 
-void StripDecoder::Decode(std::uint8_t* out, std::size_t n) {
+void StripDecoder::Decode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room) {
+  assert(from <= to && to <= room);
   switch (compression_) {
-    case Compression::kNone: NICDecode(out, n); break;
-    case Compression::kPackBits: MPBDecode(out, n); break;
-    case Compression::kLZW: LZWDecode(out, n); break;
+    case Compression::kNone: NICDecode(out + from, to - from); break;
+    case Compression::kPackBits: MPBDecode(out + from, to - from); break;
+    case Compression::kLZW: LZWDecode(out, from, to, room); break;
   }
-}
-
-const std::uint8_t* StripDecoder::DecodeView(std::size_t n, std::uint8_t* scratch) {
-  if (compression_ == Compression::kNone && end_ - pos_ >= n) {
-    const std::uint8_t* p = buffer_.get() + pos_;
-    pos_ += n;
-    return p;
-  }
-  Decode(scratch, n);
-  return scratch;
 }
 
 void StripDecoder::Term() {
@@ -170,7 +173,7 @@ void StripDecoder::InitNICDecode(std::uint32_t offset, std::uint32_t count) {
 void StripDecoder::NICDecode(std::uint8_t* out, std::size_t n) { TakeBytes(out, n, "too few codes."); }
 
 void StripDecoder::TermNICDecode() {
-  if (bytes() != 0) Warning("too many codes");
+  if (bytes() != 0) input_.Warning("too many codes");
 }
 
 // ---------------------------------------------------------------------------
@@ -217,184 +220,281 @@ void StripDecoder::MPBDecode(std::uint8_t* out, std::size_t n) {
 
 void StripDecoder::TermMPBDecode() {
   if (MPBlit_ != 0 || MPBcopies_ != 0) {
-    Warning("MPB too many data");
+    input_.Warning("MPB too many data");
   } else if (bytes() != 0) {
-    Warning("MPB too many code");
+    input_.Warning("MPB too many code");
   }
 }
 
 // ---------------------------------------------------------------------------
-// LZW, codes of 9 to 12 bits packed most significant bit first; 256 clears
-// the table, 257 ends the strip, 258 is the first free code.
+// LZW, codes of 9 to 12 bits packed most significant bit first; the clear
+// code empties the table, the end code ends the strip, and the entries
+// start at the first free code.
 //
-// Each code's string is written straight into the output, back to front,
-// by walking its chain of prefixes (one step per byte). When the output
-// cannot take the whole string, the string is unpacked into LZWring_ and
-// handed out on the following calls: that is the only state that carries
-// between calls besides the table and the bit buffer.
+// Every code stands for a string that is already there: a code below 256 is
+// its own byte (in a constant table), entry c is where the string before it
+// was written in the output, one byte longer (the first byte of the string
+// written after it). Writing a code's string is a copy, as in an LZ77
+// decoder. The code that the very entry being defined stands for (the
+// previous string and its own first byte) is the one copy whose source
+// overlaps its destination: it starts at the previous string, one byte
+// back from where it ends (dist = length - 1), and a forward copy gives it
+// right.
 //
 // The decoder's table runs one entry behind the writer's: it widens its
 // codes as soon as its next free code reaches 511, 1023 or 2047. After
 // entry 4095 the only code accepted is a clear code.
+//
+// Fast loop: while at least eight stored bytes are in the window, whole
+// words of them enter the bit buffer at once, four codes' worth; a known
+// code whose string has at most 16 bytes is copied in one 16-byte move that
+// may write past its end (later strings overwrite that). Everything else
+// (clear and end codes, the first code after a clear, the self-defining
+// code, a full table, bad codes, long strings, the ends of the input and
+// the output) takes the careful path, which follows the byte-at-a-time
+// decoder step by step; the results are the same.
+
+namespace {
+
+// Copies `length` bytes from src to dst as a forward byte by byte copy
+// would, writing whole 16-byte moves: up to 15 bytes past the end. A string
+// of up to 16 bytes goes in one move through a register (the load before
+// the store), right when it does not overlap its source; a longer one in
+// moves that each read only bytes before their own destination, right when
+// it starts at least 16 bytes back (an overlap then repeats the pattern).
+inline void CopyFast(std::uint8_t* dst, const std::uint8_t* src, std::size_t length) {
+  if (length <= 16) {
+    std::uint8_t t[16];
+    std::memcpy(t, src, 16);
+    std::memcpy(dst, t, 16);
+  } else {
+    for (std::size_t i = 0; i < length; i += 16) std::memcpy(dst + i, src + i, 16);
+  }
+}
+
+// The exact forward copy of the careful path. (The source may be the
+// constant table, so the overlap test compares addresses as numbers.)
+inline void CopyExact(std::uint8_t* dst, const std::uint8_t* src, std::size_t length) {
+  if (reinterpret_cast<std::uintptr_t>(dst) - reinterpret_cast<std::uintptr_t>(src) >= length)
+    std::memcpy(dst, src, length);
+  else
+    for (std::size_t i = 0; i < length; ++i) dst[i] = src[i];
+}
+
+// The next free code at which something changes, for a code width: the
+// width grows (at 511, 1023, 2047), or at 12 bits the table is full (4096).
+constexpr unsigned WidenAt(int width) {
+  return width < static_cast<int>(tiff::kLzwMaxBits) ? (1u << width) - 1 : tiff::kLzwCodes;
+}
+
+// At that code: one bit wider, or (the table full) `next` 0, so that only
+// the careful path sees the codes that follow.
+inline void Widen(int& width, unsigned& widen, unsigned& next) {
+  if (next == tiff::kLzwCodes) {
+    next = 0;
+    return;
+  }
+  ++width;
+  widen = WidenAt(width);
+}
+
+}  // namespace
+
+void StripDecoder::CodeBits::Fill(const std::uint8_t*& p) {
+  buf |= LoadBE64(p) >> num;
+  p += (63 - num) >> 3;
+  num |= 56;
+}
 
 void StripDecoder::InitLZWDecode(std::uint32_t offset, std::uint32_t count) {
   StartStrip(offset, count);
-  LZWnum_ = 0;
-  LZWlen_ = 9;
-  LZWmask_ = 511;
-  LZWpos_ = LZWsize_ = 0;
-  LZWcode_ = 258;
-  LZWold_ = 256;
+  LZWbits_ = CodeBits{};
+  LZWwidth_ = tiff::kLzwMinBits;
+  LZWrem_ = 0;
+  LZWcode_ = tiff::kLzwFirstFree;
+  LZWfirst_ = true;
+  LZWout_ = nullptr;
 }
 
-// Writes the `length` bytes of code `code`'s string at dst. The last block
-// may be written as a whole 8-byte copy when `room` (bytes writable from
-// dst) allows; every other block lies inside the string.
-inline void StripDecoder::PutLZWString(unsigned code, unsigned length, std::uint8_t* dst,
-                                       std::size_t room) const {
-  const unsigned last = ((length - 1) & 7u) + 1;
-  unsigned at = length - last;
-  if (room >= at + 8) std::memcpy(dst + at, LZWSuffix_[code], 8);
-  else std::memcpy(dst + at, LZWSuffix_[code], last);
-  unsigned k = LZWPrefix_[code];
-  while (at > 0) {
-    at -= 8;
-    std::memcpy(dst + at, LZWSuffix_[k], 8);
-    k = LZWPrefix_[k];
+void StripDecoder::NeedBits(CodeBits& bits, int n, const std::uint8_t*& in,
+                            const std::uint8_t*& in_end) {
+  while (bits.num < n) {
+    if (in == in_end) {
+      pos_ = end_;
+      Refill(kLZWTooFew);
+      in = window_ + pos_;
+      in_end = window_ + end_;
+    }
+    bits.Pull(*in++);
   }
 }
 
-void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t n) {
-  std::uint8_t* op = out;
-  std::uint8_t* const op_end = out + n;
-  if (LZWpos_ < LZWsize_) {
-    const std::size_t k = std::min<std::size_t>(LZWsize_ - LZWpos_, n);
-    std::memcpy(op, LZWring_ + LZWpos_, k);
-    LZWpos_ += static_cast<unsigned>(k);
+void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to,
+                             std::size_t room) {
+  std::uint8_t* op = out + from;
+  std::uint8_t* const end = out + to;
+  std::uint8_t* const room_end = out + room;
+  if (LZWout_ != nullptr && LZWout_ != out) {
+    // The output has moved with its contents: so do the entries into it.
+    const std::uintptr_t delta =
+        reinterpret_cast<std::uintptr_t>(out) - reinterpret_cast<std::uintptr_t>(LZWout_);
+    for (unsigned c = tiff::kLzwFirstFree; c < LZWcode_; ++c)
+      LZWsrc_[c] = reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(LZWsrc_[c]) + delta);
+  }
+  LZWout_ = out;
+  if (LZWrem_ > 0) {
+    // The rest of the string that the previous call could not take.
+    const std::size_t k = std::min<std::size_t>(LZWrem_, to - from);
+    CopyExact(op, op - LZWdist_, k);
+    LZWrem_ -= static_cast<unsigned>(k);
     op += k;
   }
-  if (op == op_end) return;
 
   // The hot state lives in locals for the loop (stores through `op` could
-  // otherwise alias every member) and is written back once at the end.
-  const std::uint8_t* in = buffer_.get() + pos_;
-  const std::uint8_t* in_end = buffer_.get() + end_;
-  std::uint64_t buf = LZWbuf_;
-  int num = LZWnum_;
-  int len = LZWlen_;
-  unsigned mask = LZWmask_;
-  unsigned next = LZWcode_;
-  unsigned old = LZWold_;
+  // otherwise alias every member) and is written back once at the end. The
+  // previous string ends where the output stands: it starts at
+  // op - prev_length.
+  const std::uint8_t* in = window_ + pos_;
+  const std::uint8_t* in_end = window_ + end_;
+  CodeBits bits = LZWbits_;
+  int width = LZWwidth_;
+  bool first = LZWfirst_;
+  // The next free code; 0 while the next code is the first after a clear
+  // code or the table is full, so that no code passes `code < next`.
+  unsigned next = first || LZWcode_ == tiff::kLzwCodes ? 0 : LZWcode_;
+  unsigned widen = WidenAt(width);
+  unsigned prev_length = LZWprevLength_;
 
-  while (op < op_end) {
-    // Reading a code: whole stored bytes enter the bit buffer at its low
-    // end until the code's bits are there; bits below it stay buffered.
-    // A code needs one or two more bytes; the common case takes them
-    // straight from the block.
-    num -= len;
-    if (num < 0) {
-      if (in_end - in >= 2) {
-        buf = buf << 8 | *in++;
-        num += 8;
-        if (num < 0) {
-          buf = buf << 8 | *in++;
-          num += 8;
-        }
-      } else {
-        do {
-          if (in == in_end) {
-            pos_ = end_;
-            Refill("LZW too few codes.");
-            in = buffer_.get();
-            in_end = in + end_;
-          }
-          buf = buf << 8 | *in++;
-          num += 8;
-        } while (num < 0);
-      }
+  while (op < end) {
+    // The fast loop, while the window holds eight stored bytes more and the
+    // output 80 more (four strings of up to 16 bytes and a 16-byte move):
+    // defined entries and literals of up to 16 bytes. Any other code is left
+    // unread for the careful path below. (The clear and end codes have
+    // lengths that no string of the fast loop has.)
+    if (end - op >= 80 && in_end - in >= 8) {
+      std::uint8_t* const op_fast = end - 80;
+      const std::uint8_t* const in_fast = in_end - 8;
+      // One code: false when it is not for the fast loop (it stays unread).
+      auto take = [&]() {
+        const unsigned code = bits.Peek(width);
+        const std::uint8_t* src = LZWsrc_[code];
+        const std::size_t length = LZWlength_[code];
+        if (!(code < next && length <= 16)) [[unlikely]] return false;
+        bits.Drop(width);
+        // The new entry: the previous string followed by the current
+        // string's first byte, which is written right after it.
+        assert(prev_length < kLZWLongest);
+        LZWsrc_[next] = op - prev_length;
+        LZWlength_[next] = static_cast<std::uint16_t>(prev_length + 1);
+        if (++next == widen) [[unlikely]] Widen(width, widen, next);
+        CopyFast(op, src, length);
+        prev_length = static_cast<unsigned>(length);
+        op += length;
+        return true;
+      };
+      do {
+        // Four codes per round: the bit buffer holds 48 bits or more.
+        if (bits.num < 4 * width) bits.Fill(in);
+        if (!take() || !take() || !take() || !take()) break;
+      } while (op <= op_fast && in <= in_fast);
+      if (op >= end) break;
     }
-    const unsigned code = static_cast<unsigned>(buf >> num) & mask;
 
-    if (code >= 256 && code <= 257) [[unlikely]] {
-      if (code == 257) Error("LZW unexpected end of code.");
-      len = 9;
-      mask = 511;
-      old = 256;
+    // Read a code.
+    if (bits.num < width) {
+      if (in_end - in >= 8) bits.Fill(in);
+      else NeedBits(bits, width, in, in_end);
+    }
+    const unsigned code = bits.Peek(width);
+    bits.Drop(width);
+    assert(code < tiff::kLzwCodes && bits.num >= 0);
+
+    const std::uint8_t* src = LZWsrc_[code];
+    std::size_t length = LZWlength_[code];
+    bool self = false;  // the code being defined, overlapping its source
+
+    // The careful path, in the order of the byte-at-a-time decoder.
+    if (code == tiff::kLzwEnd) input_.Error("LZW unexpected end of code.");
+    if (code == tiff::kLzwClear) {
+      width = tiff::kLzwMinBits;
+      widen = WidenAt(width);
+      first = true;
+      next = 0;
       continue;
     }
-    if (old == 256) [[unlikely]] {
-      if (code > 255) Error("LZW bad code after clear code.");
-      next = 258;
-      old = code;
+    if (first) {
+      if (code >= tiff::kLzwClear) input_.Error("LZW bad code after clear code.");
+      next = tiff::kLzwFirstFree;
+      first = false;
+      prev_length = 1;
       *op++ = static_cast<std::uint8_t>(code);
       continue;
     }
-    if (next == 4096) [[unlikely]] Error("LZW missing clear code.");
-    if (code > next) [[unlikely]] Error("LZW bad code.");
-
-    // The new entry is the previous string followed by the current string's
-    // first byte. For the code that this very entry defines, that first
-    // byte is the previous string's own first byte. It extends the previous
-    // string's last block, or starts a new block when that one is full.
-    const unsigned old_length = LZWLength_[old];
-    const std::uint8_t first = code < next ? LZWFirst_[code] : LZWFirst_[old];
-    LZWLength_[next] = static_cast<std::uint16_t>(old_length + 1);
-    LZWFirst_[next] = LZWFirst_[old];
-    const unsigned used = old_length & 7u;  // bytes in the previous string's last block, 0: full
-    if (used != 0) {
-      std::memcpy(LZWSuffix_[next], LZWSuffix_[old], 8);
-      LZWSuffix_[next][used] = first;
-      LZWPrefix_[next] = LZWPrefix_[old];
-    } else {
-      LZWSuffix_[next][0] = first;
-      LZWPrefix_[next] = static_cast<std::uint16_t>(old);
+    if (next == 0) input_.Error("LZW missing clear code.");
+    if (code > next) input_.Error("LZW bad code.");
+    if (code == next) {
+      // The code being defined: the previous string and its first byte.
+      src = op - prev_length;
+      length = prev_length + 1;
+      self = true;
     }
-    if (++next == mask && len <= 11) {
-      ++len;
-      mask = 2 * mask + 1;
-    }
-    old = code;
+    assert(prev_length < kLZWLongest);
+    LZWsrc_[next] = op - prev_length;
+    LZWlength_[next] = static_cast<std::uint16_t>(prev_length + 1);
+    if (++next == widen) Widen(width, widen, next);
 
-    const unsigned length = LZWLength_[code];
-    const std::size_t room = static_cast<std::size_t>(op_end - op);
-    if (length <= room) [[likely]] {
-      PutLZWString(code, length, op, room);
+    assert(length >= 1 && length <= kLZWLongest);
+    prev_length = static_cast<unsigned>(length);
+    if (length <= static_cast<std::size_t>(end - op)) {
+      // Over 16 bytes the string lies in the output, 16 bytes back or more.
+      const std::size_t spare = static_cast<std::size_t>(room_end - op);
+      if (length <= 16 ? !self && spare >= 16 : spare >= length + 16) CopyFast(op, src, length);
+      else CopyExact(op, src, length);
       op += length;
     } else {
-      // The output ends inside this string: keep it whole for the next call.
-      PutLZWString(code, length, LZWring_, sizeof LZWring_);
-      LZWsize_ = length;
-      LZWpos_ = static_cast<unsigned>(room);
-      std::memcpy(op, LZWring_, room);
-      op = op_end;
+      // The output ends inside this string (which lies in the output: a
+      // literal always fits): the rest comes with the next call, or is
+      // reported by TermLZWDecode.
+      const std::size_t k = static_cast<std::size_t>(end - op);
+      LZWdist_ = static_cast<std::size_t>(op - src);
+      CopyExact(op, src, k);
+      op += k;
+      LZWrem_ = static_cast<unsigned>(length - k);
     }
   }
 
-  pos_ = static_cast<std::size_t>(in - buffer_.get());
-  LZWbuf_ = buf;
-  LZWnum_ = num;
-  LZWlen_ = len;
-  LZWmask_ = mask;
-  LZWcode_ = next;
-  LZWold_ = old;
+  // Whole bytes still held in the bit buffer go back to the window: the
+  // state between calls is that of a decoder reading a byte only when a
+  // code needs it. They were all pulled from the current window.
+  const int back = bits.num >> 3;
+  assert(in - window_ >= back);
+  in -= back;
+  bits.num &= 7;
+
+  pos_ = static_cast<std::size_t>(in - window_);
+  LZWbits_ = bits;
+  LZWwidth_ = width;
+  LZWcode_ = next == 0 && !first ? tiff::kLzwCodes : next;
+  LZWfirst_ = first;
+  LZWprevLength_ = prev_length;
 }
 
 // After the strip's last row: the string must be used up, and the next code
 // must be the end code with nothing stored after it.
 void StripDecoder::TermLZWDecode() {
-  if (LZWpos_ < LZWsize_) {
-    Warning("LZW too many data");
+  if (LZWrem_ > 0) {
+    input_.Warning("LZW too many data");
     return;
   }
-  LZWnum_ -= LZWlen_;
-  while (LZWnum_ < 0 && bytes() != 0) {
-    LZWbuf_ = LZWbuf_ << 8 | static_cast<unsigned>(NextByte("LZW too few codes."));
-    LZWnum_ += 8;
-  }
-  if (LZWnum_ < 0) {
+  CodeBits& bits = LZWbits_;
+  const int width = LZWwidth_;
+  // One more code of the current width, as far as the strip's count allows.
+  while (bits.num < width && bytes() != 0) bits.Pull(static_cast<std::uint8_t>(NextByte(kLZWTooFew)));
+  if (bits.num < width) {
     // The stored bytes ran out: an end code one bit narrower than the
     // current width that fills the strip exactly is accepted.
-    if (!(LZWnum_ == -1 && (LZWbuf_ & (LZWmask_ >> 1)) == 257)) Warning("LZW missing end of code");
+    if (!(bits.num == width - 1 && bits.Peek(width - 1) == tiff::kLzwEnd))
+      input_.Warning("LZW missing end of code");
     return;
   }
   if (bytes() != 0) {
@@ -402,22 +502,23 @@ void StripDecoder::TermLZWDecode() {
     // clear code at the current width and then the end code at 9 bits.
     // That sequence, followed by nothing but the pad bits of its last byte,
     // is a proper strip end.
-    if ((static_cast<unsigned>(LZWbuf_ >> LZWnum_) & LZWmask_) == 256) {
-      int num = LZWnum_ - 9;
-      std::uint64_t buf = LZWbuf_;
+    if (bits.Peek(width) == tiff::kLzwClear) {
+      CodeBits after = bits;
+      after.Drop(width);
       int b;
-      while (num < 0 && TryNextByte(b)) {
-        buf = buf << 8 | static_cast<unsigned>(b);
-        num += 8;
-      }
-      if (num >= 0 && ((buf >> num) & 511) == 257 && bytes() == 0) return;
+      while (after.num < static_cast<int>(tiff::kLzwMinBits) && TryNextByte(b))
+        after.Pull(static_cast<std::uint8_t>(b));
+      if (after.num >= static_cast<int>(tiff::kLzwMinBits) &&
+          after.Peek(tiff::kLzwMinBits) == tiff::kLzwEnd && bytes() == 0)
+        return;
     }
-    Warning("LZW too many code");
+    input_.Warning("LZW too many code");
     return;
   }
-  if ((static_cast<unsigned>(LZWbuf_ >> LZWnum_) & LZWmask_) == 257) return;
-  if ((static_cast<unsigned>(LZWbuf_ >> (LZWnum_ + 1)) & (LZWmask_ >> 1)) == 257) return;
-  Warning("LZW missing end of code");
+  if (bits.Peek(width) == tiff::kLzwEnd) return;
+  // An end code one bit narrower, starting at the same bit.
+  if (bits.Peek(width - 1) == tiff::kLzwEnd) return;
+  input_.Warning("LZW missing end of code");
 }
 
 }  // namespace pv::rif_core

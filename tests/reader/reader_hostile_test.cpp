@@ -127,5 +127,59 @@ TEST(Reader, LargeRowValues) {
   EXPECT_EQ(r.values[width - 1], double(((width - 1) / 128) % 251));
 }
 
+// Strips decoded on several threads report exactly as on one: the warnings
+// of the strips before a failing one, in strip order, then its message, and
+// nothing of the strips after it, which may already be decoded. The image
+// object is reused, also after a failed read.
+TEST(Reader, ParallelStripsReportInOrder) {
+  const std::uint32_t width = 1024, rows_per_strip = 16, strips = 64;  // 16 KiB strips
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  const std::string warning = "MPB too many code (warning).\n";
+  for (unsigned threads : {4u, 1u}) {
+    pv::StoredImage image;
+    image.SetThreads(threads);
+    for (bool fail : {true, false}) {
+      // PackBits strips of 128-byte runs of the strip's number. A lone no-op
+      // header at the end warns; the failing strip lacks its last run, which
+      // no-op headers stand in for (so that its stored size says nothing).
+      B b;
+      for (std::uint32_t s = 0; s < strips; ++s) {
+        Bytes data;
+        for (std::uint32_t k = 0; k < width * rows_per_strip / 128; ++k) {
+          data.push_back(0x81);
+          data.push_back(static_cast<std::uint8_t>(s));
+        }
+        if (s == 3 || s == 20 || s == 48) data.push_back(0x80);
+        if (fail && s == 47) {
+          data.erase(data.end() - 2, data.end());
+          data.insert(data.end(), 8, 0x80);
+        }
+        b.Strip(data);
+      }
+      WriteFile(path, b.Grey(width, strips * rows_per_strip, 8).Long(278, rows_per_strip)
+                          .Short(259, 32773).Build());
+      std::string error;
+      testing::internal::CaptureStderr();
+      try {
+        pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
+      } catch (const pv::FatalError& e) {
+        error = StripPath(e.line(), path);
+      }
+      const std::string warnings = StripPath(testing::internal::GetCapturedStderr(), path);
+      if (fail) {
+        EXPECT_EQ(warnings, warning + warning) << threads;
+        EXPECT_EQ(error, "MPB too few codes.\n") << threads;
+        continue;
+      }
+      EXPECT_EQ(warnings, warning + warning + warning) << threads;
+      EXPECT_EQ(error, "") << threads;
+      ASSERT_EQ(image.type(), pv::SampleType::kUint8);
+      for (std::int32_t y = 0; y < image.height(); y += 7)
+        ASSERT_EQ(image.Row<std::uint8_t>(y)[width - 1], y / rows_per_strip) << y;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pvtest

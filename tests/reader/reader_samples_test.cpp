@@ -39,6 +39,12 @@ TEST_P(Samples, Assemble) {
   EXPECT_EQ(f.warnings, "");
   EXPECT_EQ(f.result, c.floating ? 0 : c.bits);
   EXPECT_EQ(f.values, c.values);
+  // As stored: the narrowest of the sample types that holds the values.
+  pv::StoredImage image;
+  pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
+  using T = pv::SampleType;
+  EXPECT_EQ(image.type(), c.floating ? (c.bits == 32 ? T::kFloat32 : T::kFloat64)
+                          : c.bits == 8 ? T::kUint8 : c.bits <= 16 ? T::kUint16 : T::kUint32);
 
   const ReadResult i = ReadInt(path);
   if (c.floating || c.bits > 16) {

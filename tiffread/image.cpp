@@ -1,0 +1,117 @@
+#include "tiffread/image.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+// Under AddressSanitizer the buffer comes from malloc, at its exact size, so
+// that a decoder writing past what it was given is caught; otherwise large
+// buffers are anonymous mappings, which grow in place or move without a
+// copy (mremap).
+#if defined(__SANITIZE_ADDRESS__)
+#define PV_IMAGE_MALLOC 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PV_IMAGE_MALLOC 1
+#endif
+#endif
+
+namespace pv {
+
+StoredImage::~StoredImage() { Release(); }
+
+StoredImage::StoredImage(StoredImage&& other) noexcept { *this = std::move(other); }
+
+StoredImage& StoredImage::operator=(StoredImage&& other) noexcept {
+  if (this != &other) {
+    Release();
+    width_ = other.width_;
+    height_ = other.height_;
+    bits_ = other.bits_;
+    floating_ = other.floating_;
+    type_ = other.type_;
+    row_size_ = other.row_size_;
+    threads_ = other.threads_;
+    data_ = std::exchange(other.data_, nullptr);
+    capacity_ = std::exchange(other.capacity_, 0);
+    other.width_ = other.height_ = 0;
+    other.row_size_ = 0;
+  }
+  return *this;
+}
+
+void StoredImage::Release() {
+  if (data_ == nullptr) return;
+#ifdef PV_IMAGE_MALLOC
+  std::free(data_);
+#else
+  ::munmap(data_, capacity_);
+#endif
+  data_ = nullptr;
+  capacity_ = 0;
+}
+
+bool StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
+  if (bytes <= capacity_) return true;
+  std::size_t want = bytes;
+  // Growth while data is held goes in steps of half the capacity at least,
+  // so that an image that grows strip by strip is moved a few times only.
+  if (keep > 0) want = std::max(bytes, capacity_ + capacity_ / 2);
+#ifdef PV_IMAGE_MALLOC
+  void* p = keep > 0 ? std::realloc(data_, want) : std::malloc(want);
+  if (p == nullptr && want > bytes) {
+    want = bytes;
+    p = keep > 0 ? std::realloc(data_, want) : std::malloc(want);
+  }
+  if (p == nullptr) return false;
+  if (keep == 0) std::free(data_);
+  data_ = static_cast<std::uint8_t*>(p);
+  capacity_ = want;
+  return true;
+#else
+  static const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  auto round = [](std::size_t n) { return n > SIZE_MAX - page ? 0 : (n + page - 1) / page * page; };
+  std::size_t size = round(want);
+  if (size == 0) size = round(bytes);
+  if (size == 0) return false;
+  void* p = MAP_FAILED;
+  if (data_ != nullptr && keep > 0) {
+    p = ::mremap(data_, capacity_, size, MREMAP_MAYMOVE);
+  } else {
+    p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p != MAP_FAILED) Release();
+  }
+  if (p == MAP_FAILED) return false;
+  data_ = static_cast<std::uint8_t*>(p);
+  capacity_ = size;
+  return true;
+#endif
+}
+
+void StoredImage::RowToDoubles(std::int32_t y, std::size_t from, std::size_t count,
+                               double* out) const {
+  assert(from <= static_cast<std::size_t>(width_) && count <= static_cast<std::size_t>(width_) - from);
+  auto convert = [&](const auto* row) {
+    row += from;
+    for (std::size_t k = 0; k < count; ++k) out[k] = static_cast<double>(row[k]);
+  };
+  switch (type_) {
+    case SampleType::kUint8: convert(Row<std::uint8_t>(y)); break;
+    // Samples of up to 16 bits go through signed 32-bit values, whose
+    // conversion to double is one instruction.
+    case SampleType::kUint16: {
+      const std::uint16_t* row = Row<std::uint16_t>(y) + from;
+      for (std::size_t k = 0; k < count; ++k) out[k] = static_cast<double>(std::int32_t{row[k]});
+      break;
+    }
+    case SampleType::kUint32: convert(Row<std::uint32_t>(y)); break;
+    case SampleType::kFloat32: convert(Row<float>(y)); break;
+    case SampleType::kFloat64: std::memcpy(out, Row<double>(y) + from, count * sizeof(double)); break;
+  }
+}
+
+}  // namespace pv
