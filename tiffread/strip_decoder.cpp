@@ -393,8 +393,11 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
         return true;
       };
       do {
-        // Four codes per round: the bit buffer holds 48 bits or more.
-        if (bits.num < 4 * width) bits.Fill(in);
+        // Four codes per round: the bit buffer holds their bits. The width
+        // may grow by one after any of them (a round defines four entries,
+        // widths change hundreds apart), so the last three may need a bit
+        // more each: 4 width + 3 bits, at most 51, and a fill gives 56.
+        if (bits.num < 4 * width + 3) bits.Fill(in);
         if (!take() || !take() || !take() || !take()) break;
       } while (op <= op_fast && in <= in_fast);
       if (op >= end) break;
