@@ -36,8 +36,9 @@ extern double SIF_F_max;
 // the extremes before it writes the strips). The fast writer asks for each
 // row once, top to bottom, on the calling thread, so its source may read
 // the rows from a stream; only an image within 2 KiB of the 4 GiB limit
-// with the description of the extremes is read twice (the exact length of
-// that description decides whether the file can be stored at all).
+// with the description of the extremes is read twice, first on all CPUs
+// (the exact length of that description decides whether the file can be
+// stored at all).
 using FloatRows = std::function<const double*(std::uint32_t y, double* scratch)>;
 
 namespace sif_f_fast {

@@ -1,6 +1,7 @@
 // Pieces shared by the floating-point writers.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -8,9 +9,11 @@
 #include <cstdio>
 #include <optional>
 
+#include "common/parallel.h"
 #include "common/range.h"
 #include "tiffwrite/directory.h"
 #include "tiffwrite/sif_f.h"
+#include "tiffwrite/tiff_out.h"
 
 namespace pv::sif_f {
 
@@ -44,10 +47,34 @@ inline void ConvertRow(const double* row, std::size_t n, std::uint8_t* out) {
   }
 }
 
-// The extremes of the whole image, by the suite's range rule, row by row.
-inline Range FindRange(std::uint32_t nx, std::uint32_t ny, const FloatRows& rows, double* scratch) {
+// The extremes of the whole image, by the suite's range rule: bands of rows
+// on all CPUs, each with a row of scratch per slot (allocated here: "<path>
+// : no allocatable memory."), their ranges joined in order, which gives
+// exactly the range of one pass.
+inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
+                       const FloatRows& rows) {
+  constexpr std::size_t kBandValues = std::size_t{1} << 16;
+  const auto band_rows = static_cast<std::uint32_t>(std::max<std::size_t>(1, kBandValues / nx));
+  const std::size_t bands = (std::size_t(ny) + band_rows - 1) / band_rows;
+  const std::size_t slots = std::min<std::size_t>(bands, 2 * std::size_t(UsableCpus()));
+  std::unique_ptr<Range[]> band(new (std::nothrow) Range[slots]);
+  std::unique_ptr<std::unique_ptr<double[]>[]> scratch(
+      new (std::nothrow) std::unique_ptr<double[]>[slots]);
+  if (!band || !scratch) TiffOut::NoMemory(path);
+  for (std::size_t s = 0; s < slots; ++s) {
+    scratch[s].reset(new (std::nothrow) double[nx]);
+    if (!scratch[s]) TiffOut::NoMemory(path);
+  }
   Range range;
-  for (std::uint32_t y = 0; y < ny; ++y) range.Add(rows(y, scratch), nx);
+  OrderedParallel(
+      bands, slots,
+      [&](std::size_t b, std::size_t s) {
+        band[s] = Range();
+        const auto first = static_cast<std::uint32_t>(b * band_rows);
+        const std::uint32_t end = std::min(ny, first + band_rows);
+        for (std::uint32_t y = first; y < end; ++y) band[s].Add(rows(y, scratch[s].get()), nx);
+      },
+      [&](std::size_t, std::size_t s) { range.Join(band[s]); });
   return range;
 }
 

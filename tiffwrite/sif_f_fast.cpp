@@ -82,7 +82,7 @@ void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& row
   if (text.OfExtremes() && !FitsTiff32(fixed + kLongestOwnDescription)) {
     // Close to the limit the exact length matters: the extremes are found
     // and formatted first.
-    const Range range = sif_f::FindRange(width, height, rows, scratch.get());
+    const Range range = sif_f::FindRange(path, width, height, rows);
     if (!FitsTiff32(fixed + text.Settle(range)->length)) TiffOut::NotStored(path);
   }
   TiffOut out(path, /*allow_stdout=*/true);

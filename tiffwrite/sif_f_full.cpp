@@ -71,9 +71,7 @@ void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& row
     tags.description = *given;
     StrippedTiff::CheckSize(path, plan, tags, kBound);
   }
-  std::unique_ptr<double[]> values(new (std::nothrow) double[width]);
-  if (!values) TiffOut::NoMemory(path);
-  const Range range = sif_f::FindRange(width, height, rows, values.get());
+  const Range range = sif_f::FindRange(path, width, height, rows);
   tags.description = *text.Settle(range);  // the extremes' text always fits
   tags.min_bits = sif_f::FloatBits(range.min());
   tags.max_bits = sif_f::FloatBits(range.max());
@@ -84,13 +82,13 @@ void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& row
   std::unique_ptr<RowScratch[]> scratch(new (std::nothrow) RowScratch[strips.slots()]);
   if (!scratch) TiffOut::NoMemory(path);
   for (std::size_t i = 0; i < strips.slots(); ++i) {
-    if (i == 0)
-      scratch[i].values = std::move(values);
-    else
-      scratch[i].values.reset(new (std::nothrow) double[width]);
+    scratch[i].values.reset(new (std::nothrow) double[width]);
     scratch[i].bytes.reset(new (std::nothrow) std::uint8_t[4 * std::size_t(width)]);
     if (!scratch[i].values || !scratch[i].bytes) TiffOut::NoMemory(path);
   }
+#else
+  std::unique_ptr<double[]> values(new (std::nothrow) double[width]);
+  if (!values) TiffOut::NoMemory(path);
 #endif
 
   StrippedTiff file(path, plan, tags, kBound);

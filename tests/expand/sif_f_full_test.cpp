@@ -7,7 +7,9 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <random>
+#include <utility>
 
 #include "common/error.h"
 #include "tests/quant/lzw_check.h"
@@ -195,6 +197,40 @@ TEST(FullFloatWriter, RowsFromASourceGiveTheSameFile) {
     EXPECT_EQ(pv::SIF_F_desc, from_table);
     EXPECT_TRUE(ReadFile(dir / "t.tif") == ReadFile(dir / "s.tif"));
   }
+}
+
+TEST(FullFloatWriter, ExtremesOfLargeImagesFollowTheRule) {
+  // The extremes of an image of many rows are found in bands on all CPUs:
+  // they must be those of one pass in order (the first value starts both, a
+  // NaN never replaces, of +0 and -0 the first stays), here with the
+  // deciding values in different bands.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const int nx = 1024, ny = 300;
+  const auto at = [](int row) { return std::size_t(row) * nx + 7; };
+  const struct {
+    const char* name;
+    double background;
+    std::vector<std::pair<std::size_t, double>> set;
+    const char* text;
+  } cases[] = {
+      {"NaN first holds both", 0.5, {{0, nan}, {at(100), -3}, {at(250), 9}}, "nan\tnan"},
+      {"NaN later never replaces", 0.5, {{at(70), nan}, {at(200), -1e-300}},
+       "-0.000000\t0.500000"},
+      {"first zero of the minimum: +0 before -0", 0.5, {{at(64), 0.0}, {at(260), -0.0}},
+       "0.000000\t0.500000"},
+      {"first zero of the minimum: -0 before +0", 0.5, {{at(64), -0.0}, {at(260), 0.0}},
+       "-0.000000\t0.500000"},
+      {"first zero of the maximum", -2, {{at(1), -0.0}, {at(299), 0.0}}, "-2.000000\t-0.000000"},
+  };
+  TempDir dir;
+  for (const auto& build : kBuilds)
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(build.name) + ": " + c.name);
+      Image img{nx, ny, std::vector<double>(std::size_t(nx) * ny, c.background)};
+      for (const auto& [k, v] : c.set) img.values[k] = v;
+      build.store((dir / "r.tif").c_str(), nx, ny, img.rows().data(), pv::SIF_F_desc);
+      EXPECT_STREQ(pv::SIF_F_desc, c.text);
+    }
 }
 
 TEST(FullFloatWriter, RefusalsLeaveGlobalsAlone) {
