@@ -53,7 +53,7 @@ inline void ConvertRow(const double* row, std::size_t n, std::uint8_t* out) {
 // exactly the range of one pass.
 inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
                        const FloatRows& rows) {
-  constexpr std::size_t kBandValues = std::size_t{1} << 16;
+  constexpr std::size_t kBandValues = std::size_t{1} << 18;  // 2 MiB of doubles
   const auto band_rows = static_cast<std::uint32_t>(std::max<std::size_t>(1, kBandValues / nx));
   const std::size_t bands = (std::size_t(ny) + band_rows - 1) / band_rows;
   const std::size_t slots = std::min<std::size_t>(bands, 2 * std::size_t(UsableCpus()));
