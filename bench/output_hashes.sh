@@ -7,9 +7,9 @@
 #
 # Usage: bench/output_hashes.sh BUILD_DIR [PERF_INPUTS_DIR] > hashes.txt
 #   BUILD_DIR        a build of the suite (its tools/ and tests/demo/demo_tool)
-#   PERF_INPUTS_DIR  the small inputs of the performance yardstick (made by its
-#                    gen_inputs.py with PVPERF_SIZE=small); its jobs are added
-#                    to the corpus when given
+#   PERF_INPUTS_DIR  the inputs of the performance yardstick (made by its
+#                    gen_inputs.py; the recorded list uses PVPERF_SIZE=small);
+#                    its jobs are added to the corpus when given
 set -uo pipefail
 build=$(cd "$1" && pwd)
 perf=${2:-}
@@ -118,8 +118,11 @@ if [ -n "$perf" ]; then
   run perf-split pvsplit "$p/vol.bin" 's%03d.tif'
   run perf-quant-16 pvquant "$p/big_f32.tif" 16 q.tif
   run perf-quant-8 pvquant "$p/big_f32.tif" 8 q.tif
+  base8=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["u8_base"])' "$p/params.json")
+  step8=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["u8_step"])' "$p/params.json")
   for e in pvexpand pvexpand-nolzw pvexpand-fast; do
     run "perf-$e" "$e" "$p/big_u16.tif" "$base" "$step" e.tif
+    run "perf-$e-8" "$e" "$p/big_u8.tif" "$base8" "$step8" e.tif
   done
   run perf-stack-f32 pvstack "$p/slices_f32" "$p/slices_f32.names" v.bin
   run perf-stack-u16 pvstack "$p/slices_u16" "$p/slices_u16.names" v.bin
