@@ -5,9 +5,7 @@
 // writer guarantees is in tests/writers.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
-#include <random>
 
 #include "common/tiff.h"
 #include "tests/support/files.h"
@@ -30,15 +28,6 @@ const struct Build {
     {"lzw", pv::sif_f_full_lzw::StoreImageFile_Float, tiff::kCompressionLZW},
     {"nolzw", pv::sif_f_full_nolzw::StoreImageFile_Float, tiff::kCompressionNone},
 };
-
-Image MakeImage(int nx, int ny, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> noise(-0.01, 0.01);
-  Image img{nx, ny, {}};
-  for (int i = 0; i < ny; ++i)
-    for (int j = 0; j < nx; ++j) img.values.push_back(std::sin(0.01 * (i + 2 * j)) + noise(rng));
-  return img;
-}
 
 struct Layout {
   std::uint32_t rows_per_strip, strips, first_strip;
@@ -89,7 +78,7 @@ TEST(FullFloatWriter, Layouts) {
   std::uint32_t seed = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Image img = MakeImage(c.nx, c.ny, ++seed);
+    const Image img = SmoothImage(c.nx, c.ny, ++seed);
     for (const Build& build : kBuilds) {
       SCOPED_TRACE(build.name);
       const std::string path = dir / "f.tif";
@@ -110,7 +99,7 @@ TEST(FullFloatWriter, UncompressedCounts) {
     std::vector<std::uint32_t> counts;
   } cases[] = {{1024, 5, {8192, 8192, 4096}}, {10, 10, {400}}};
   for (const auto& c : cases) {
-    const Image img = MakeImage(c.nx, c.ny, 5);
+    const Image img = SmoothImage(c.nx, c.ny, 5);
     pv::sif_f_full_nolzw::StoreImageFile_Float((dir / "u.tif").c_str(), c.nx, c.ny,
                                                img.rows().data(), nullptr);
     const Bytes f = ReadFile(dir / "u.tif");
