@@ -70,8 +70,8 @@ TEST(FastFloatWriter, DescriptionPlacement) {
     SCOPED_TRACE(c.stored);
     TempDir dir;
     const Bytes f = Store({2, 1, {0, 1}}, c.given ? c.given : pv::SIF_F_desc, dir / "a.tif");
-    const TiffEntry* e = ParseDirectory(f).Find(kImageDescription);
-    ASSERT_NE(e, nullptr);
+    const auto e = ParseDirectory(f).Find(kImageDescription);
+    ASSERT_TRUE(e);
     EXPECT_EQ(e->type, kAscii);
     EXPECT_EQ(e->count, c.stored.size());
     if (c.field.empty()) {

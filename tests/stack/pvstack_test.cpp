@@ -143,8 +143,8 @@ TEST(Pvstack, Failures) {
 // little-endian TIFF file.
 void PatchShortEntry(const std::string& path, std::uint16_t tag, std::uint16_t value) {
   pvtest::Bytes b = pvtest::ReadFile(path);
-  const pvtest::TiffEntry* e = pvtest::ParseDirectory(b).Find(tag);
-  ASSERT_NE(e, nullptr) << "no tag " << tag << " in " << path;
+  const auto e = pvtest::ParseDirectory(b).Find(tag);
+  ASSERT_TRUE(e) << "no tag " << tag << " in " << path;
   b[e->at + 8] = std::uint8_t(value);
   b[e->at + 9] = std::uint8_t(value >> 8);
   pvtest::WriteFile(path, b);

@@ -10,10 +10,10 @@ namespace pvtest {
 
 namespace tiff = pv::tiff;
 
-const TiffEntry* TiffDirectory::Find(std::uint16_t tag) const {
+std::optional<TiffEntry> TiffDirectory::Find(std::uint16_t tag) const {
   for (const auto& e : entries)
-    if (e.tag == tag) return &e;
-  return nullptr;
+    if (e.tag == tag) return e;
+  return std::nullopt;
 }
 
 TiffDirectory ParseDirectory(const Bytes& file) {
@@ -36,9 +36,8 @@ TiffDirectory ParseDirectory(const Bytes& file) {
 
 StripTable Strips(const Bytes& file, const TiffDirectory& dir) {
   StripTable t;
-  const TiffEntry* off = dir.Find(tiff::kStripOffsets);
-  const TiffEntry* cnt = dir.Find(tiff::kStripByteCounts);
-  if (off == nullptr || cnt == nullptr || off->count != cnt->count) return t;
+  const auto off = dir.Find(tiff::kStripOffsets), cnt = dir.Find(tiff::kStripByteCounts);
+  if (!off || !cnt || off->count != cnt->count) return t;
   for (std::uint32_t k = 0; k < off->count; ++k) {
     if (off->count == 1) {
       t.offsets.push_back(off->value);
@@ -154,7 +153,7 @@ StripFile CheckStripFile(const Bytes& file, const StripFileWant& want) {
   if (want.description) {
     // L bytes with the NUL: up to 4 in the value field, zeros after; a
     // longer text at offset 8, padded to even length by a zero byte.
-    const TiffEntry* e = dir.Find(kImageDescription);
+    const auto e = dir.Find(kImageDescription);
     const auto length = std::uint32_t(std::strlen(want.description) + 1);
     EXPECT_EQ(e->type, kAscii);
     EXPECT_EQ(e->count, length);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ struct TiffDirectory {
   std::uint32_t offset = 0;
   std::vector<TiffEntry> entries;
   std::uint32_t next = 0;
-  const TiffEntry* Find(std::uint16_t tag) const;  // null when absent
+  std::optional<TiffEntry> Find(std::uint16_t tag) const;
 };
 TiffDirectory ParseDirectory(const Bytes& file);
 

@@ -131,8 +131,8 @@ Image MakeImage(const Writer& w, int nx, int ny, std::uint32_t seed) {
 
 // A stored extreme: the value field of a FLOAT entry.
 float EntryFloat(const Bytes& file, std::uint16_t tag) {
-  const TiffEntry* e = ParseDirectory(file).Find(tag);
-  return e == nullptr ? -1.0f : std::bit_cast<float>(e->value);
+  const auto e = ParseDirectory(file).Find(tag);
+  return e ? std::bit_cast<float>(e->value) : -1.0f;
 }
 
 // Equal, a NaN to any NaN, and zeros with their sign.
