@@ -20,13 +20,9 @@ namespace pvtest {
 
 class TiffBuilder {
  public:
-  // Field types; UNDEFINED is none of the suite's, for files it must refuse.
   enum Type : std::uint16_t {
-    kByte = pv::tiff::kByte,
-    kAscii = pv::tiff::kAscii,
-    kShort = pv::tiff::kShort,
-    kLong = pv::tiff::kLong,
-    kUndefined = 7,
+    kByte = pv::tiff::kByte, kAscii = pv::tiff::kAscii, kShort = pv::tiff::kShort,
+    kLong = pv::tiff::kLong, kUndefined = 7  // UNDEFINED: none of the suite's types
   };
 
   explicit TiffBuilder(bool big_endian = false) : big_(big_endian) {}

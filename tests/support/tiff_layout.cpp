@@ -117,10 +117,11 @@ StripFile CheckStripFile(const Bytes& file, const StripFileWant& want) {
   out.dir = ParseDirectory(file);
   const TiffDirectory& dir = out.dir;
   std::vector<std::uint16_t> tags, want_tags = {
-      kImageWidth,   kImageLength,    kBitsPerSample,  kCompression,     kPhotometricInterpretation,
-      kStripOffsets, kSamplesPerPixel, kRowsPerStrip, kStripByteCounts, kPlanarConfiguration};
+      kImageWidth,   kImageLength,     kBitsPerSample, kCompression,     kPhotometricInterpretation,
+      kStripOffsets, kSamplesPerPixel, kRowsPerStrip,  kStripByteCounts, kPlanarConfiguration};
   if (want.description) want_tags.insert(want_tags.begin() + 5, kImageDescription);
-  if (want.floating) want_tags.insert(want_tags.end(), {kSampleFormat, kSMinSampleValue, kSMaxSampleValue});
+  if (want.floating)
+    want_tags.insert(want_tags.end(), {kSampleFormat, kSMinSampleValue, kSMaxSampleValue});
   for (const auto& e : dir.entries) tags.push_back(e.tag);
   EXPECT_EQ(tags, want_tags);
   if (tags != want_tags) return out;

@@ -39,61 +39,47 @@ namespace tiff = pv::tiff;
 
 enum class Form { kTable, kSource };
 
-// An image's rows as samples of type T, as a table of rows and as a source
-// that copies them into the writer's scratch. An image without values
-// stands for one the writer must refuse before it reads a row: its rows all
-// point at one zero sample.
-template <class T>
-class Rows {
- public:
-  explicit Rows(const Image& img) : nx_(std::size_t(img.nx)) {
-    for (double v : img.values) samples_.push_back(static_cast<T>(v));
-    if (samples_.empty()) {
-      samples_.push_back(T{});
-      table_.assign(std::size_t(img.ny), samples_.data());
-    } else {
-      for (int y = 0; y < img.ny; ++y) table_.push_back(samples_.data() + std::size_t(y) * nx_);
-    }
-  }
-  const T* const* table() const { return table_.data(); }
-  auto source() const {
-    return [this](std::uint32_t y, T* scratch) {
-      std::copy_n(table_[y], nx_, scratch);
-      return static_cast<const T*>(scratch);
-    };
-  }
-
- private:
-  std::size_t nx_;
-  std::vector<T> samples_;
-  std::vector<const T*> table_;
-};
-
-using Store = void (*)(const std::string& path, const Image& img, const char* description,
-                       Form form);
-
-template <int kBits>
-void StoreInt(const std::string& path, const Image& img, const char* description, Form form) {
-  const Rows<std::uint16_t> rows(img);
-  if (form == Form::kTable)
-    pv::StoreImageFile(path.c_str(), img.nx, img.ny, kBits, rows.table(), description);
-  else
-    pv::StoreImageFile(path.c_str(), img.nx, img.ny, kBits, rows.source(), description);
+// Stores `img` as samples of type T through a writer's table form, or its
+// source form (a source that copies the rows into the writer's scratch),
+// with `bits` after the size for the integer writer. An image without
+// values stands for one the writer must refuse before it reads a row: its
+// rows all point at one zero sample.
+template <class T, class Writer, class... Bits>
+void StoreAs(Writer writer, const std::string& path, const Image& img, const char* description,
+             Form form, Bits... bits) {
+  std::vector<T> samples(img.values.begin(), img.values.end());
+  if (samples.empty()) samples.push_back(T{});
+  const std::size_t step = img.values.empty() ? 0 : std::size_t(img.nx);
+  std::vector<const T*> table;
+  for (int y = 0; y < img.ny; ++y) table.push_back(samples.data() + std::size_t(y) * step);
+  const auto source = [&](std::uint32_t y, T* scratch) {
+    std::copy_n(table[y], img.nx, scratch);
+    return static_cast<const T*>(scratch);
+  };
+  if (form == Form::kTable) writer(path.c_str(), img.nx, img.ny, bits..., table.data(), description);
+  else writer(path.c_str(), img.nx, img.ny, bits..., source, description);
 }
 
-template <void (*kTable)(const char*, int, int, const double* const*, const char*),
-          void (*kSource)(const char*, int, int, const pv::FloatRows&, const char*)>
-void StoreFloat(const std::string& path, const Image& img, const char* description, Form form) {
-  const Rows<double> rows(img);
-  if (form == Form::kTable)
-    kTable(path.c_str(), img.nx, img.ny, rows.table(), description);
-  else
-    kSource(path.c_str(), img.nx, img.ny, rows.source(), description);
+// Each writer by one signature; the integer writer at kBits bits.
+template <int kBits>
+void StoreInt(const std::string& p, const Image& img, const char* d, Form form) {
+  StoreAs<std::uint16_t>([](auto... a) { pv::StoreImageFile(a...); }, p, img, d, form, kBits);
+}
+void StoreFast(const std::string& p, const Image& img, const char* d, Form form) {
+  StoreAs<double>([](auto... a) { pv::sif_f_fast::StoreImageFile_Float(a...); }, p, img, d, form);
+}
+void StoreFullLzw(const std::string& p, const Image& img, const char* d, Form form) {
+  StoreAs<double>([](auto... a) { pv::sif_f_full_lzw::StoreImageFile_Float(a...); }, p, img, d,
+                  form);
+}
+void StoreFullNoLzw(const std::string& p, const Image& img, const char* d, Form form) {
+  StoreAs<double>([](auto... a) { pv::sif_f_full_nolzw::StoreImageFile_Float(a...); }, p, img, d,
+                  form);
 }
 
 struct Writer {
   const char* name;
-  Store store;
+  void (*store)(const std::string& path, const Image& img, const char* description, Form form);
   std::uint16_t bits;  // integers below 2^bits, or 32-bit floats
   bool floating;
   std::uint16_t compression;
@@ -104,16 +90,9 @@ struct Writer {
 const Writer kWriters[] = {
     {"sif_16bit", StoreInt<16>, 16, false, tiff::kCompressionLZW, INT_MAX, 2},
     {"sif_12bit", StoreInt<12>, 12, false, tiff::kCompressionLZW, INT_MAX, 2},
-    {"sif_f_fast",
-     StoreFloat<pv::sif_f_fast::StoreImageFile_Float, pv::sif_f_fast::StoreImageFile_Float>, 32,
-     true, tiff::kCompressionNone, 1 << 16, 1 << 14},
-    {"sif_f_full_lzw",
-     StoreFloat<pv::sif_f_full_lzw::StoreImageFile_Float, pv::sif_f_full_lzw::StoreImageFile_Float>,
-     32, true, tiff::kCompressionLZW, 1 << 16, 1 << 14},
-    {"sif_f_full_nolzw",
-     StoreFloat<pv::sif_f_full_nolzw::StoreImageFile_Float,
-                pv::sif_f_full_nolzw::StoreImageFile_Float>,
-     32, true, tiff::kCompressionNone, 1 << 16, 1 << 14},
+    {"sif_f_fast", StoreFast, 32, true, tiff::kCompressionNone, 1 << 16, 1 << 14},
+    {"sif_f_full_lzw", StoreFullLzw, 32, true, tiff::kCompressionLZW, 1 << 16, 1 << 14},
+    {"sif_f_full_nolzw", StoreFullNoLzw, 32, true, tiff::kCompressionNone, 1 << 16, 1 << 14},
 };
 constexpr int kIntWriters = 2;
 
