@@ -112,7 +112,8 @@ class MappedSlices {
   MappedSlices& operator=(const MappedSlices&) = delete;
 
   // Slice k's rows for the writer (rows copied: a row of the body need not
-  // be aligned for doubles, since the header line has any length).
+  // be aligned for doubles, since the header line has any length); nothing
+  // when the slice cannot be mapped (then it is read as from a pipe).
   pv::FloatRows Slice(std::size_t k, std::size_t height) {
     Unmap();
     static const std::uint64_t page = std::uint64_t(::sysconf(_SC_PAGESIZE));
@@ -120,7 +121,7 @@ class MappedSlices {
     const std::uint64_t base = at - at % page;
     length_ = std::size_t(at - base) + height * row_bytes_;
     void* m = ::mmap(nullptr, length_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, off_t(base));
-    if (m == MAP_FAILED) Error("data read error");
+    if (m == MAP_FAILED) return nullptr;
     map_ = static_cast<unsigned char*>(m);
     const unsigned char* slice = map_ + (at - base);
     return [this, slice](std::uint32_t y, double* scratch) {
@@ -158,14 +159,14 @@ int Run(int argc, char** argv) {
   // them on a pipe) are read whole into one buffer before their file is
   // made.
   const std::size_t left = BytesLeft(in);
-  const std::size_t in_place = std::min<std::size_t>(left / *bytes, std::size_t(h.count));
+  std::size_t in_place = std::min<std::size_t>(left / *bytes, std::size_t(h.count));
+  const long data_start = std::ftell(in);
   const std::size_t row_bytes = std::size_t(h.width) * rv::kSampleBytes;
   std::unique_ptr<MappedSlices> placed;
   if (in_place > 0) {
-    const long at = std::ftell(in);
-    placed = std::make_unique<MappedSlices>(fileno(in), std::uint64_t(at), row_bytes);
+    placed = std::make_unique<MappedSlices>(fileno(in), std::uint64_t(data_start), row_bytes);
     if (in_place < std::size_t(h.count) &&
-        std::fseek(in, static_cast<long>(std::uint64_t(at) + in_place * *bytes), SEEK_SET) != 0)
+        std::fseek(in, static_cast<long>(data_start + in_place * *bytes), SEEK_SET) != 0)
       Error("data read error");
   }
   std::unique_ptr<SliceBuffer> slice;
@@ -176,7 +177,15 @@ int Run(int argc, char** argv) {
     pv::FloatRows rows;
     if (std::size_t(k) < in_place) {
       rows = placed->Slice(std::size_t(k), std::size_t(h.height));
-    } else {
+      if (!rows) {
+        // Not to be mapped (no memory for it, or a file system without
+        // mappings): this slice and the rest are read into memory.
+        in_place = std::size_t(k);
+        if (std::fseek(in, static_cast<long>(data_start + in_place * *bytes), SEEK_SET) != 0)
+          Error("data read error");
+      }
+    }
+    if (!rows) {
       if (!slice) slice = std::make_unique<SliceBuffer>(*bytes, BytesLeft(in));
       slice->Read(in);
       rows = [&](std::uint32_t y, double*) { return slice->samples() + y * (row_bytes / sizeof(double)); };
