@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstring>
 
@@ -12,8 +13,8 @@ namespace pv::rif_core {
 
 namespace {
 
-// Stored bytes per block when the file is read as a stream, or translated
-// for FillOrder 2. A strip of up to this size costs one read.
+// Stored bytes per block when the file is not in memory, or translated for
+// FillOrder 2. A strip of up to this size costs one read.
 constexpr std::size_t kBlock = 128 * 1024;
 
 // bitN: identity; bitR: the bits of each byte in reverse order (FillOrder 2).
@@ -393,8 +394,9 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
         return true;
       };
       do {
-        // Four codes per round: the bit buffer holds 48 bits or more.
-        if (bits.num < 4 * width) bits.Fill(in);
+        // Four codes per round: the bit buffer holds 48 bits or more, four
+        // codes of the widest kind (the width may grow within the round).
+        if (bits.num < 4 * static_cast<int>(tiff::kLzwMaxBits)) bits.Fill(in);
         if (!take() || !take() || !take() || !take()) break;
       } while (op <= op_fast && in <= in_fast);
       if (op >= end) break;

@@ -293,5 +293,39 @@ INSTANTIATE_TEST_SUITE_P(
              Repeat(1920 * 3839, 'x'), "", ""}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
+// The code width grows wherever it may fall in the fast loop's rounds of
+// codes, also right after a code of the careful path: literals with a
+// self-defining code every seventh code, behind leading clear codes that
+// move them against the bit buffer's fills, over many alignments.
+TEST(Reader, WidthGrowsAtAnyPointOfTheBitBuffer) {
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  for (unsigned clears = 1; clears < 32; ++clears) {
+    std::vector<unsigned> codes(clears, 256);
+    std::vector<double> values;
+    unsigned next = 258;  // the next free code after the first literal
+    unsigned last = 0;    // the last literal
+    for (unsigned i = 0; next < 2100; ++i) {
+      if (i % 7 == 6) {
+        codes.push_back(next);  // the previous string (a literal) and its first byte
+        values.push_back(last);
+        values.push_back(last);
+      } else {
+        last = (i * 37) % 251;
+        codes.push_back(last);
+        values.push_back(last);
+      }
+      if (i > 0) ++next;
+    }
+    codes.push_back(257);
+    WriteFile(path, B().Strip(Lzw(codes)).Grey(static_cast<std::uint32_t>(values.size()), 1, 8)
+                        .Short(259, kLZW).Build());
+    const ReadResult r = ReadFloat(path);
+    ASSERT_EQ(r.error, "") << clears;
+    ASSERT_EQ(r.warnings, "") << clears;
+    ASSERT_EQ(r.values, values) << clears;
+  }
+}
+
 }  // namespace
 }  // namespace pvtest
