@@ -302,6 +302,7 @@ inline void Widen(int& width, unsigned& widen, unsigned& next) {
 }  // namespace
 
 void StripDecoder::CodeBits::Fill(const std::uint8_t*& p) {
+  assert(num >= 0 && num < 56);
   buf |= LoadBE64(p) >> num;
   p += (63 - num) >> 3;
   num |= 56;
@@ -377,6 +378,7 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
       const std::uint8_t* const in_fast = in_end - 8;
       // One code: false when it is not for the fast loop (it stays unread).
       auto take = [&]() {
+        assert(bits.num >= width);
         const unsigned code = bits.Peek(width);
         const std::uint8_t* src = LZWsrc_[code];
         const std::size_t length = LZWlength_[code];
