@@ -56,6 +56,7 @@ cp "$in/int8/slice001.tif" "$in/mixed/a2.tif"
 head -c 1500 "$in/int8/slice002.tif" >"$in/mixed/c_truncated.tif"
 head -c 300 "$in/float/slice003.tif" >"$in/truncated_f32.tif"
 head -c 1000 "$in/phantom.bin" >"$in/truncated.bin"
+head -c 200000 "$in/phantom.bin" >"$in/cut_in_slice_3.bin"
 ls "$in/float" >"$in/float.names"
 printf 'slice004.tif\nslice000.tif\n\n  slice002.tif trailing words\n' >"$in/few.names"
 printf 'a1.tif\na2.tif\nc_truncated.tif\nb0.tif\n' >"$in/broken.names"
@@ -65,6 +66,8 @@ run split-demo pvsplit "$in/phantom.bin" 's%03d.tif'
 run split-wide pvsplit "$in/wide.bin" 'w%d.tif'
 run split-stdin pvsplit - 'x%02d.tif' <"$in/phantom.bin"
 run split-truncated pvsplit "$in/truncated.bin" 't%d.tif'
+run split-cut pvsplit "$in/cut_in_slice_3.bin" 'c%d.tif'
+run split-cut-stdin pvsplit - 'c%d.tif' <"$in/cut_in_slice_3.bin"
 run split-usage pvsplit "$in/phantom.bin"
 run split-badformat pvsplit "$in/phantom.bin" 'a%s.tif'
 run split-missing pvsplit "$in/none.bin" 'a%d.tif'

@@ -40,8 +40,9 @@ namespace {
 
 constexpr std::uint32_t kSize = 1024;  // a 1024 x 1024 slice
 
-// CT-like content in 0..1: air outside a round body, soft tissue with a
-// little structure, a few bright bone rings.
+// CT-like content in 0..1: air inside a round field of view, a round body of
+// soft tissue with a little structure, a few bright bone rings; nothing
+// outside the field of view.
 double Content(std::uint32_t x, std::uint32_t y) {
   const double dx = (x - kSize / 2.0) / (kSize / 2.0), dy = (y - kSize / 2.0) / (kSize / 2.0);
   const double r = std::sqrt(dx * dx + dy * dy);
@@ -51,14 +52,20 @@ double Content(std::uint32_t x, std::uint32_t y) {
   return f;
 }
 
-// One row of samples as stored: `bits` 8 or 16 (integers, with acquisition
-// noise), or 32 (floats: attenuation values with noise).
+bool InView(std::uint32_t x, std::uint32_t y) {
+  const double dx = (x - kSize / 2.0) / (kSize / 2.0), dy = (y - kSize / 2.0) / (kSize / 2.0);
+  return dx * dx + dy * dy < 0.98 * 0.98;
+}
+
+// One row of samples as stored, with acquisition noise inside the field of
+// view and zeros outside: `bits` 8 or 16 (integers), or 32 (floats: linear
+// attenuation per cm, 0 to about 0.45, noise 0.006).
 std::vector<std::uint8_t> Row(int bits, std::uint32_t y, std::mt19937& rng) {
   std::vector<std::uint8_t> row(kSize * (bits / 8));
   if (bits == 32) {
-    std::normal_distribution<double> noise(0, 0.004);
+    std::normal_distribution<double> noise(0, 0.006);
     for (std::uint32_t x = 0; x < kSize; ++x) {
-      const float v = static_cast<float>(0.05 * Content(x, y) + noise(rng));
+      const float v = InView(x, y) ? static_cast<float>(0.5 * Content(x, y) + noise(rng)) : 0.0f;
       std::memcpy(&row[4 * x], &v, 4);
     }
     return row;
@@ -66,7 +73,7 @@ std::vector<std::uint8_t> Row(int bits, std::uint32_t y, std::mt19937& rng) {
   const double top = (1 << bits) - 1;
   std::normal_distribution<double> noise(0, bits == 8 ? 2.0 : 12.0);
   for (std::uint32_t x = 0; x < kSize; ++x) {
-    const double s = std::clamp(std::round(Content(x, y) * top + noise(rng)), 0.0, top);
+    const double s = InView(x, y) ? std::clamp(std::round(Content(x, y) * top + noise(rng)), 0.0, top) : 0;
     if (bits == 8) row[x] = static_cast<std::uint8_t>(s);
     else {
       const auto u = static_cast<std::uint16_t>(s);

@@ -1,5 +1,7 @@
 #include "common/buffered_out.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstring>
 
@@ -77,6 +79,18 @@ void BufferedOut::Seek(std::uint64_t offset) {
       std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
     Failed();
   flushed_ = offset;
+}
+
+void BufferedOut::Flush() {
+  Drain();
+  if (std::fflush(file_) != 0 || std::ferror(file_)) Failed();
+}
+
+int BufferedOut::RegularFile() const {
+  if (file_ == nullptr || !owned_) return -1;
+  struct stat st;
+  const int fd = fileno(file_);
+  return fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fd : -1;
 }
 
 void BufferedOut::Close() {

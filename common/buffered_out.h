@@ -77,6 +77,12 @@ class BufferedOut {
   // failure.
   void Close();
 
+  // Writes out and flushes what was put so far; reports failure.
+  void Flush();
+  // The descriptor of a file the owner opened that is a regular file (one
+  // that can be written at any offset), else -1.
+  int RegularFile() const;
+
   // The block size: large enough that a write call's fixed cost is small
   // beside the copy, small enough that the buffer stays in the second-level
   // cache between its filling and its writing.

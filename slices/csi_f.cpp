@@ -1,6 +1,7 @@
 #include "slices/csi_f.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -135,18 +136,26 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
 // ---------------------------------------------------------------------------
 // Slice export.
 
-// A slice read and mapped, ready to be written: its values within the frame
-// (`columns` x `rows`, row by row), the range of its whole frame in order,
-// and the warning lines its reading printed. A slice that failed holds the
-// failure instead, after the warnings printed before it.
+// A slice read, with its mapping back to PV, ready to be written; then
+// the range of its whole frame, found as the frame is made. A slice that
+// failed holds the failure instead, after the warning lines its reading
+// printed before it.
 struct SliceStack::Slice {
-  StoredImage image;           // the samples as read; kept from slice to slice
-  std::vector<double> values;  // kept from slice to slice
-  std::size_t columns = 0, rows = 0;
+  StoredImage image;  // the samples as read; kept from slice to slice
+  double base = 0, step = 1;
   Range range;
   std::string warnings;
   std::exception_ptr failure;
+  std::unique_ptr<double[]> band;  // a piece of the frame; kept from slice to slice
 };
+
+namespace {
+
+// Frames are made and written a band at a time: small enough to stay in the
+// cache from its making to its writing.
+constexpr std::size_t kBandValues = std::size_t{1} << 15;
+
+}  // namespace
 
 SliceStack::SliceStack(int width, int height) : width_(width), height_(height) {}
 SliceStack::~SliceStack() = default;
@@ -158,62 +167,87 @@ void SliceStack::Read(const char* path, Slice& slice) const {
     std::int32_t w = 0, h = 0;
     std::optional<std::string> description;
     const int bits = ReadImageFile_Float(path, &w, &h, &slice.image, &description);
-
-    double base = 0, step = 1;
+    slice.base = 0;
+    slice.step = 1;
     if (bits != 0) {
       csi_f::Mapping m;
       if (description) m = csi_f::DescriptionMapping(*description, bits);
-      base = m.base;
-      step = m.step;
+      slice.base = m.base;
+      slice.step = m.step;
       Warn(std::string(path) + " : " +
            (m.found ? "converting PV by TIFF image description tag"
                     : "using integer PV as is floating-point PV") +
            " (warning).\n");
     }
-
-    const std::size_t frame_width = width_ > 0 ? std::size_t(width_) : 0;
-    const std::size_t frame_height = height_ > 0 ? std::size_t(height_) : 0;
-    slice.columns = std::min(frame_width, std::size_t(w));
-    slice.rows = std::min(frame_height, std::size_t(h));
-    slice.values.resize(slice.columns * slice.rows);
-    slice.range = Range();
-    static constexpr double kZero = 0.0;
-    for (std::size_t i = 0; i < slice.rows; ++i) {
-      double* dst = slice.values.data() + i * slice.columns;
-      VisitRow(slice.image, std::int32_t(i), [&](const auto* src) {
-        for (std::size_t k = 0; k < slice.columns; ++k) {
-          // Two roundings, kept apart as two statements (a fused
-          // multiply-add would change the values). A float slice passes
-          // through x * 1 + 0, which leaves every value as it is except -0,
-          // written as +0.
-          const double scaled = static_cast<double>(src[k]) * step;
-          dst[k] = scaled + base;
-        }
-      });
-      slice.range.Add(dst, slice.columns);
-      if (slice.columns < frame_width) slice.range.Add(&kZero, 1);  // padding on the right
-    }
-    if (slice.rows < frame_height && frame_width > 0) slice.range.Add(&kZero, 1);  // rows below
   } catch (...) {
     slice.failure = std::current_exception();
   }
   slice.warnings = capture.Take();
 }
 
+template <class Sink>
+void SliceStack::MakeFrame(Slice& slice, Sink&& sink) const {
+  const std::size_t frame_width = width_ > 0 ? std::size_t(width_) : 0;
+  const std::size_t frame_height = height_ > 0 ? std::size_t(height_) : 0;
+  const std::size_t columns = std::min(frame_width, std::size_t(slice.image.width()));
+  const std::size_t rows = std::min(frame_height, std::size_t(slice.image.height()));
+  if (!slice.band) slice.band.reset(new double[kBandValues]);
+  double* const band = slice.band.get();
+  std::size_t used = 0;  // values in the band
+  auto flush = [&] {
+    if (used != 0) sink(static_cast<const double*>(band), used);
+    used = 0;
+  };
+  auto zeros = [&](std::size_t n) {
+    while (n != 0) {
+      if (used == kBandValues) flush();
+      const std::size_t k = std::min(n, kBandValues - used);
+      std::fill(band + used, band + used + k, 0.0);
+      used += k;
+      n -= k;
+    }
+  };
+
+  // The range follows the frame in order: a row's values, then its padding
+  // (any number of +0 weighs as one), and last the rows below the slice.
+  static constexpr double kZero = 0.0;
+  slice.range = Range();
+  const double base = slice.base, step = slice.step;
+  for (std::size_t i = 0; i < rows; ++i) {
+    VisitRow(slice.image, std::int32_t(i), [&](const auto* src) {
+      for (std::size_t j = 0; j < columns;) {
+        if (used == kBandValues) flush();
+        const std::size_t n = std::min(columns - j, kBandValues - used);
+        double* dst = band + used;
+        for (std::size_t k = 0; k < n; ++k) {
+          // Two roundings, kept apart as two statements (a fused
+          // multiply-add would change the values). A float slice passes
+          // through x * 1 + 0, which leaves every value as it is except -0,
+          // written as +0.
+          const double scaled = static_cast<double>(src[j + k]) * step;
+          dst[k] = scaled + base;
+        }
+        slice.range.Add(dst, n);
+        used += n;
+        j += n;
+      }
+    });
+    if (columns < frame_width) {
+      slice.range.Add(&kZero, 1);
+      zeros(frame_width - columns);
+    }
+  }
+  if (rows < frame_height && frame_width > 0) {
+    slice.range.Add(&kZero, 1);
+    zeros((frame_height - rows) * frame_width);
+  }
+  flush();
+}
+
 void SliceStack::Write(Slice& slice, VolumeOut& out) {
   Warn(slice.warnings);
   if (slice.failure) std::rethrow_exception(slice.failure);
-  const std::size_t frame_width = width_ > 0 ? std::size_t(width_) : 0;
-  const std::size_t frame_height = height_ > 0 ? std::size_t(height_) : 0;
-  if (slice.columns == frame_width) {
-    out.PutValues(slice.values.data(), slice.values.size());
-  } else {
-    for (std::size_t i = 0; i < slice.rows; ++i) {
-      out.PutValues(slice.values.data() + i * slice.columns, slice.columns);
-      out.PutZeros(frame_width - slice.columns);
-    }
-  }
-  out.PutZeros((frame_height - slice.rows) * frame_width);
+  MakeFrame(slice, [&](const double* v, std::size_t n) { out.PutValues(v, n); });
   range_.Join(slice.range);
 }
 
@@ -241,13 +275,58 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
   if (checked_ && !paths.empty()) slice[0] = std::move(*checked_);
   const bool have_first = checked_ != nullptr;
   checked_.reset();
-  OrderedParallel(
-      paths.size(), slots,
-      [&](std::size_t i, std::size_t s) {
-        if (i == 0 && have_first) return;
-        Read(paths[i].c_str(), slice[s]);
-      },
-      [&](std::size_t, std::size_t s) { Write(slice[s], out); });
+
+  // Into a regular file every frame is written at its own place by the
+  // thread that made it, so frames are made and written on all CPUs at
+  // once. What a user sees stays that of writing the frames in order: a
+  // slice's warnings and failure come in its turn, and a run that ends at
+  // slice k leaves exactly the header and the frames before k. Into
+  // anything else (standard output, a pipe) the frames go out in order.
+  const int fd = out.RegularFile();
+  if (fd < 0) {
+    OrderedParallel(
+        paths.size(), slots,
+        [&](std::size_t i, std::size_t s) {
+          if (i == 0 && have_first) return;
+          Read(paths[i].c_str(), slice[s]);
+        },
+        [&](std::size_t, std::size_t s) { Write(slice[s], out); });
+    return;
+  }
+  out.Flush();
+  const std::uint64_t start = out.Offset();
+  const std::uint64_t frame = std::uint64_t(width_) * std::uint64_t(height_) * sizeof(double);
+  std::size_t written = 0;
+  try {
+    OrderedParallel(
+        paths.size(), slots,
+        [&](std::size_t i, std::size_t s) {
+          Slice& z = slice[s];
+          if (!(i == 0 && have_first)) Read(paths[i].c_str(), z);
+          if (z.failure) return;
+          std::uint64_t at = start + i * frame;
+          try {
+            MakeFrame(z, [&](const double* v, std::size_t n) {
+              out.PutValuesAt(fd, v, n, at);
+              at += n * sizeof(double);
+            });
+          } catch (...) {
+            z.failure = std::current_exception();
+          }
+        },
+        [&](std::size_t, std::size_t s) {
+          Warn(slice[s].warnings);
+          if (slice[s].failure) std::rethrow_exception(slice[s].failure);
+          range_.Join(slice[s].range);
+          ++written;
+        });
+  } catch (...) {
+    // Frames made ahead of the failing slice are taken back.
+    if (::ftruncate(fd, static_cast<off_t>(start + written * frame)) != 0) {
+      // The fault already being reported stays the one the user sees.
+    }
+    throw;
+  }
 }
 
 }  // namespace pv

@@ -74,6 +74,10 @@ class SliceStack {
  private:
   struct Slice;
   void Read(const char* path, Slice& slice) const;
+  // Makes the slice's frame a band of values at a time, handing each band
+  // to sink(values, count) in order, and finds the frame's range.
+  template <class Sink>
+  void MakeFrame(Slice& slice, Sink&& sink) const;
   void Write(Slice& slice, VolumeOut& out);
 
   int width_, height_;

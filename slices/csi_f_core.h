@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -105,6 +106,14 @@ class VolumeOut : public BufferedOut {
   void PutValues(const double* v, std::size_t n);
   // Appends n zeros (+0).
   void PutZeros(std::size_t n);
+
+  // Writes n values at byte `offset` of the regular file `fd` (see
+  // RegularFile), bypassing the buffer; any thread may call it. A failure
+  // throws the volume's "data write error" line.
+  void PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const;
+
+ private:
+  std::string name_;
 };
 
 }  // namespace pv::csi_f

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cstring>
 
@@ -12,8 +13,8 @@ namespace pv::rif_core {
 
 namespace {
 
-// Stored bytes per block when the file is read as a stream, or translated
-// for FillOrder 2. A strip of up to this size costs one read.
+// Stored bytes per block when the file is not in memory, or translated for
+// FillOrder 2. A strip of up to this size costs one read.
 constexpr std::size_t kBlock = 128 * 1024;
 
 // bitN: identity; bitR: the bits of each byte in reverse order (FillOrder 2).
@@ -301,6 +302,7 @@ inline void Widen(int& width, unsigned& widen, unsigned& next) {
 }  // namespace
 
 void StripDecoder::CodeBits::Fill(const std::uint8_t*& p) {
+  assert(num >= 0 && num < 56);
   buf |= LoadBE64(p) >> num;
   p += (63 - num) >> 3;
   num |= 56;
@@ -376,6 +378,7 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
       const std::uint8_t* const in_fast = in_end - 8;
       // One code: false when it is not for the fast loop (it stays unread).
       auto take = [&]() {
+        assert(bits.num >= width);
         const unsigned code = bits.Peek(width);
         const std::uint8_t* src = LZWsrc_[code];
         const std::size_t length = LZWlength_[code];
@@ -393,11 +396,9 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
         return true;
       };
       do {
-        // Four codes per round: the bit buffer holds their bits. The width
-        // may grow by one after any of them (a round defines four entries,
-        // widths change hundreds apart), so the last three may need a bit
-        // more each: 4 width + 3 bits, at most 51, and a fill gives 56.
-        if (bits.num < 4 * width + 3) bits.Fill(in);
+        // Four codes per round: the bit buffer holds 48 bits or more, four
+        // codes of the widest kind (the width may grow within the round).
+        if (bits.num < 4 * static_cast<int>(tiff::kLzwMaxBits)) bits.Fill(in);
         if (!take() || !take() || !take() || !take()) break;
       } while (op <= op_fast && in <= in_fast);
       if (op >= end) break;

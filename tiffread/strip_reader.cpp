@@ -29,6 +29,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "common/error.h"
@@ -257,7 +258,11 @@ void StripReader::Convert(std::uint8_t* place, std::uint32_t rows,
       // bytes are set aside before its samples overwrite them.
       const int bits = layout_.bits;
       const std::uint32_t mask = (1u << bits) - 1u;  // bits <= 31
-      row.resize(row_bytes_);
+      try {
+        row.resize(row_bytes_);
+      } catch (const std::bad_alloc&) {
+        tif_.Error(kNoMemory);
+      }
       for (std::uint32_t y = rows; y-- > 0;) {
         std::memcpy(row.data(), place + y * row_bytes_, row_bytes_);
         std::uint8_t* out = place + y * row_size_;

@@ -1,9 +1,11 @@
 // The strip decoders (uncompressed, PackBits, LZW) and the strip loop on
 // crafted strips: decoded values, fatal messages, end-of-strip warnings.
+#include <algorithm>
 #include <numeric>
 
 #include "tests/reader/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
+#include "tiffread/strip_decoder.h"
 
 namespace pvtest {
 namespace {
@@ -75,6 +77,50 @@ TEST_P(Decoder, Decodes) {
       EXPECT_EQ(r.values, c.values);
     }
   }
+
+  // The same strips decoded in pieces, from the file read in blocks, into an
+  // output that moves between calls (as an image that grows with its data
+  // does): the same bytes, warnings and failure.
+  using pv::rif_core::Compression;
+  pv::rif_core::Input input(path.c_str());
+  pv::rif_core::StripDecoder decoder(input,
+                                     c.compression == kLZW    ? Compression::kLZW
+                                     : c.compression == kNone ? Compression::kNone
+                                                              : Compression::kPackBits,
+                                     c.reverse_fill);
+  ReadResult r;
+  testing::internal::CaptureStderr();
+  try {
+    std::uint32_t offset = 8;  // the builder's strips follow the header
+    for (std::size_t k = 0; k < c.strips.size(); ++k) {
+      const std::size_t rows = std::min<std::size_t>(c.rows_per_strip, c.height - k * c.rows_per_strip);
+      const std::size_t need = rows * c.width;
+      decoder.Init(offset, static_cast<std::uint32_t>(c.strips[k].size()));
+      Bytes out;
+      for (std::size_t done = 0; done < need;) {
+        // A few bytes first, then growing pieces (half of what is there).
+        const std::size_t to = std::min(need, done + 3 + done / 2);
+        Bytes moved(to);
+        std::copy(out.begin(), out.end(), moved.begin());
+        std::fill(out.begin(), out.end(), 0xEE);  // nothing may be read where it was
+        decoder.Decode(moved.data(), done, to, to);
+        out = std::move(moved);
+        done = to;
+      }
+      decoder.Term();
+      r.values.insert(r.values.end(), out.begin(), out.end());
+      offset += static_cast<std::uint32_t>(c.strips[k].size());
+    }
+  } catch (const pv::FatalError& e) {
+    r.error = StripPath(e.line(), path);
+    r.error.pop_back();
+  }
+  r.warnings = StripPath(testing::internal::GetCapturedStderr(), path);
+  EXPECT_EQ(r.error, c.error) << "in pieces";
+  EXPECT_EQ(r.warnings, c.warnings) << "in pieces";
+  if (*c.error == 0) {
+    EXPECT_EQ(r.values, c.values) << "in pieces";
+  }
 }
 
 std::vector<double> Iota(std::size_t n, double from = 0) {
@@ -83,6 +129,24 @@ std::vector<double> Iota(std::size_t n, double from = 0) {
   return v;
 }
 std::vector<double> Repeat(std::size_t n, double x) { return std::vector<double>(n, x); }
+
+// Literals 10 to 49, then the codes of the entries they defined, 258 to 277
+// (each two of the literals).
+std::vector<unsigned> EarlierEntries() {
+  std::vector<unsigned> codes{256};
+  for (unsigned i = 10; i < 50; ++i) codes.push_back(i);
+  for (unsigned c = 258; c < 278; ++c) codes.push_back(c);
+  codes.push_back(257);
+  return codes;
+}
+std::vector<double> EarlierEntryValues() {
+  std::vector<double> v = Iota(40, 10);
+  for (unsigned k = 0; k < 20; ++k) {
+    v.push_back(10 + k);
+    v.push_back(11 + k);
+  }
+  return v;
+}
 
 // A run of one byte coded as a literal and self-defining codes only: each
 // string one longer than the one before, up to entry 4095 and the longest
@@ -166,6 +230,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"TwoClears", kLZW, 2, 1, 1, {Lzw({256, 256, 5, 6, 257})}, {5, 6}, "", ""},
         Case{"KnownCodes", kLZW, 7, 1, 1, {Lzw({256, 1, 2, 258, 260, 257})}, {1, 2, 1, 2, 1, 2, 1},
              "", ""},
+        // Strings of entries defined well before they are used (in an
+        // earlier piece, when decoded in pieces).
+        Case{"EarlierEntries", kLZW, 80, 1, 1, {Lzw(EarlierEntries())}, EarlierEntryValues(), "", ""},
         Case{"ClearInsideStrip", kLZW, 5, 1, 1, {Lzw({1, 2, 256, 3, 258, 257})}, {1, 2, 3, 3, 3}, "",
              ""},
         Case{"StringsCrossRows", kLZW, 2, 3, 3, {Lzw({256, 7, 258, 259, 257})}, Repeat(6, 7), "", ""},
@@ -225,6 +292,40 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"LongestString", kLZW, 1920, 3839, 3839, {Lzw(SelfDefiningRun())},
              Repeat(1920 * 3839, 'x'), "", ""}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// The code width grows wherever it may fall in the fast loop's rounds of
+// codes, also right after a code of the careful path: literals with a
+// self-defining code every seventh code, behind leading clear codes that
+// move them against the bit buffer's fills, over many alignments.
+TEST(Reader, WidthGrowsAtAnyPointOfTheBitBuffer) {
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  for (unsigned clears = 1; clears < 32; ++clears) {
+    std::vector<unsigned> codes(clears, 256);
+    std::vector<double> values;
+    unsigned next = 258;  // the next free code after the first literal
+    unsigned last = 0;    // the last literal
+    for (unsigned i = 0; next < 2100; ++i) {
+      if (i % 7 == 6) {
+        codes.push_back(next);  // the previous string (a literal) and its first byte
+        values.push_back(last);
+        values.push_back(last);
+      } else {
+        last = (i * 37) % 251;
+        codes.push_back(last);
+        values.push_back(last);
+      }
+      if (i > 0) ++next;
+    }
+    codes.push_back(257);
+    WriteFile(path, B().Strip(Lzw(codes)).Grey(static_cast<std::uint32_t>(values.size()), 1, 8)
+                        .Short(259, kLZW).Build());
+    const ReadResult r = ReadFloat(path);
+    ASSERT_EQ(r.error, "") << clears;
+    ASSERT_EQ(r.warnings, "") << clears;
+    ASSERT_EQ(r.values, values) << clears;
+  }
+}
 
 }  // namespace
 }  // namespace pvtest
