@@ -152,16 +152,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Offsets and counts outside the file.
         Row{"DirectoryBeyondFile", In({'I', 'I', 42, 0, 0, 0xFF, 0xFF, 0xFF}), Quant(), kEof},
         Row{"StripBeyondFile",
-            In(Head(4, 2).Long(kStripOffsets, 0xFFFFFF00).Long(kStripByteCounts, 8).Build()),
-            Expand(), kEof},
+            In(Head(4, 2).Long(kStripOffsets, 0xFFFFFF00).Long(kStripByteCounts, 8).Build()), Expand(), kEof},
         Row{"StripCountBeyondFile",
-            In(Head(100000, 1).Strip(Seq(50000)).StripOffsets().Long(kStripByteCounts, 0xFFFFFFFF)
-                   .Build()),
+            In(Head(100000, 1).Strip(Seq(50000)).StripOffsets().Long(kStripByteCounts, 0xFFFFFFFF).Build()),
             Quant(), kEof},
         Row{"StripTableBeyondFile",
             In(Head(4, 2).Long(kRowsPerStrip, 1).Raw(kStripOffsets, B::kLong, 2, 0xFFFFFF00)
-                   .Longs(kStripByteCounts, {4, 4}).Build()),
-            Expand(), kEof},
+                   .Longs(kStripByteCounts, {4, 4}).Build()), Expand(), kEof},
         // Zero and maximal sizes.
         Row{"ZeroWidth", In(Grey(0, 2, Seq(8))), Quant(), "in.tif : missing image size."},
         Row{"ZeroHeight", In(Grey(4, 0, Seq(8))), Expand(), "in.tif : missing image size."},
@@ -177,8 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Absurd strip tables.
         Row{"StripPerRowTablesBeyondFile",
             In(Head(1, kMax).Long(kRowsPerStrip, 1).Raw(kStripOffsets, B::kLong, kMax, 64)
-                   .Raw(kStripByteCounts, B::kLong, kMax, 64).Build()),
-            Quant(), kEof},
+                   .Raw(kStripByteCounts, B::kLong, kMax, 64).Build()), Quant(), kEof},
         Row{"StripTableCountWrong",
             In(Head(4, 2).Long(kRowsPerStrip, 1).Longs(kStripOffsets, {8, 8, 8})
                    .Longs(kStripByteCounts, {4, 4}).Build()),
@@ -211,8 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Descriptions without NUL or with huge counts.
         Row{"DescriptionWithoutNul",
             In(Head(4, 2).Ascii(kImageDescription, "no end").Long(kStripOffsets, 0xFFFFFF00)
-                   .Long(kStripByteCounts, 8).Build()),
-            Quant(), kEof},
+                   .Long(kStripByteCounts, 8).Build()), Quant(), kEof},
         Row{"DescriptionHugeCount",
             In(B().Raw(kImageDescription, B::kAscii, 0xFFFFFFFF, 8).Strip({1}).Grey(1, 1, 8).Build()),
             Expand(), "in.tif : missing image description."},
