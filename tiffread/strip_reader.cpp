@@ -288,6 +288,9 @@ void StripReader::Convert(std::uint8_t* place, std::uint32_t rows,
 }
 
 bool StripReader::ReadParallel(std::uint32_t end) {
+  // Uncompressed strips are copies, which memory bandwidth bounds: threads
+  // would only add their start.
+  if (layout_.compression == Compression::kNone) return false;
   const unsigned threads = image_.threads() != 0 ? image_.threads() : UsableCpus();
   if (threads <= 1) return false;
   const std::uint32_t per_batch =
