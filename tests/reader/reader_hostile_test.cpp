@@ -33,6 +33,15 @@ TEST_P(Hostile, EndsOnTheMissingData) {
   const ReadResult i = ReadInt(path);
   EXPECT_EQ(i.error, c.int_error);
   EXPECT_EQ(i.warnings, c.warnings);
+  // Memory follows the data: what the file declares is not taken up front.
+  pv::StoredImage image;
+  testing::internal::CaptureStderr();
+  try {
+    pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
+  } catch (const pv::FatalError&) {
+  }
+  testing::internal::GetCapturedStderr();
+  EXPECT_LT(image.capacity(), std::size_t{4} << 20);
 }
 
 Bytes Ten() { return Bytes(10, 0x55); }
