@@ -7,9 +7,9 @@
 #
 # Usage: bench/output_hashes.sh BUILD_DIR [PERF_INPUTS_DIR] > hashes.txt
 #   BUILD_DIR        a build of the suite (its tools/ and tests/demo/demo_tool)
-#   PERF_INPUTS_DIR  the small inputs of the performance yardstick (made by its
-#                    gen_inputs.py with PVPERF_SIZE=small); its jobs are added
-#                    to the corpus when given
+#   PERF_INPUTS_DIR  the inputs of the performance yardstick (made by its
+#                    gen_inputs.py; the recorded list uses PVPERF_SIZE=small);
+#                    its jobs are added to the corpus when given
 set -uo pipefail
 build=$(cd "$1" && pwd)
 perf=${2:-}
@@ -56,6 +56,7 @@ cp "$in/int8/slice001.tif" "$in/mixed/a2.tif"
 head -c 1500 "$in/int8/slice002.tif" >"$in/mixed/c_truncated.tif"
 head -c 300 "$in/float/slice003.tif" >"$in/truncated_f32.tif"
 head -c 1000 "$in/phantom.bin" >"$in/truncated.bin"
+head -c 200000 "$in/phantom.bin" >"$in/cut_in_slice_3.bin"
 ls "$in/float" >"$in/float.names"
 printf 'slice004.tif\nslice000.tif\n\n  slice002.tif trailing words\n' >"$in/few.names"
 printf 'a1.tif\na2.tif\nc_truncated.tif\nb0.tif\n' >"$in/broken.names"
@@ -65,6 +66,8 @@ run split-demo pvsplit "$in/phantom.bin" 's%03d.tif'
 run split-wide pvsplit "$in/wide.bin" 'w%d.tif'
 run split-stdin pvsplit - 'x%02d.tif' <"$in/phantom.bin"
 run split-truncated pvsplit "$in/truncated.bin" 't%d.tif'
+run split-cut pvsplit "$in/cut_in_slice_3.bin" 'c%d.tif'
+run split-cut-stdin pvsplit - 'c%d.tif' <"$in/cut_in_slice_3.bin"
 run split-usage pvsplit "$in/phantom.bin"
 run split-badformat pvsplit "$in/phantom.bin" 'a%s.tif'
 run split-missing pvsplit "$in/none.bin" 'a%d.tif'
@@ -118,8 +121,11 @@ if [ -n "$perf" ]; then
   run perf-split pvsplit "$p/vol.bin" 's%03d.tif'
   run perf-quant-16 pvquant "$p/big_f32.tif" 16 q.tif
   run perf-quant-8 pvquant "$p/big_f32.tif" 8 q.tif
+  base8=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["u8_base"])' "$p/params.json")
+  step8=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["u8_step"])' "$p/params.json")
   for e in pvexpand pvexpand-nolzw pvexpand-fast; do
     run "perf-$e" "$e" "$p/big_u16.tif" "$base" "$step" e.tif
+    run "perf-$e-8" "$e" "$p/big_u8.tif" "$base8" "$step8" e.tif
   done
   run perf-stack-f32 pvstack "$p/slices_f32" "$p/slices_f32.names" v.bin
   run perf-stack-u16 pvstack "$p/slices_u16" "$p/slices_u16.names" v.bin

@@ -16,6 +16,7 @@
 
 #include "common/error.h"
 #include "slices/csi_f_core.h"
+#include "tests/support/name_order.h"
 
 namespace {
 
@@ -108,7 +109,8 @@ void Orders(const char* data, std::size_t size) {
   (void)SortingOption(("--" + names[0]).c_str());
   const std::string dir = "d/";
   const Order orders[] = {Order::kNormal, Order::kReverse, Order::kAscending, Order::kDescending};
-  int (*const compare[])(const char*, const char*) = {Normal, Reverse, Ascending, Descending};
+  int (*const compare[])(const char*, const char*) = {pvtest::ByName, pvtest::ByNameReversed,
+                                                       pvtest::ByNumber, pvtest::ByNumberReversed};
   for (int o = 0; o < 4; ++o) {
     Names paths;
     for (const auto& n : names) paths.push_back(dir + n);

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing the suite needs:
 # the compilers and CMake, GoogleTest, Google Benchmark and libtiff (the
-# tests' independent oracle). Already installed packages are left alone.
+# tests' independent oracle); clang with its runtime libraries
+# (libclang-rt-14-dev holds libFuzzer and the sanitizer runtimes of clang
+# 14) for the fuzz harnesses; for the install checks, man and groff (the man
+# pages), dpkg-dev and file (cpack's Debian package and its dependencies),
+# lintian, and GNU parallel (the scale-out example). Already installed
+# packages are left alone.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libbenchmark-dev libtiff-dev)
+packages=(cmake g++ make libgtest-dev libbenchmark-dev libtiff-dev clang libclang-rt-14-dev
+          man-db groff-base dpkg-dev file lintian parallel)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds the suite with warnings as
 # errors in two configurations, Release and ASan+UBSan, and runs every test
-# in both.
+# in both; then checks the install, the man pages, the Debian package and
+# the GNU parallel example on the Release build, and last builds the fuzz
+# harnesses with clang and fuzzes each briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-test-deps.sh
@@ -17,3 +19,5 @@ run_config() {  # name, cmake options...
 
 run_config release -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_BENCH=ON
 run_config asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=ON
+scripts/check-install.sh build/release
+scripts/fuzz-ci.sh

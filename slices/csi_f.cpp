@@ -1,6 +1,7 @@
 #include "slices/csi_f.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,8 +10,11 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <unordered_map>
 
 #include "common/error.h"
+#include "common/parallel.h"
+#include "tiffread/image.h"
 #include "tiffread/rif_f.h"
 
 namespace pv {
@@ -18,16 +22,6 @@ namespace pv {
 namespace {
 
 using csi_f::Error;
-
-// The stack being built: the directory text with its "/" (every slice path
-// begins with it) and the largest size and bits per sample seen so far.
-std::string Directory;
-std::size_t DirLen = 0;
-int nx = 0, ny = 0, bps = 0;
-
-// The range of everything Dump_TIFF_Float wrote in this process.
-bool first = true;
-double Min = 0, Max = 0;
 
 // The entries of a directory except "." and "..", in the order of the listing.
 std::vector<std::string> ListDirectory(const char* directory) {
@@ -77,65 +71,32 @@ std::vector<std::string> CollectNames(const char* directory, const char* names) 
   return list;
 }
 
-// Running extremes over the values just written, with the rule "a value
-// replaces the minimum when smaller, else the maximum when greater": a NaN
-// never becomes an extreme, unless it is the very first value, which then
-// holds both for good (every comparison with it fails).
-//
-// The values are tracked in four interleaved lanes joined at the end. That
-// gives the same extremes as one pass in order, because the order cannot
-// matter: no value written is -0 (a product sample x step with step > 0 is
-// +0 or more, +0 plus any base is never -0, and padding is +0), so equal
-// values are identical, and a NaN start stays NaN in every lane.
-void TrackRange(const double* v, std::size_t n) {
-  std::size_t k = 0;
-  if (first && n != 0) {
-    first = false;
-    Min = Max = v[0];
-    k = 1;
-  }
-  double lo[4] = {Min, Min, Min, Min}, hi[4] = {Max, Max, Max, Max};
-  for (; k + 4 <= n; k += 4) {
-    for (int l = 0; l < 4; ++l) {
-      lo[l] = v[k + l] < lo[l] ? v[k + l] : lo[l];
-      hi[l] = v[k + l] > hi[l] ? v[k + l] : hi[l];
-    }
-  }
-  for (; k < n; ++k) {
-    lo[0] = v[k] < lo[0] ? v[k] : lo[0];
-    hi[0] = v[k] > hi[0] ? v[k] : hi[0];
-  }
-  for (int l = 1; l < 4; ++l) {
-    lo[0] = lo[l] < lo[0] ? lo[l] : lo[0];
-    hi[0] = hi[l] > hi[0] ? hi[l] : hi[0];
-  }
-  Min = lo[0];
-  Max = hi[0];
-}
-
 }  // namespace
 
 std::vector<std::string> CheckSliceImages_Float(const char* directory, const char* names,
-                                                int* width, int* height, int* count, int* bits) {
+                                                int* width, int* height, int* count, int* bits,
+                                                std::vector<SliceSize>* sizes) {
   if (std::strlen(directory) > csi_f::kMaxDirectory) Error(directory, "too long name");
-  Directory = std::string(directory) + "/";
-  DirLen = Directory.size();
-  nx = ny = bps = 0;
+  // Every slice path begins with the directory text and its "/".
+  const std::string prefix = std::string(directory) + "/";
+  int nx = 0, ny = 0, bps = 0;
 
   const std::vector<std::string> list = CollectNames(directory, names);
   std::vector<std::string> paths;
+  std::vector<SliceSize> found;
   try {
     paths.reserve(list.size());
+    found.reserve(list.size());
   } catch (const std::bad_alloc&) {
-    Error(Directory, "no memory for paths");
+    Error(prefix, "no memory for paths");
   }
   for (const std::string& name : list) {
     std::string path;
     try {
-      path.reserve(DirLen + name.size());
-      path.append(Directory).append(name);
+      path.reserve(prefix.size() + name.size());
+      path.append(prefix).append(name);
     } catch (const std::bad_alloc&) {
-      Error(Directory, "no memory for path");
+      Error(prefix, "no memory for path");
     }
     // Header, directory, sample format, bits per sample and size only; the
     // rest of the file is looked at when the slice is exported.
@@ -145,80 +106,227 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
     ny = std::max(ny, int(h));
     bps = std::max(bps, result);
     paths.push_back(std::move(path));
+    found.push_back({int(w), int(h)});
   }
 
   if (csi_f::FormOf(names) == csi_f::Form::kListing) {
     // The option is looked at only now, after every slice has been opened.
     const std::optional<csi_f::Order> order = csi_f::SortingOption(names);
     if (!order) Error(names + 1, "unknown sorting option");
-    csi_f::SortNames(paths, DirLen, *order);
+    if (sizes != nullptr) {
+      // The sizes follow their paths through the sort (a listing names
+      // each file once).
+      std::unordered_map<std::string, SliceSize> by_path;
+      for (std::size_t i = 0; i < paths.size(); ++i) by_path.emplace(paths[i], found[i]);
+      csi_f::SortNames(paths, prefix.size(), *order);
+      for (std::size_t i = 0; i < paths.size(); ++i) found[i] = by_path[paths[i]];
+    } else {
+      csi_f::SortNames(paths, prefix.size(), *order);
+    }
   }
 
   if (width != nullptr) *width = nx;
   if (height != nullptr) *height = ny;
   if (count != nullptr) *count = int(paths.size());
   if (bits != nullptr) *bits = bps;
+  if (sizes != nullptr) *sizes = std::move(found);
   return paths;
 }
 
-void Dump_TIFF_Float(int width, int height, const char* path, VolumeOut& out) {
-  std::int32_t w = 0, h = 0;
-  RowTable<double> rows;
-  std::optional<std::string> description;
-  const int bits = ReadImageFile_Float(path, &w, &h, &rows, &description);
+// ---------------------------------------------------------------------------
+// Slice export.
 
+// A slice read, with its mapping back to PV, ready to be written; then
+// the range of its whole frame, found as the frame is made. A slice that
+// failed holds the failure instead, after the warning lines its reading
+// printed before it.
+struct SliceStack::Slice {
+  StoredImage image;  // the samples as read; kept from slice to slice
   double base = 0, step = 1;
-  if (bits != 0) {
-    csi_f::Mapping m;
-    if (description) m = csi_f::DescriptionMapping(*description, bits);
-    base = m.base;
-    step = m.step;
-    Warn(std::string(path) + " : " +
-         (m.found ? "converting PV by TIFF image description tag"
-                  : "using integer PV as is floating-point PV") +
-         " (warning).\n");
-  }
-  description.reset();
+  Range range;
+  std::string warnings;
+  std::exception_ptr failure;
+  std::unique_ptr<double[]> band;  // a piece of the frame; kept from slice to slice
+};
 
-  // Every row of the frame goes out in blocks straight from the output
-  // buffer: the slice's samples mapped, then zeros to the stack width; rows
-  // below the slice are all zeros. Each slice row is freed once written.
-  const std::size_t frame_width = width > 0 ? std::size_t(width) : 0;
-  for (int i = 0; i < height; ++i) {
-    const bool in_slice = i < h && std::size_t(i) < rows.size();
-    const double* src = in_slice ? rows[std::size_t(i)].get() : nullptr;
-    const std::size_t mapped = src != nullptr ? std::min(frame_width, std::size_t(w)) : 0;
-    for (std::size_t j = 0; j < frame_width;) {
-      std::size_t room;
-      double* dst = out.Room(room);
-      const std::size_t n = std::min(room, frame_width - j);
-      const std::size_t m = j < mapped ? std::min(n, mapped - j) : 0;
-      for (std::size_t k = 0; k < m; ++k) {
-        // Two roundings, kept apart as two statements (a fused multiply-add
-        // would change the values). A float slice passes through x * 1 + 0,
-        // which leaves every value as it is except -0, written as +0.
-        const double scaled = src[j + k] * step;
-        dst[k] = scaled + base;
-      }
-      std::fill(dst + m, dst + n, 0.0);
-      TrackRange(dst, n);
-      out.Commit(n);
-      j += n;
+namespace {
+
+// Frames are made and written a band at a time: small enough to stay in the
+// cache from its making to its writing.
+constexpr std::size_t kBandValues = std::size_t{1} << 15;
+
+}  // namespace
+
+SliceStack::SliceStack(int width, int height) : width_(width), height_(height) {}
+SliceStack::~SliceStack() = default;
+
+void SliceStack::Read(const char* path, Slice& slice) const {
+  WarningCapture capture;
+  slice.failure = nullptr;
+  try {
+    std::int32_t w = 0, h = 0;
+    std::optional<std::string> description;
+    const int bits = ReadImageFile_Float(path, &w, &h, &slice.image, &description);
+    slice.base = 0;
+    slice.step = 1;
+    if (bits != 0) {
+      csi_f::Mapping m;
+      if (description) m = csi_f::DescriptionMapping(*description, bits);
+      slice.base = m.base;
+      slice.step = m.step;
+      Warn(std::string(path) + " : " +
+           (m.found ? "converting PV by TIFF image description tag"
+                    : "using integer PV as is floating-point PV") +
+           " (warning).\n");
     }
-    if (src != nullptr) rows[std::size_t(i)].reset();
+  } catch (...) {
+    slice.failure = std::current_exception();
+  }
+  slice.warnings = capture.Take();
+}
+
+template <class Sink>
+void SliceStack::MakeFrame(Slice& slice, Sink&& sink) const {
+  const std::size_t frame_width = width_ > 0 ? std::size_t(width_) : 0;
+  const std::size_t frame_height = height_ > 0 ? std::size_t(height_) : 0;
+  const std::size_t columns = std::min(frame_width, std::size_t(slice.image.width()));
+  const std::size_t rows = std::min(frame_height, std::size_t(slice.image.height()));
+  if (!slice.band) slice.band.reset(new double[kBandValues]);
+  double* const band = slice.band.get();
+  std::size_t used = 0;  // values in the band
+  auto flush = [&] {
+    if (used != 0) sink(static_cast<const double*>(band), used);
+    used = 0;
+  };
+  auto zeros = [&](std::size_t n) {
+    while (n != 0) {
+      if (used == kBandValues) flush();
+      const std::size_t k = std::min(n, kBandValues - used);
+      std::fill(band + used, band + used + k, 0.0);
+      used += k;
+      n -= k;
+    }
+  };
+
+  // The range follows the frame in order: a row's values, then its padding
+  // (any number of +0 weighs as one), and last the rows below the slice.
+  static constexpr double kZero = 0.0;
+  slice.range = Range();
+  const double base = slice.base, step = slice.step;
+  for (std::size_t i = 0; i < rows; ++i) {
+    VisitRow(slice.image, std::int32_t(i), [&](const auto* src) {
+      for (std::size_t j = 0; j < columns;) {
+        if (used == kBandValues) flush();
+        const std::size_t n = std::min(columns - j, kBandValues - used);
+        double* dst = band + used;
+        for (std::size_t k = 0; k < n; ++k) {
+          // Two roundings, kept apart as two statements (a fused
+          // multiply-add would change the values). A float slice passes
+          // through x * 1 + 0, which leaves every value as it is except -0,
+          // written as +0.
+          const double scaled = static_cast<double>(src[j + k]) * step;
+          dst[k] = scaled + base;
+        }
+        slice.range.Add(dst, n);
+        used += n;
+        j += n;
+      }
+    });
+    if (columns < frame_width) {
+      slice.range.Add(&kZero, 1);
+      zeros(frame_width - columns);
+    }
+  }
+  if (rows < frame_height && frame_width > 0) {
+    slice.range.Add(&kZero, 1);
+    zeros((frame_height - rows) * frame_width);
+  }
+  flush();
+}
+
+void SliceStack::Write(Slice& slice, VolumeOut& out) {
+  Warn(slice.warnings);
+  if (slice.failure) std::rethrow_exception(slice.failure);
+  MakeFrame(slice, [&](const double* v, std::size_t n) { out.PutValues(v, n); });
+  range_.Join(slice.range);
+}
+
+void SliceStack::CheckSlice(const char* path, bool first) {
+  auto slice = std::make_unique<Slice>();
+  Read(path, *slice);
+  if (slice->failure) std::rethrow_exception(slice->failure);
+  if (first) checked_ = std::move(slice);
+}
+
+void SliceStack::Dump_TIFF_Float(const char* path, VolumeOut& out) {
+  std::unique_ptr<Slice> slice = std::move(checked_);
+  if (!slice) {
+    slice = std::make_unique<Slice>();
+    Read(path, *slice);
+  }
+  Write(*slice, out);
+}
+
+void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOut& out) {
+  // Two slices in work and one being written keep both CPUs of a small
+  // machine busy; more slots only hold more memory.
+  const std::size_t slots = std::min<std::size_t>(UsableCpus(), 4) + 1;
+  std::vector<Slice> slice(slots);
+  if (checked_ && !paths.empty()) slice[0] = std::move(*checked_);
+  const bool have_first = checked_ != nullptr;
+  checked_.reset();
+
+  // Into a regular file every frame is written at its own place by the
+  // thread that made it, so frames are made and written on all CPUs at
+  // once. What a user sees stays that of writing the frames in order: a
+  // slice's warnings and failure come in its turn, and a run that ends at
+  // slice k leaves exactly the header and the frames before k. Into
+  // anything else (standard output, a pipe) the frames go out in order.
+  const int fd = out.RegularFile();
+  if (fd < 0) {
+    OrderedParallel(
+        paths.size(), slots,
+        [&](std::size_t i, std::size_t s) {
+          if (i == 0 && have_first) return;
+          Read(paths[i].c_str(), slice[s]);
+        },
+        [&](std::size_t, std::size_t s) { Write(slice[s], out); });
+    return;
+  }
+  out.Flush();
+  const std::uint64_t start = out.Offset();
+  const std::uint64_t frame = std::uint64_t(width_) * std::uint64_t(height_) * sizeof(double);
+  std::size_t written = 0;
+  try {
+    OrderedParallel(
+        paths.size(), slots,
+        [&](std::size_t i, std::size_t s) {
+          Slice& z = slice[s];
+          if (!(i == 0 && have_first)) Read(paths[i].c_str(), z);
+          if (z.failure) return;
+          std::uint64_t at = start + i * frame;
+          try {
+            MakeFrame(z, [&](const double* v, std::size_t n) {
+              out.PutValuesAt(fd, v, n, at);
+              at += n * sizeof(double);
+            });
+          } catch (...) {
+            z.failure = std::current_exception();
+          }
+        },
+        [&](std::size_t, std::size_t s) {
+          Warn(slice[s].warnings);
+          if (slice[s].failure) std::rethrow_exception(slice[s].failure);
+          range_.Join(slice[s].range);
+          ++written;
+        });
+  } catch (...) {
+    // Frames made ahead of the failing slice are taken back.
+    if (::ftruncate(fd, static_cast<off_t>(start + written * frame)) != 0) {
+      // The fault already being reported stays the one the user sees.
+    }
+    throw;
   }
 }
-
-namespace csi_f {
-
-double Min() { return pv::Min; }
-double Max() { return pv::Max; }
-
-void ResetRange() {
-  first = true;
-  pv::Min = pv::Max = 0;
-}
-
-}  // namespace csi_f
 
 }  // namespace pv

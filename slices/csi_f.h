@@ -8,46 +8,81 @@
 // for its size. Dump_TIFF_Float then appends one slice at a time to the
 // volume as a full frame of the stack size, integer slices mapped back to PV
 // by their description, and keeps the range of every value written.
-//
-// The module keeps one stack per process in its file-scope state, as
-// pvstack uses it.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/range.h"
 #include "slices/csi_f_core.h"
 
 namespace pv {
 
 using csi_f::VolumeOut;
 
+// The size of one slice file, as its directory gives it.
+struct SliceSize {
+  int width = 0, height = 0;
+};
+
 // The slice paths (`directory` + "/" + file name) in stack order. Each
 // output pointer may be null: width and height are the largest over all
 // slices, count the number of slices, bits the largest bits per sample of
-// the integer slices (0 when all are floating-point). Faults of the list end
-// the run with "<subject> : <message>.\n", faults of a slice file with the
-// reader's message for it.
+// the integer slices (0 when all are floating-point), sizes the size of
+// each slice in stack order. Faults of the list end the run with
+// "<subject> : <message>.\n", faults of a slice file with the reader's
+// message for it.
 std::vector<std::string> CheckSliceImages_Float(const char* directory, const char* names,
-                                                int* width, int* height, int* count, int* bits);
+                                                int* width, int* height, int* count, int* bits,
+                                                std::vector<SliceSize>* sizes = nullptr);
 
-// Reads the slice at `path` and appends it to `out` as `height` rows of
-// `width` values: sample x step + base within the slice, 0 to the right of
-// and below a smaller slice. Integer slices print one warning line saying
-// whether their description gave the mapping.
-void Dump_TIFF_Float(int width, int height, const char* path, VolumeOut& out);
+// The export of slices into a raw volume body: every slice becomes a frame
+// of the stack size, `height` rows of `width` values, sample x step + base
+// within the slice and 0 to the right of and below a smaller slice. Integer
+// slices print one warning line saying whether their description gave the
+// mapping. The stack keeps the range of every value written.
+//
+// Slices are read ahead on the usable CPUs while earlier ones are written:
+// what a user sees is that of reading and writing one slice after the
+// other. Slice k's warnings come after slice k - 1 is written, and a fault
+// of slice k ends the run after slices 0 .. k-1 are written whole. At most
+// a few slices are in memory at once, in buffers kept from slice to slice.
+class SliceStack {
+ public:
+  SliceStack(int width, int height);
+  ~SliceStack();
+  SliceStack(const SliceStack&) = delete;
+  SliceStack& operator=(const SliceStack&) = delete;
 
-namespace csi_f {
+  // Reads the slice at `path` whole, as its export will, without printing
+  // its warnings; a fault ends the run with the reader's message. When
+  // `first` (it is the first slice to export), the slice is kept and its
+  // export prints the warnings it would have printed.
+  void CheckSlice(const char* path, bool first);
 
-// The smallest and largest value written by Dump_TIFF_Float in this process
-// (a NaN never becomes either, unless it was the very first value).
-double Min();
-double Max();
+  // Reads the slice at `path` and appends its frame to `out`.
+  void Dump_TIFF_Float(const char* path, VolumeOut& out);
+  // The same for every slice of `paths` in turn, reading ahead.
+  void Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOut& out);
 
-// Forgets the range, as if no value had been written yet. For tests; a run
-// of pvstack keeps one range over all its slices.
-void ResetRange();
+  // The smallest and largest value written so far (a NaN never becomes
+  // either, unless it was the very first value).
+  double Min() const { return range_.min(); }
+  double Max() const { return range_.max(); }
 
-}  // namespace csi_f
+ private:
+  struct Slice;
+  void Read(const char* path, Slice& slice) const;
+  // Makes the slice's frame a band of values at a time, handing each band
+  // to sink(values, count) in order, and finds the frame's range.
+  template <class Sink>
+  void MakeFrame(Slice& slice, Sink&& sink) const;
+  void Write(Slice& slice, VolumeOut& out);
+
+  int width_, height_;
+  Range range_;
+  std::unique_ptr<Slice> checked_;  // the first slice, read by CheckSlice
+};
 
 }  // namespace pv

@@ -1,10 +1,13 @@
 #include "slices/csi_f_core.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "common/error.h"
+#include "slices/raw_volume.h"
 
 namespace pv::csi_f {
 
@@ -75,9 +78,6 @@ std::optional<Order> SortingOption(const char* names) {
   return std::nullopt;
 }
 
-int Normal(const char* a, const char* b) { return std::strcmp(a, b); }
-int Reverse(const char* a, const char* b) { return std::strcmp(b, a); }
-
 std::optional<double> NumberInName(const char* name) {
   const char* p = name;
   while (*p != '\0' && !(('0' <= *p && *p <= '9') || *p == '+' || *p == '-')) ++p;
@@ -88,16 +88,6 @@ std::optional<double> NumberInName(const char* name) {
   if (std::sscanf(p, "%lf", &v) != 1) return std::nullopt;
   return v;
 }
-
-int Ascending(const char* a, const char* b) {
-  const std::optional<double> x = NumberInName(a), y = NumberInName(b);
-  if (x && y) return *x > *y ? 1 : *x < *y ? -1 : 0;
-  if (x) return 1;
-  if (y) return -1;
-  return std::strcmp(a, b);
-}
-
-int Descending(const char* a, const char* b) { return Ascending(b, a); }
 
 void SortNames(std::vector<std::string>& paths, std::size_t skip, Order order) {
   auto bare = [skip](const std::string& s) { return s.c_str() + std::min(skip, s.size()); };
@@ -172,48 +162,33 @@ Mapping DescriptionMapping(std::string_view description, int bits) {
   return {};
 }
 
-VolumeOut::VolumeOut(std::FILE* file, std::string name, bool owned)
-    : file_(file), name_(std::move(name)), owned_(owned), buffer_(new double[kValues]) {
-  // The blocks are already large: without a stream buffer of its own each
-  // block is one write, rather than a partial buffer and the rest.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
+VolumeOut::VolumeOut(std::FILE* file, const std::string& name, bool owned)
+    : BufferedOut(file, owned, name + " : data write error.\n", OnAbandon::kWriteOut), name_(name) {}
+
+void VolumeOut::PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const {
+  auto p = reinterpret_cast<const unsigned char*>(v);
+  std::size_t left = n * sizeof(double);
+  while (left > 0) {
+    const ssize_t put = ::pwrite(fd, p, left, static_cast<off_t>(offset));
+    if (put <= 0) Error(name_, "data write error");
+    p += put;
+    left -= std::size_t(put);
+    offset += std::uint64_t(put);
+  }
 }
 
-VolumeOut::~VolumeOut() {
-  // Reached without Close only when the run ends on a fatal message: what
-  // was written so far still goes out, as far as the stream takes it.
-  if (file_ == nullptr) return;
-  if (used_ != 0) std::fwrite(buffer_.get(), sizeof(double), used_, file_);
-  if (owned_)
-    std::fclose(file_);
-  else
-    std::fflush(file_);
-}
+// The host's doubles have the body's layout (raw_volume.h checks it), so
+// values go out as they lie.
+void VolumeOut::PutValues(const double* v, std::size_t n) { PutBytes(v, n * sizeof(double)); }
 
-void VolumeOut::Failed() {
-  if (owned_ && file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
-  Error(name_, "data write error");
-}
-
-void VolumeOut::Drain() {
-  if (used_ != 0 && std::fwrite(buffer_.get(), sizeof(double), used_, file_) != used_) Failed();
-  used_ = 0;
-}
-
-void VolumeOut::PutText(std::string_view text) {
-  Drain();
-  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) Failed();
-}
-
-void VolumeOut::Close() {
-  if (file_ == nullptr) return;
-  Drain();
-  if (std::fflush(file_) != 0 || std::ferror(file_)) Failed();
-  if (owned_) {
-    std::FILE* f = file_;
-    file_ = nullptr;
-    if (std::fclose(f) != 0) Error(name_, "data write error");
+void VolumeOut::PutZeros(std::size_t n) {
+  // +0 is eight zero bytes in either byte order.
+  std::size_t bytes = n * sizeof(double);
+  while (bytes != 0) {
+    const std::size_t k = std::min(bytes, kBlock);
+    std::memset(Reserve(k), 0, k);
+    Commit(k);
+    bytes -= k;
   }
 }
 

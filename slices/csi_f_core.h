@@ -6,12 +6,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/buffered_out.h"
 
 namespace pv::csi_f {
 
@@ -53,16 +56,11 @@ std::vector<std::string> InlineNames(const char* text);
 // The orders of the directory listing form, by the bare file names.
 enum class Order { kNormal, kReverse, kAscending, kDescending };
 
-// The order a listing argument asks for: "-" Normal, "--r" Reverse,
-// "--n" Ascending, "--nr" or "--rn" Descending. Only the third and fourth
+// The order a listing argument asks for: "-" byte order of the names,
+// "--r" its reverse, "--n" ascending by the number in the name, "--nr" or
+// "--rn" descending. Only the third and fourth
 // characters count; anything else (including "--" alone) is unknown.
 std::optional<Order> SortingOption(const char* names);
-
-// The comparisons of two bare file names, as three-way results.
-int Normal(const char* a, const char* b);      // strcmp(a, b)
-int Reverse(const char* a, const char* b);     // strcmp(b, a)
-int Ascending(const char* a, const char* b);   // by the number in the name
-int Descending(const char* a, const char* b);  // Ascending(b, a)
 
 // The number in a file name: read with "%lf" from its first digit, "+" or
 // "-". A name whose first such character does not start a number has none;
@@ -92,44 +90,30 @@ struct Mapping {
 // or a word longer than kMaxWord gives no mapping.
 Mapping DescriptionMapping(std::string_view description, int bits);
 
-// A raw volume being written: the header line, then the body as native
-// 8-byte doubles handed to the stream in 64 KiB blocks. A failed write,
-// flush or close ends the run with "data write error", `name` as subject.
-class VolumeOut {
+// A raw volume being written: the header line, then the body as
+// little-endian 8-byte doubles. A failed write, flush or close ends the run
+// with "<name> : data write error.\n"; a run ended by any other fault still
+// writes out what was buffered, so the volume keeps every frame written
+// before the fault.
+class VolumeOut : public BufferedOut {
  public:
   // `file` is open for binary writing; it is closed by Close when `owned`,
   // else only flushed (standard output).
-  VolumeOut(std::FILE* file, std::string name, bool owned);
-  // Without Close (a run ended by a fatal message): writes out what is
-  // buffered and closes, silently, so that the volume keeps everything
-  // written before the fault.
-  ~VolumeOut();
-  VolumeOut(const VolumeOut&) = delete;
-  VolumeOut& operator=(const VolumeOut&) = delete;
+  VolumeOut(std::FILE* file, const std::string& name, bool owned);
 
-  void PutText(std::string_view text);
+  void PutText(std::string_view text) { PutBytes(text.data(), text.size()); }
+  // Appends n values.
+  void PutValues(const double* v, std::size_t n);
+  // Appends n zeros (+0).
+  void PutZeros(std::size_t n);
 
-  // Room for `n` >= 1 values straight in the block buffer, then Commit.
-  double* Room(std::size_t& n) {
-    if (used_ == kValues) Drain();
-    n = kValues - used_;
-    return buffer_.get() + used_;
-  }
-  void Commit(std::size_t n) { used_ += n; }
-
-  void Close();
-
-  static constexpr std::size_t kValues = 8192;
+  // Writes n values at byte `offset` of the regular file `fd` (see
+  // RegularFile), bypassing the buffer; any thread may call it. A failure
+  // throws the volume's "data write error" line.
+  void PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const;
 
  private:
-  void Drain();
-  [[noreturn]] void Failed();
-
-  std::FILE* file_;
   std::string name_;
-  bool owned_;
-  std::unique_ptr<double[]> buffer_;
-  std::size_t used_ = 0;
 };
 
 }  // namespace pv::csi_f

@@ -129,4 +129,19 @@ class StoredImage {
   std::size_t capacity_ = 0;
 };
 
+// Calls f with row y as a pointer to samples of the image's own type, so
+// that a loop over the row is compiled once per type, without a branch per
+// sample.
+template <class F>
+decltype(auto) VisitRow(const StoredImage& image, std::int32_t y, F&& f) {
+  switch (image.type()) {
+    case SampleType::kUint8: return f(image.Row<std::uint8_t>(y));
+    case SampleType::kUint16: return f(image.Row<std::uint16_t>(y));
+    case SampleType::kUint32: return f(image.Row<std::uint32_t>(y));
+    case SampleType::kFloat32: return f(image.Row<float>(y));
+    case SampleType::kFloat64: break;
+  }
+  return f(image.Row<double>(y));
+}
+
 }  // namespace pv

@@ -1,50 +1,63 @@
 #include "tiffwrite/lzw_encode.h"
 
+#include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace pv {
 
 namespace {
 
-// Step P: shifts a code of `len` bits into the accumulator and writes every
-// byte that is complete. Fewer than 8 bits stay pending.
-inline void PutCode(std::uint32_t code, std::uint32_t len, std::uint32_t& buf, std::uint32_t& num,
-                    std::uint8_t*& p) {
+constexpr std::size_t kTableSize = std::size_t{tiff::kLzwCodes} * 256;
+
+// Stores the 8 bytes of v, most significant first.
+inline void StoreBigEndian64(std::uint8_t* p, std::uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Step P: shifts a code of `len` bits into the accumulator, stores the
+// pending bits at p (top first, zeros below) and moves p past the complete
+// bytes. Fewer than 8 bits stay pending; num + len <= 7 + 12, so the shift
+// below is less than 64.
+inline void PutCode(std::uint32_t code, std::uint32_t len, std::uint64_t& buf,
+                    std::uint32_t& num, std::uint8_t*& p) {
   buf = (buf << len) | code;
   num += len;
-  while (num >= 8) {
-    num -= 8;
-    *p++ = static_cast<std::uint8_t>(buf >> num);
-  }
+  StoreBigEndian64(p, buf << (64 - num));
+  p += num >> 3;
+  num &= 7;
 }
 
 }  // namespace
 
-void LzwEncoder::ClearTable() {
-  if (listed_) {
-    for (std::uint32_t k = 0; k < LZWcount; ++k) LZWstr[LZWused[k]] = 0;
-  } else {
-    std::memset(LZWstr, 0, sizeof LZWstr);
-    listed_ = true;
-  }
-  LZWcount = 0;
+void LzwEncoder::Free::operator()(void* p) const { std::free(p); }
+
+LzwEncoder::LzwEncoder()
+    : child_(static_cast<std::uint16_t*>(std::calloc(kTableSize, sizeof(std::uint16_t)))),
+      used_(new std::uint32_t[tiff::kLzwCodes]) {
+  if (!child_) throw std::bad_alloc();
 }
 
-void LzwEncoder::InitLZWEncode(TiffOut& out) {
-  out_ = &out;
-  strip_start_ = out.Offset();
-  LZWlen = 9;
+void LzwEncoder::ClearTable(std::uint32_t used) {
+  std::uint16_t* const child = child_.get();
+  const std::uint32_t* const places = used_.get();
+  for (std::uint32_t k = 0; k < used; ++k) child[places[k]] = 0;
+}
+
+void LzwEncoder::InitLZWEncode(std::uint8_t* out) {
+  start_ = out_ = out;
+  LZWlen = tiff::kLzwMinBits;
   // The accumulator counts as empty whatever it held: stale bits of the
   // previous strip are never written.
   LZWbuf = 0;
   LZWnum = 0;
-  std::uint8_t* p = out.Reserve(4);
-  std::uint8_t* const start = p;
-  PutCode(kClear, 9, LZWbuf, LZWnum, p);
-  out.Commit(static_cast<std::size_t>(p - start));
-  ClearTable();
-  LZWcode = kFirstFree;
-  LZWroof = 512;
+  PutCode(tiff::kLzwClear, LZWlen, LZWbuf, LZWnum, out_);
+  ClearTable(LZWcount);
+  LZWcount = 0;
+  LZWcode = tiff::kLzwFirstFree;
+  LZWroof = kFirstRoof;
   LZWhead = kNoString;
 }
 
@@ -56,49 +69,41 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
   }
   // The hot state lives in locals for the loop and is written back once.
   std::uint32_t head = LZWhead, next = LZWcode, roof = LZWroof, len = LZWlen;
-  std::uint32_t buf = LZWbuf, num = LZWnum, used = LZWcount;
-  std::uint32_t* const table = LZWstr;
-  TiffOut& out = *out_;
-  // Until the write-back below, LZWcount does not list every used slot (a
-  // failed write may leave the loop): the next clear then clears them all.
-  listed_ = false;
+  std::uint64_t buf = LZWbuf;
+  std::uint32_t num = LZWnum, used = LZWcount;
+  std::uint8_t* p = out_;
+  std::uint16_t* const child = child_.get();
+  std::uint32_t* const places = used_.get();
 
-  while (n != 0) {
-    const std::size_t take = n < kChunk ? n : kChunk;
-    std::uint8_t* p = out.Reserve(3 * take + 4);
-    std::uint8_t* const start = p;
-    for (const std::uint8_t* end = data + take; data != end; ++data) {
-      const std::uint32_t b = *data;
-      const std::uint32_t key = (head << 20) | (b << 12);
-      // head < 4096 and b < 256: the pair is a 20-bit number.
-      std::uint32_t i = Slot(head << 8 | b);
-      std::uint32_t slot;
-      while ((slot = table[i]) != 0 && (slot & 0xFFFFF000u) != key) i = (i + 1) & (kSlots - 1);
-      if (slot != 0) {
-        head = slot & 0xFFFu;
-        continue;
-      }
-      // A new string: its prefix is put out and the string becomes an entry.
-      PutCode(head, len, buf, num, p);
-      if (next == kTableFull) {
-        PutCode(kClear, len, buf, num, p);  // len is 12 here
-        for (std::uint32_t k = 0; k < used; ++k) table[LZWused[k]] = 0;
-        used = 0;
-        len = 9;
-        next = kFirstFree;
-        roof = 512;
-      } else {
-        table[i] = key | next;
-        LZWused[used++] = static_cast<std::uint16_t>(i);
-        if (++next == roof) {
-          ++len;
-          roof <<= 1;
-        }
-      }
-      head = b;
+  for (const std::uint8_t* const end = data + n; data != end; ++data) {
+    const std::uint32_t b = *data;
+    // The column of b is found before head is known: the lookup that waits
+    // for the previous one is a single load.
+    const std::uint16_t* const column = child + (b << tiff::kLzwMaxBits);
+    const std::uint32_t code = column[head];
+    if (code != 0) {
+      head = code;
+      continue;
     }
-    out.Commit(static_cast<std::size_t>(p - start));
-    n -= take;
+    // A new string: its prefix is put out and the string becomes an entry.
+    const std::uint32_t place = b << tiff::kLzwMaxBits | head;  // below kTableSize
+    PutCode(head, len, buf, num, p);
+    if (next == kTableFull) {
+      PutCode(tiff::kLzwClear, len, buf, num, p);  // len is 12 here
+      ClearTable(used);
+      used = 0;
+      len = tiff::kLzwMinBits;
+      next = tiff::kLzwFirstFree;
+      roof = kFirstRoof;
+    } else {
+      child[place] = static_cast<std::uint16_t>(next);
+      places[used++] = place;
+      if (++next == roof) {
+        ++len;
+        roof <<= 1;
+      }
+    }
+    head = b;
   }
   LZWhead = head;
   LZWcode = next;
@@ -107,27 +112,22 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
   LZWbuf = buf;
   LZWnum = num;
   LZWcount = used;
-  listed_ = true;
+  out_ = p;
 }
 
-std::uint32_t LzwEncoder::TermLZWEncode() {
-  TiffOut& out = *out_;
-  std::uint8_t* p = out.Reserve(8);
-  std::uint8_t* const start = p;
+std::size_t LzwEncoder::TermLZWEncode() {
   if (LZWhead != kNoString) {
-    PutCode(LZWhead, LZWlen, LZWbuf, LZWnum, p);
+    PutCode(LZWhead, LZWlen, LZWbuf, LZWnum, out_);
     // The decoder defines one more entry when it reads this code; its width
     // grows with it. LZWroof stays: the strip ends here.
     if (++LZWcode == LZWroof) ++LZWlen;
   }
-  PutCode(kEnd, LZWlen, LZWbuf, LZWnum, p);
-  if (LZWnum > 0) {
-    *p++ = static_cast<std::uint8_t>(LZWbuf << (8 - LZWnum));
-    LZWnum = 0;
-  }
-  out.Commit(static_cast<std::size_t>(p - start));
+  PutCode(tiff::kLzwEnd, LZWlen, LZWbuf, LZWnum, out_);
+  // The pending bits already stand at out_, completed with zero bits.
+  if (LZWnum > 0) ++out_;
+  LZWnum = 0;
   LZWhead = kNoString;
-  return static_cast<std::uint32_t>(out.Offset() - strip_start_);
+  return static_cast<std::size_t>(out_ - start_);
 }
 
 }  // namespace pv

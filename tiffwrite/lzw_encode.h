@@ -1,11 +1,14 @@
 // LZW strip encoder (TIFF Compression 5) of the compressing writers.
 //
 // How the machine works. Codes are 9 to 12 bits wide, packed most
-// significant bit first; 256 is the clear code, 257 the end code, 258 the
-// first free code. Every strip is compressed on its own:
+// significant bit first; kLzwClear (256) is the clear code, kLzwEnd (257) the
+// end code, kLzwFirstFree (258) the first free code. Every strip is
+// compressed on its own, into memory the caller provides:
 //
 //   InitLZWEncode(out)   clear code in 9 bits (the byte 0x80 at once), fresh
-//                        table, no current string
+//                        table, no current string; `out` has room for
+//                        WorstCaseBytes(n) + kSlack bytes for a strip of n
+//                        input bytes
 //   Encode(b) ...        one call per uncompressed byte of the strip, in file
 //                        order; EncodeBlock is the same for a run of bytes
 //   TermLZWEncode()      the pending string's code, the end code, the last
@@ -13,11 +16,10 @@
 //                        compressed length
 //
 // Between calls the state is: the current string (`LZWhead`, the code of the
-// longest match so far, 4096 = none yet), the next free code `LZWcode` and
-// the code width `LZWlen`, and fewer than 8 pending bits in `LZWbuf`. Every
-// output byte goes to the TiffOut as soon as its eight bits are known; no
-// compressed strip is ever held in memory. Rows are not marked: strings run
-// on across row boundaries.
+// longest match so far, kNoString = none yet), the next free code `LZWcode`
+// and the code width `LZWlen`, and fewer than 8 pending bits in `LZWbuf`.
+// Rows are not marked: strings run on across row boundaries. An encoder is
+// one strip at a time; strips on several threads take one encoder each.
 //
 // The width grows once the entry 511 (1023, 2047) has been stored, so the
 // first 10-bit code is the one put out after entry 511. When the next free
@@ -27,28 +29,44 @@
 // the decoder defines on the last data code, so the end code has the width
 // the decoder expects.
 //
-// Strings are found in an open-addressing hash table `LZWstr` of 16384
-// slots: a slot holds the prefix code in bits 31..20, the appended byte in
-// bits 19..12 and the string's code in bits 11..0, and 0 when empty (codes
-// are at least 258, so an occupied slot is never 0). The slot is a
-// multiplicative hash of the 20-bit (prefix, byte) pair, probed linearly. At
-// most 3836 entries are present, so the table is less than a quarter full:
-// probes are short and always end. Which strings are known depends only on
-// the input, never on the table, so the code stream is that of any exact
-// dictionary. The slots in use are listed, so a clear touches only them.
+// Strings are found in a directly indexed table: the string "prefix code
+// p, then byte b" has its code at `child_[b * 4096 + p]`, 0 when it is not
+// in the table (codes are at least 258, so a stored code is never 0). The
+// column of b is known as soon as the byte is read, so the lookup that has
+// to wait for the previous one (p is its result) is one load: no hashing,
+// no probing, no key to compare. Encoding is bound by that chain of loads,
+// so it pays that they hit the first-level cache: image rows repeat a
+// handful of byte values (the high bytes of 16-bit and float samples, a
+// background level), and the strings made close together in time have
+// close codes, so the lookups of a strip touch few lines of the 2 MiB
+// table. The places set since the last clear are listed in `used_`, so a
+// clear rewrites only them. Which strings are known depends only on the
+// input, so the code stream is that of any exact dictionary.
+//
+// Codes are put out through a 64-bit accumulator: after each code the
+// accumulator's pending bits are stored as one 8-byte big-endian word at the
+// output position and the position moves on by the whole bytes among them.
+// The bytes behind the position are rewritten by the next store, so a strip
+// writes up to kSlack bytes beyond its end, never beyond the room asked for.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
-#include "tiffwrite/tiff_out.h"
+#include "common/tiff.h"
 
 namespace pv {
 
 class LzwEncoder {
  public:
-  // Starts a strip written to `out`: clear code, fresh table.
-  void InitLZWEncode(TiffOut& out);
+  // Allocates the table (std::bad_alloc when it cannot).
+  LzwEncoder();
+  LzwEncoder(const LzwEncoder&) = delete;
+  LzwEncoder& operator=(const LzwEncoder&) = delete;
+
+  // Starts a strip written from `out` on: clear code, fresh table.
+  void InitLZWEncode(std::uint8_t* out);
   // Takes the next uncompressed byte of the strip.
   void Encode(std::uint8_t b) { EncodeBlock(&b, 1); }
   // Takes the next n uncompressed bytes of the strip; the output is exactly
@@ -56,7 +74,7 @@ class LzwEncoder {
   void EncodeBlock(const std::uint8_t* data, std::size_t n);
   // Ends the strip; returns its compressed length in bytes (pad byte not
   // included: writing it is the writer's business).
-  std::uint32_t TermLZWEncode();
+  std::size_t TermLZWEncode();
 
   // A sound upper bound of TermLZWEncode's result for a strip of n input
   // bytes: every byte after the first puts out at most one 12-bit code, a
@@ -66,37 +84,33 @@ class LzwEncoder {
   static constexpr std::uint64_t WorstCaseBytes(std::uint64_t n) {
     return (12 * n + 12 * (n / 3837) + 9 + 12 + 12 + 7) / 8;
   }
-
-  static constexpr std::uint32_t kSlots = 16384;
+  // Room the encoder may write beyond the strip's end.
+  static constexpr std::size_t kSlack = 8;
 
  private:
-  void ClearTable();
-  // Multiplicative hash of a 20-bit (prefix, byte) pair to a slot.
-  static std::uint32_t Slot(std::uint32_t pair) { return (pair * 0x9E3779B1u) >> 18; }
+  void ClearTable(std::uint32_t used);
 
-  static constexpr std::uint32_t kNoString = 4096;
-  static constexpr std::uint32_t kClear = 256;
-  static constexpr std::uint32_t kEnd = 257;
-  static constexpr std::uint32_t kFirstFree = 258;
-  static constexpr std::uint32_t kTableFull = 4094;
-  // Input bytes handled per reservation of output room: each byte puts out
-  // at most two 12-bit codes (a data code and a clear code), so 3 bytes per
-  // input byte plus the pending bits always fit.
-  static constexpr std::size_t kChunk = 4096;
-  static_assert(3 * kChunk + 4 <= TiffOut::kBufferSize);
+  static constexpr std::uint32_t kNoString = tiff::kLzwCodes;
+  static constexpr std::uint32_t kTableFull = tiff::kLzwCodes - 2;  // 4094
+  // The next free code at which the width first grows: 512.
+  static constexpr std::uint32_t kFirstRoof = 1u << tiff::kLzwMinBits;
 
-  TiffOut* out_ = nullptr;
-  std::uint64_t strip_start_ = 0;  // TiffOut offset of the strip's first byte
+  std::uint8_t* start_ = nullptr;  // the strip's first byte
+  std::uint8_t* out_ = nullptr;    // where the pending bits are stored
   std::uint32_t LZWhead = kNoString;
-  std::uint32_t LZWcode = kFirstFree;
-  std::uint32_t LZWroof = 512;
-  std::uint32_t LZWlen = 9;
-  std::uint32_t LZWbuf = 0;
+  std::uint32_t LZWcode = tiff::kLzwFirstFree;
+  std::uint32_t LZWroof = kFirstRoof;
+  std::uint32_t LZWlen = tiff::kLzwMinBits;
+  std::uint64_t LZWbuf = 0;
   std::uint32_t LZWnum = 0;
-  std::uint32_t LZWcount = 0;  // entries in the table, their slots in LZWused
-  bool listed_ = false;  // whether LZWused lists every occupied slot
-  std::uint32_t LZWstr[kSlots];
-  std::uint16_t LZWused[4096];
+  std::uint32_t LZWcount = 0;  // entries in the table, their places in used_
+  struct Free {
+    void operator()(void* p) const;
+  };
+  // 256 x kLzwCodes, 0 = no entry; allocated zeroed, so that only the pages
+  // a strip touches are ever brought in.
+  std::unique_ptr<std::uint16_t[], Free> child_;
+  std::unique_ptr<std::uint32_t[]> used_;   // kLzwCodes places in child_
 };
 
 }  // namespace pv

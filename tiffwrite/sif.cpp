@@ -1,5 +1,6 @@
-// Integer TIFF writer (layout in strip_layout.h). Each row is turned into
-// the bytes it is stored as and fed to the LZW encoder, a chunk at a time:
+// Integer TIFF writer (layout in directory.h). Each row is turned into the
+// bytes it is stored as and fed to the LZW encoder; the strips are
+// compressed on all CPUs (lzw_strips.h). The stored bytes of a row:
 //   8 bits   one byte per sample
 //   16 bits  two bytes per sample, low byte first
 //   32 bits  the sample widened to 32 bits, four bytes, low byte first
@@ -8,103 +9,114 @@
 // so every row begins on a byte boundary and is B = (nx bps + 7) / 8 bytes.
 #include "tiffwrite/sif.h"
 
+#include <bit>
 #include <cstring>
-#include <string>
+#include <memory>
+#include <new>
+#include <optional>
 
-#include "tiffwrite/lzw_encode.h"
-#include "tiffwrite/strip_layout.h"
+#include "tiffwrite/directory.h"
+#include "tiffwrite/lzw_strips.h"
 #include "tiffwrite/tiff_out.h"
 
 namespace pv {
 
 namespace {
 
-LzwEncoder encoder;  // one strip of one file at a time
-
-std::uint64_t LzwStripBound(std::uint64_t n) { return LzwEncoder::WorstCaseBytes(n) + 1; }
-
-// Stored bytes of a row, produced in chunks and handed to the encoder.
-class RowFeeder {
- public:
-  explicit RowFeeder(int bps) : bps_(bps) {}
-
-  void Feed(const std::uint16_t* row, std::uint32_t nx) {
-    switch (bps_) {
-      case 8:
-        for (std::uint32_t j = 0; j < nx; ++j) Put(static_cast<std::uint8_t>(row[j]));
-        break;
-      case 16:
+// The stored bytes of a row of nx samples.
+void PackRow(const std::uint16_t* row, std::uint32_t nx, int bps, std::uint8_t* out) {
+  switch (bps) {
+    case 8:
+      for (std::uint32_t j = 0; j < nx; ++j) out[j] = static_cast<std::uint8_t>(row[j]);
+      break;
+    case 16:
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, row, 2 * std::size_t(nx));
+      } else {
         for (std::uint32_t j = 0; j < nx; ++j) {
-          Put(static_cast<std::uint8_t>(row[j]));
-          Put(static_cast<std::uint8_t>(row[j] >> 8));
+          out[2 * j] = static_cast<std::uint8_t>(row[j]);
+          out[2 * j + 1] = static_cast<std::uint8_t>(row[j] >> 8);
         }
-        break;
-      case 32:
-        for (std::uint32_t j = 0; j < nx; ++j) {
-          Put(static_cast<std::uint8_t>(row[j]));
-          Put(static_cast<std::uint8_t>(row[j] >> 8));
-          Put(0);
-          Put(0);
-        }
-        break;
-      default: {
-        const std::uint32_t mask = (1u << bps_) - 1;
-        std::uint32_t acc = 0;  // at most 7 + 15 bits pending
-        int bits = 0;
-        for (std::uint32_t j = 0; j < nx; ++j) {
-          acc = (acc << bps_) | (row[j] & mask);
-          bits += bps_;
-          while (bits >= 8) {
-            bits -= 8;
-            Put(static_cast<std::uint8_t>(acc >> bits));
-          }
-        }
-        if (bits > 0) Put(static_cast<std::uint8_t>(acc << (8 - bits)));
       }
+      break;
+    case 32:
+      for (std::uint32_t j = 0; j < nx; ++j) {
+        out[4 * std::size_t(j)] = static_cast<std::uint8_t>(row[j]);
+        out[4 * std::size_t(j) + 1] = static_cast<std::uint8_t>(row[j] >> 8);
+        out[4 * std::size_t(j) + 2] = 0;
+        out[4 * std::size_t(j) + 3] = 0;
+      }
+      break;
+    default: {
+      const std::uint32_t mask = (1u << bps) - 1;
+      std::uint32_t acc = 0;  // at most 7 + 15 bits pending
+      int bits = 0;
+      for (std::uint32_t j = 0; j < nx; ++j) {
+        acc = (acc << bps) | (row[j] & mask);
+        bits += bps;
+        while (bits >= 8) {
+          bits -= 8;
+          *out++ = static_cast<std::uint8_t>(acc >> bits);
+        }
+      }
+      if (bits > 0) *out = static_cast<std::uint8_t>(acc << (8 - bits));
     }
   }
+}
 
-  void Flush() {
-    encoder.EncodeBlock(chunk_, used_);
-    used_ = 0;
-  }
-
- private:
-  void Put(std::uint8_t b) {
-    chunk_[used_++] = b;
-    if (used_ == sizeof chunk_) Flush();
-  }
-
-  int bps_;
-  std::size_t used_ = 0;
-  std::uint8_t chunk_[4096];
+// Scratch of one slot: a row of samples for the source, a row as stored.
+struct RowScratch {
+  std::unique_ptr<std::uint16_t[]> samples;
+  std::unique_ptr<std::uint8_t[]> bytes;
 };
 
 }  // namespace
 
-void StoreImageFile(const char* path, int nx, int ny, int bps, const std::uint16_t* const* rows,
+void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& rows,
                     const char* description) {
   if (nx < 1 || ny < 1 || bps < 1 || (bps > 16 && bps != 32)) TiffOut::NotStored(path);
-  const std::uint64_t row_bytes = (std::uint64_t(nx) * unsigned(bps) + 7) / 8;
-  const StripPlan plan = PlanStrips(row_bytes, std::uint32_t(ny));
-  const std::size_t text_length = description != nullptr ? std::strlen(description) : 0;
-  if (text_length >= 0xFFFFFFFFu) TiffOut::NotStored(path);  // no 32-bit count holds it
-  const std::uint32_t length =
-      description != nullptr ? static_cast<std::uint32_t>(text_length + 1) : 0;
-  const int entries = description != nullptr ? 11 : 10;
+  const auto width = std::uint32_t(nx), height = std::uint32_t(ny);
+  const std::uint64_t row_bytes = (std::uint64_t(width) * unsigned(bps) + 7) / 8;
+  const StripPlan plan = PlanStrips(row_bytes, height);
+  const std::optional<Description> text = Description::Of(description);
+  if (!text) TiffOut::NotStored(path);
 
-  StrippedTiff file(path, plan, length, entries, LzwStripBound);
-  file.PutDescription(description);
-  RowFeeder feeder(bps);
-  for (std::uint32_t k = 0; k < plan.strips; ++k) {
-    encoder.InitLZWEncode(file.out());
-    const std::uint32_t first = k * plan.rows_per_strip, end = first + plan.RowsOf(k);
-    for (std::uint32_t r = first; r < end; ++r) feeder.Feed(rows[r], std::uint32_t(nx));
-    feeder.Flush();
-    file.EndStrip(encoder.TermLZWEncode());
+  ImageTags tags;
+  tags.width = width;
+  tags.height = height;
+  tags.bits = static_cast<std::uint16_t>(bps);
+  tags.compression = tiff::kCompressionLZW;
+  tags.photometric = bps == 1 ? tiff::kWhiteIsZero : tiff::kBlackIsZero;
+  tags.description = *text;
+  StrippedTiff::CheckSize(path, plan, tags, LzwStripBound);
+
+  LzwStrips strips(path, plan);
+  std::unique_ptr<RowScratch[]> scratch(new (std::nothrow) RowScratch[strips.slots()]);
+  if (!scratch) TiffOut::NoMemory(path);
+  for (std::size_t i = 0; i < strips.slots(); ++i) {
+    scratch[i].samples.reset(new (std::nothrow) std::uint16_t[width]);
+    scratch[i].bytes.reset(new (std::nothrow) std::uint8_t[row_bytes]);
+    if (!scratch[i].samples || !scratch[i].bytes) TiffOut::NoMemory(path);
   }
-  file.Finish(std::uint32_t(nx), std::uint32_t(ny), static_cast<std::uint16_t>(bps), 5,
-              bps == 1 ? 0 : 1, description, nullptr, 0);
+
+  StrippedTiff file(path, plan, tags, LzwStripBound);
+  strips.Write(file, [&](std::uint32_t y, std::size_t slot) -> const std::uint8_t* {
+    RowScratch& s = scratch[slot];
+    const std::uint16_t* row = rows(y, s.samples.get());
+    // Rows of 16-bit samples are stored as they lie in a little-endian host.
+    if (bps == 16 && std::endian::native == std::endian::little)
+      return reinterpret_cast<const std::uint8_t*>(row);
+    PackRow(row, width, bps, s.bytes.get());
+    return s.bytes.get();
+  });
+  file.Finish();
+}
+
+void StoreImageFile(const char* path, int nx, int ny, int bps, const std::uint16_t* const* rows,
+                    const char* description) {
+  StoreImageFile(
+      path, nx, ny, bps,
+      [rows](std::uint32_t y, std::uint16_t*) { return rows[y]; }, description);
 }
 
 }  // namespace pv

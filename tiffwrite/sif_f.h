@@ -1,19 +1,25 @@
 // Floating-point TIFF writers and the globals they share with their callers.
 //
-// StoreImageFile_Float(path, nx, ny, rows, description) writes rows of
-// doubles as 32-bit IEEE samples. `rows` holds ny pointers to rows of nx
-// doubles, top row first. The description is null (none), the address of
-// SIF_F_desc (the writer formats the image's minimum and maximum into it with
-// SIF_F_form) or any other text (stored unchanged). On return SIF_F_min and
-// SIF_F_max hold the extremes of the image just written.
+// StoreImageFile_Float(path, nx, ny, rows, description) writes an image of
+// doubles as 32-bit IEEE samples. The rows come from a source (FloatRows)
+// or from a table of ny pointers to rows of nx doubles, top row first. The
+// description is null (none), the address of SIF_F_desc (the writer formats
+// the image's minimum and maximum into it with SIF_F_form) or any other
+// text (stored unchanged). On return SIF_F_min and SIF_F_max hold the
+// extremes of the image just written, by the suite's range rule (the first
+// value starts both; a NaN never replaces an extreme), over the doubles as
+// given, before their rounding to single precision.
 //
 // Three writers share this interface, each in its own namespace so that one
 // test can link all of them; a program picks one:
 //   sif_f_fast       - one uncompressed strip, written front to back ("-" is
 //                      standard output)
-//   sif_f_full_lzw   - strips of about 8 KiB, LZW-compressed
+//   sif_f_full_lzw   - strips of about 8 KiB, LZW-compressed on all CPUs
 //   sif_f_full_nolzw - strips of about 8 KiB, uncompressed
 #pragma once
+
+#include <cstdint>
+#include <functional>
 
 namespace pv {
 
@@ -22,17 +28,36 @@ extern char SIF_F_desc[2048];
 extern double SIF_F_min;
 extern double SIF_F_max;
 
+// A source of rows: returns row y (nx doubles), either where it already
+// lies or after filling `scratch` (room for nx doubles) with it. The
+// pointer stays valid until the next call with the same scratch. A source
+// may be called from several threads at once, for different rows and with
+// different scratch, and more than once for a row (the full writer finds
+// the extremes before it writes the strips). The fast writer asks for each
+// row once, top to bottom, on the calling thread, so its source may read
+// the rows from a stream; only an image within 2 KiB of the 4 GiB limit
+// with the description of the extremes is read twice, first on all CPUs
+// (the exact length of that description decides whether the file can be
+// stored at all).
+using FloatRows = std::function<const double*(std::uint32_t y, double* scratch)>;
+
 namespace sif_f_fast {
+void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
+                          const char* description);
 void StoreImageFile_Float(const char* path, int nx, int ny, const double* const* rows,
                           const char* description);
-}
+}  // namespace sif_f_fast
 namespace sif_f_full_lzw {
+void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
+                          const char* description);
 void StoreImageFile_Float(const char* path, int nx, int ny, const double* const* rows,
                           const char* description);
-}
+}  // namespace sif_f_full_lzw
 namespace sif_f_full_nolzw {
+void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
+                          const char* description);
 void StoreImageFile_Float(const char* path, int nx, int ny, const double* const* rows,
                           const char* description);
-}
+}  // namespace sif_f_full_nolzw
 
 }  // namespace pv

@@ -1,65 +1,128 @@
 // Pieces shared by the floating-point writers.
 #pragma once
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <cstdio>
+#include <optional>
 
+#include "common/parallel.h"
+#include "common/range.h"
+#include "tiffwrite/directory.h"
 #include "tiffwrite/sif_f.h"
+#include "tiffwrite/tiff_out.h"
 
 namespace pv::sif_f {
 
-// Running extremes with the writers' rule: a value replaces the minimum when
-// it is smaller, otherwise the maximum when it is greater, so a NaN never
-// becomes an extreme (unless it is the first value, which starts both).
-inline void TrackRange(const double* row, int n, double& lo, double& hi) {
-  for (int j = 0; j < n; ++j) {
-    double v = row[j];
-    if (lo > v)
-      lo = v;
-    else if (v > hi)
-      hi = v;
-  }
-}
-
-// Extremes of a whole image, starting from row 0, column 0.
-inline void FindRange(int nx, int ny, const double* const* rows, double& lo, double& hi) {
-  lo = hi = rows[0][0];
-  for (int i = 0; i < ny; ++i) TrackRange(rows[i], nx, lo, hi);
-}
-
-// The text to store and its length with the NUL (L), or null and 0. When the
-// caller passed SIF_F_desc itself, the buffer is first filled with the
-// extremes formatted by SIF_F_form.
-inline const char* SettleDescription(const char* description, double lo, double hi,
-                                     std::uint32_t& length) {
-  if (description == nullptr) {
-    length = 0;
-    return nullptr;
-  }
-  if (description == SIF_F_desc) std::snprintf(SIF_F_desc, sizeof SIF_F_desc, SIF_F_form, lo, hi);
-  length = static_cast<std::uint32_t>(std::strlen(description) + 1);
-  return description;
+// The source over a table of row pointers.
+inline FloatRows TableRows(const double* const* rows) {
+  return [rows](std::uint32_t y, double*) { return rows[y]; };
 }
 
 // The bits of v rounded to single precision (nearest, ties to even;
 // magnitudes beyond the range become infinities, NaN stays NaN).
 inline std::uint32_t FloatBits(double v) {
-  float f = static_cast<float>(v);
-  std::uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
+  return std::bit_cast<std::uint32_t>(static_cast<float>(v));
 }
 
-// A row as stored: nx little-endian single-precision values.
-inline void ConvertRow(const double* row, int nx, std::uint8_t* out) {
-  for (int j = 0; j < nx; ++j) {
-    std::uint32_t b = FloatBits(row[j]);
-    out[4 * j] = static_cast<std::uint8_t>(b);
-    out[4 * j + 1] = static_cast<std::uint8_t>(b >> 8);
-    out[4 * j + 2] = static_cast<std::uint8_t>(b >> 16);
-    out[4 * j + 3] = static_cast<std::uint8_t>(b >> 24);
+// n values as stored: little-endian single-precision values, each the plain
+// conversion of its double. Written so that the compiler vectorises it.
+inline void ConvertRow(const double* row, std::size_t n, std::uint8_t* out) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::size_t kPiece = 512;
+    float piece[kPiece];
+    for (std::size_t j = 0; j < n; j += kPiece) {
+      const std::size_t m = n - j < kPiece ? n - j : kPiece;
+      for (std::size_t i = 0; i < m; ++i) piece[i] = static_cast<float>(row[j + i]);
+      std::memcpy(out + 4 * j, piece, 4 * m);
+    }
+  } else {
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::uint32_t b = FloatBits(row[j]);
+      for (int i = 0; i < 4; ++i) out[4 * j + i] = static_cast<std::uint8_t>(b >> (8 * i));
+    }
   }
+}
+
+// The extremes of the whole image, by the suite's range rule: bands of rows
+// on all CPUs, each with a row of scratch per slot (allocated here: "<path>
+// : no allocatable memory."), their ranges joined in order, which gives
+// exactly the range of one pass.
+inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
+                       const FloatRows& rows) {
+  constexpr std::size_t kBandValues = std::size_t{1} << 18;  // 2 MiB of doubles
+  const auto band_rows = static_cast<std::uint32_t>(std::max<std::size_t>(1, kBandValues / nx));
+  const std::size_t bands = (std::size_t(ny) + band_rows - 1) / band_rows;
+  const std::size_t slots = std::min<std::size_t>(bands, 2 * std::size_t(UsableCpus()));
+  std::unique_ptr<Range[]> band(new (std::nothrow) Range[slots]);
+  std::unique_ptr<std::unique_ptr<double[]>[]> scratch(
+      new (std::nothrow) std::unique_ptr<double[]>[slots]);
+  if (!band || !scratch) TiffOut::NoMemory(path);
+  for (std::size_t s = 0; s < slots; ++s) {
+    scratch[s].reset(new (std::nothrow) double[nx]);
+    if (!scratch[s]) TiffOut::NoMemory(path);
+  }
+  Range range;
+  OrderedParallel(
+      bands, slots,
+      [&](std::size_t b, std::size_t s) {
+        band[s] = Range();
+        const auto first = static_cast<std::uint32_t>(b * band_rows);
+        const std::uint32_t end = std::min(ny, first + band_rows);
+        for (std::uint32_t y = first; y < end; ++y) band[s].Add(rows(y, scratch[s].get()), nx);
+      },
+      [&](std::size_t, std::size_t s) { range.Join(band[s]); });
+  return range;
+}
+
+// The description of a float image, decided in one place from what the
+// caller passed: null (none), the address of SIF_F_desc (the description
+// of the extremes: a test of the address, not of the contents), or any
+// other text (stored unchanged).
+class FloatDescription {
+ public:
+  explicit FloatDescription(const char* given) : given_(given) {}
+
+  // Whether the text is made from the extremes.
+  bool OfExtremes() const { return given_ == SIF_F_desc; }
+
+  // The description as stored, for an image of extremes `range`; nothing
+  // when no 32-bit count holds the caller's text. The text of the extremes
+  // is formatted into a buffer of its own: SIF_F_desc changes only in
+  // Publish.
+  std::optional<Description> Settle(const Range& range) {
+    if (!OfExtremes()) return Description::Of(given_);
+    std::snprintf(own_, sizeof own_, SIF_F_form, range.min(), range.max());
+    return Description::Of(own_);
+  }
+
+  // Once the file is created: the globals take the image's extremes and,
+  // for the description of the extremes, its text.
+  void Publish(const Range& range) const {
+    SIF_F_min = range.min();
+    SIF_F_max = range.max();
+    if (OfExtremes()) std::memcpy(SIF_F_desc, own_, std::strlen(own_) + 1);
+  }
+
+ private:
+  const char* given_;
+  char own_[sizeof SIF_F_desc] = {};
+};
+
+// The directory's description of a float image; the strips are the
+// writer's.
+inline ImageTags FloatTags(std::uint32_t nx, std::uint32_t ny, std::uint16_t compression) {
+  ImageTags t;
+  t.width = nx;
+  t.height = ny;
+  t.bits = 32;
+  t.compression = compression;
+  t.photometric = tiff::kBlackIsZero;
+  t.floating = true;
+  return t;
 }
 
 }  // namespace pv::sif_f

@@ -6,15 +6,12 @@
 // built (PVEXPAND_WRITER: sif_f_full_lzw, sif_f_full_nolzw or sif_f_fast).
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
-#include <new>
 #include <optional>
 #include <string>
 
 #include "common/error.h"
-#include "common/sizes.h"
+#include "tiffread/image.h"
 #include "tiffread/rif.h"
-#include "tiffread/row_table.h"
 #include "tiffwrite/sif_f.h"
 
 #ifndef PVEXPAND_WRITER
@@ -30,27 +27,22 @@ using pv::Error;
 int Run(int argc, char** argv) {
   if (argc != 5) Error("usage : pvexpand TIFF_int base step TIFF_float");
 
+  // The whole image is read before the output exists: a fault of the input
+  // leaves nothing behind.
   std::int32_t width = 0, height = 0;
-  pv::RowTable<std::uint16_t> samples;
+  pv::StoredImage samples;
   std::optional<std::string> description;
   pv::ReadImageFile(argv[1], &width, &height, nullptr, &samples, &description);
 
-  const auto count = pv::MulSize(std::size_t(width), std::size_t(height));
-  std::unique_ptr<const double*[]> rows(new (std::nothrow) const double*[std::size_t(height)]);
-  if (!rows || !count) Error("memory allocation error.");
-  std::unique_ptr<double[]> block(new (std::nothrow) double[*count]);
-  if (!block) Error("memory allocation error.");
-
+  // Each row of values is made when the writer asks for it.
   const double base = std::atof(argv[2]);
   const double step = std::atof(argv[3]);
-  for (std::int32_t i = 0; i < height; ++i) {
-    double* row = block.get() + std::size_t(i) * std::size_t(width);
-    const std::uint16_t* in = samples[i].get();
+  auto values = [&](std::uint32_t y, double* row) -> const double* {
+    const std::uint16_t* in = samples.Row<std::uint16_t>(std::int32_t(y));
     for (std::int32_t j = 0; j < width; ++j) row[j] = base + step * in[j];
-    rows[i] = row;
-  }
-
-  StoreImageFile_Float(argv[4], width, height, rows.get(),
+    return row;
+  };
+  StoreImageFile_Float(argv[4], width, height, values,
                        description ? description->c_str() : nullptr);
   return 0;
 }

@@ -5,6 +5,7 @@
 // base and step the mapping runs from the image's minimum (code 0) to its
 // maximum (the top code), and the minimum and maximum are printed. The
 // input's description goes to the output unchanged.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -15,8 +16,10 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/parallel.h"
+#include "common/range.h"
+#include "tiffread/image.h"
 #include "tiffread/rif_f.h"
-#include "tiffread/row_table.h"
 #include "tiffwrite/sif.h"
 
 namespace {
@@ -44,15 +47,37 @@ std::uint16_t Quantise(double v, double base, double step, double top, std::uint
   return static_cast<std::uint16_t>(q);
 }
 
+// The range of every sample, found on all CPUs a band of rows at a time.
+pv::Range ImageRange(const pv::StoredImage& image) {
+  constexpr std::int32_t kBand = 64;
+  const std::int32_t height = image.height();
+  const std::size_t bands = std::size_t((height + kBand - 1) / kBand);
+  const std::size_t slots = 2 * pv::UsableCpus();
+  std::vector<pv::Range> band(slots);
+  pv::Range range;
+  pv::OrderedParallel(
+      bands, slots,
+      [&](std::size_t b, std::size_t s) {
+        band[s] = pv::Range();
+        const std::int32_t end = std::min<std::int32_t>(height, std::int32_t(b + 1) * kBand);
+        for (std::int32_t y = std::int32_t(b) * kBand; y < end; ++y)
+          pv::VisitRow(image, y, [&](const auto* row) { band[s].Add(row, image.width()); });
+      },
+      [&](std::size_t, std::size_t s) { range.Join(band[s]); });
+  return range;
+}
+
 int Run(int argc, char** argv) {
   if (argc != 4 && argc != 6) Error("usage : pvquant TIFF_float {base step} BPS TIFF_int");
   const char* input = argv[1];
   const char* output = argv[argc - 1];
 
+  // The whole image is read, in its stored sample width, before anything
+  // else: a fault of the input leaves nothing behind.
   std::int32_t width = 0, height = 0;
-  pv::RowTable<double> rows;
+  pv::StoredImage image;
   std::optional<std::string> description;
-  if (pv::ReadImageFile_Float(input, &width, &height, &rows, &description) != 0)
+  if (pv::ReadImageFile_Float(input, &width, &height, &image, &description) != 0)
     pv::Warn(std::string(input) + " : containing non-float pixel values (warning).\n");
 
   const int bps = ParseInt(argv[argc - 2]);
@@ -66,36 +91,22 @@ int Run(int argc, char** argv) {
     base = std::strtod(argv[2], nullptr);
     top = base + top_code * step;
   } else {
-    double lo = rows[0][0], hi = lo;
-    for (std::int32_t i = 0; i < height; ++i)
-      for (std::int32_t j = 0; j < width; ++j) {
-        const double v = rows[i][j];
-        if (lo > v)
-          lo = v;
-        else if (v > hi)
-          hi = v;
-      }
-    base = lo;
-    top = hi;
-    step = hi > lo ? (hi - lo) / top_code : 1;
-    std::printf("%lf\t%lf\n", lo, hi);
+    const pv::Range range = ImageRange(image);
+    base = range.min();
+    top = range.max();
+    step = top > base ? (top - base) / top_code : 1;
+    std::printf("%lf\t%lf\n", base, top);
   }
 
-  // Each row of doubles becomes a row of 16-bit codes in the same storage:
-  // code j goes to bytes 2j and 2j + 1, which belong to a double already
-  // read (j / 4 <= j), so no second buffer is needed.
-  std::vector<const std::uint16_t*> codes(static_cast<std::size_t>(height));
-  for (std::int32_t i = 0; i < height; ++i) {
-    double* row = rows[i].get();
-    auto* bytes = reinterpret_cast<unsigned char*>(row);
-    for (std::int32_t j = 0; j < width; ++j) {
-      const std::uint16_t c = Quantise(row[j], base, step, top, top_code);
-      std::memcpy(bytes + 2 * std::size_t(j), &c, sizeof c);
-    }
-    codes[i] = reinterpret_cast<const std::uint16_t*>(bytes);
-  }
-
-  pv::StoreImageFile(output, width, height, bps, codes.data(),
+  // Each row of codes is made when the writer asks for it.
+  auto codes = [&](std::uint32_t y, std::uint16_t* row) -> const std::uint16_t* {
+    pv::VisitRow(image, std::int32_t(y), [&](const auto* in) {
+      for (std::int32_t j = 0; j < width; ++j)
+        row[j] = Quantise(static_cast<double>(in[j]), base, step, top, top_code);
+    });
+    return row;
+  };
+  pv::StoreImageFile(output, width, height, bps, codes,
                      description ? description->c_str() : nullptr);
   return 0;
 }

@@ -7,14 +7,15 @@
 // mapped back to PV by their description. Prints the range of the values
 // written. An output path beginning with "-" is standard output, and the
 // range line then goes to standard error.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/error.h"
 #include "slices/csi_f.h"
+#include "slices/raw_volume.h"
 #include "tiffread/rif_f.h"
 
 namespace {
@@ -28,15 +29,29 @@ int Run(int argc, char** argv) {
   // Every slice passes the reader's first checks before the output exists.
   int width = 0, height = 0, count = 1;
   std::vector<std::string> slices;
+  std::vector<pv::SliceSize> sizes;
   if (argc == 3) {
     std::int32_t w = 0, h = 0;
     pv::ReadImageFile_Float(argv[1], &w, &h, nullptr, nullptr);
     width = w;
     height = h;
     slices.emplace_back(argv[1]);
+    sizes.push_back({width, height});
   } else {
-    slices = pv::CheckSliceImages_Float(argv[1], argv[2], &width, &height, &count, nullptr);
+    slices = pv::CheckSliceImages_Float(argv[1], argv[2], &width, &height, &count, nullptr, &sizes);
   }
+
+  // The slices that set the stack's width and height are read whole before
+  // the output exists: a slice that only claims a huge size fails here,
+  // instead of after earlier slices were padded to that size on disk.
+  pv::SliceStack stack(width, height);
+  auto sets = [&](auto dimension) {
+    return std::size_t(std::find_if(sizes.begin(), sizes.end(), dimension) - sizes.begin());
+  };
+  const std::size_t by_width = sets([&](const pv::SliceSize& s) { return s.width == width; });
+  const std::size_t by_height = sets([&](const pv::SliceSize& s) { return s.height == height; });
+  stack.CheckSlice(slices[by_width].c_str(), by_width == 0);
+  if (by_height != by_width) stack.CheckSlice(slices[by_height].c_str(), by_height == 0);
 
   const char* target = argv[argc - 1];
   const bool to_stdout = target[0] == '-';
@@ -44,18 +59,11 @@ int Run(int argc, char** argv) {
   if (file == nullptr) Error("file not open.");
   pv::VolumeOut out(file, target, !to_stdout);
 
-  char header[64];
-  int n = std::snprintf(header, sizeof header, "%d\t%d", width, height);
-  n += count > 1 ? std::snprintf(header + n, sizeof header - std::size_t(n), "\t%d\n", count)
-                 : std::snprintf(header + n, sizeof header - std::size_t(n), "\n");
-  out.PutText(std::string_view(header, std::size_t(n)));
-  for (std::string& slice : slices) {
-    pv::Dump_TIFF_Float(width, height, slice.c_str(), out);
-    std::string().swap(slice);
-  }
+  out.PutText(pv::raw_volume::FormatHeader(width, height, count));
+  stack.Dump_TIFF_Float(slices, out);
   out.Close();
 
-  std::fprintf(to_stdout ? stderr : stdout, "%lf\t%lf\n", pv::csi_f::Min(), pv::csi_f::Max());
+  std::fprintf(to_stdout ? stderr : stdout, "%lf\t%lf\n", stack.Min(), stack.Max());
   return 0;
 }
 

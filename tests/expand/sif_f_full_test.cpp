@@ -5,8 +5,11 @@
 
 #include <climits>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <random>
+#include <utility>
 
 #include "common/error.h"
 #include "tests/quant/lzw_check.h"
@@ -19,13 +22,17 @@ namespace pvtest {
 namespace {
 
 using Writer = void (*)(const char*, int, int, const double* const*, const char*);
+using SourceWriter = void (*)(const char*, int, int, const pv::FloatRows&, const char*);
 const struct Build {
   const char* name;
   Writer store;
+  SourceWriter store_rows;
   std::uint16_t compression;
 } kBuilds[] = {
-    {"lzw", pv::sif_f_full_lzw::StoreImageFile_Float, 5},
-    {"nolzw", pv::sif_f_full_nolzw::StoreImageFile_Float, 1},
+    {"lzw", pv::sif_f_full_lzw::StoreImageFile_Float,
+     pv::sif_f_full_lzw::StoreImageFile_Float, 5},
+    {"nolzw", pv::sif_f_full_nolzw::StoreImageFile_Float,
+     pv::sif_f_full_nolzw::StoreImageFile_Float, 1},
 };
 
 using pvtest::Image;
@@ -56,48 +63,28 @@ struct Layout {
   std::uint16_t width_type;
 };
 
-// Checks one build's file against the layout rules; returns the strips'
-// contents as stored (decoded in the LZW build).
+// Checks one build's file against the layout rules (CheckStripFile), each
+// strip against its rows' floats; returns the strips' contents as stored
+// (decoded in the LZW build).
 std::vector<Bytes> CheckFile(const Bytes& file, const Build& build, const Image& img,
                              bool with_description, const Layout& want) {
-  std::vector<Bytes> strips;
-  const TiffDirectory dir = ParseDirectory(file);
-  std::vector<std::uint16_t> tags, want_tags = {256, 257, 258, 259, 262, 273, 277,
-                                                278, 279, 284, 339, 340, 341};
-  if (with_description) want_tags.insert(want_tags.begin() + 5, 270);
-  for (const auto& e : dir.entries) tags.push_back(e.tag);
-  EXPECT_EQ(tags, want_tags);
-  if (tags != want_tags) return strips;
-  EXPECT_EQ(dir.offset + 2 + 12 * dir.entries.size() + 4, file.size());
-  EXPECT_EQ(dir.Find(256)->type, want.width_type);
-  EXPECT_EQ(dir.Find(257)->type, 3);
-  EXPECT_EQ(dir.Find(258)->value, 32u);
-  EXPECT_EQ(dir.Find(259)->value, build.compression);
-  EXPECT_EQ(dir.Find(262)->value, 1u);
-  EXPECT_EQ(dir.Find(278)->value, want.rows_per_strip);
-  EXPECT_EQ(dir.Find(339)->value, 3u);
-  EXPECT_EQ(dir.Find(340)->type, 11);
-  const StripTable t = Strips(file, dir);
-  EXPECT_EQ(t.offsets.size(), want.strips);
-  if (t.offsets.size() != want.strips) return strips;
-  std::uint32_t at = want.first_strip;
-  for (std::uint32_t k = 0; k < want.strips; ++k) {
-    SCOPED_TRACE("strip " + std::to_string(k));
-    EXPECT_EQ(t.offsets[k], at);
-    Bytes stored(file.begin() + at, file.begin() + at + t.counts[k]);
-    if (build.compression == 5) {
-      const DecodedStrip d = DecodeStrip(stored);
-      EXPECT_EQ(d.problem, "");
-      stored = d.data;
-    }
-    const std::size_t first = std::size_t(k) * want.rows_per_strip;
-    EXPECT_TRUE(stored == FloatBytes(img, first, std::min<std::size_t>(img.ny, first + want.rows_per_strip)));
-    strips.push_back(stored);
-    at += t.counts[k] + (t.counts[k] & 1);
+  const StripFile f = CheckStripFile(file, {.description = with_description,
+                                            .floating = true,
+                                            .width = std::uint32_t(img.nx),
+                                            .height = std::uint32_t(img.ny),
+                                            .width_type = want.width_type,
+                                            .bits = 32,
+                                            .compression = build.compression,
+                                            .rows_per_strip = want.rows_per_strip,
+                                            .strips = want.strips,
+                                            .first_strip = want.first_strip});
+  for (std::size_t k = 0; k < f.strips.size(); ++k) {
+    const std::size_t first = k * want.rows_per_strip;
+    EXPECT_TRUE(f.strips[k] ==
+                FloatBytes(img, first, std::min<std::size_t>(img.ny, first + want.rows_per_strip)))
+        << "strip " << k;
   }
-  if (want.strips > 1) at += 8 * want.strips;
-  EXPECT_EQ(dir.offset, at);
-  return strips;
+  return f.strips;
 }
 
 TEST(FullFloatWriter, Layouts) {
@@ -112,6 +99,7 @@ TEST(FullFloatWriter, Layouts) {
       {"10 x 10: one strip, R beyond the height", 10, 10, {204, 1, 8, 3}},
       {"width 10 x 500", 10, 500, {204, 3, 8, 3}},
       {"width 65536: LONG", 65536, 1, {1, 1, 8, 4}},
+      {"1024 x 300: batches of strips on all CPUs", 1024, 300, {2, 150, 8, 3}},
   };
   TempDir dir;
   std::uint32_t seed = 0;
@@ -189,6 +177,59 @@ TEST(FullFloatWriter, ExtremesAndDescriptions) {
       const TiffDirectory d = ParseDirectory(f);
       EXPECT_EQ(LeFloat(f, d.offset + 2 + 12 * (d.entries.size() - 2) + 8), 1.0f);
       EXPECT_EQ(LeFloat(f, d.offset + 2 + 12 * (d.entries.size() - 1) + 8), 5.0f);
+    }
+}
+
+TEST(FullFloatWriter, RowsFromASourceGiveTheSameFile) {
+  // A source that fills the writer's scratch, called on several threads at
+  // once and twice a row (extremes, then strips), against the table.
+  TempDir dir;
+  const Image img = MakeImage(1000, 200, 8);
+  for (const auto& build : kBuilds) {
+    SCOPED_TRACE(build.name);
+    build.store((dir / "t.tif").c_str(), img.nx, img.ny, img.rows().data(), pv::SIF_F_desc);
+    const std::string from_table = pv::SIF_F_desc;
+    const pv::FloatRows source = [&img](std::uint32_t y, double* scratch) {
+      std::copy_n(img.values.begin() + std::ptrdiff_t(y) * img.nx, img.nx, scratch);
+      return static_cast<const double*>(scratch);
+    };
+    build.store_rows((dir / "s.tif").c_str(), img.nx, img.ny, source, pv::SIF_F_desc);
+    EXPECT_EQ(pv::SIF_F_desc, from_table);
+    EXPECT_TRUE(ReadFile(dir / "t.tif") == ReadFile(dir / "s.tif"));
+  }
+}
+
+TEST(FullFloatWriter, ExtremesOfLargeImagesFollowTheRule) {
+  // The extremes of an image of many rows are found in bands on all CPUs:
+  // they must be those of one pass in order (the first value starts both, a
+  // NaN never replaces, of +0 and -0 the first stays), here with the
+  // deciding values in different bands.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const int nx = 1024, ny = 300;
+  const auto at = [](int row) { return std::size_t(row) * nx + 7; };
+  const struct {
+    const char* name;
+    double background;
+    std::vector<std::pair<std::size_t, double>> set;
+    const char* text;
+  } cases[] = {
+      {"NaN first holds both", 0.5, {{0, nan}, {at(100), -3}, {at(250), 9}}, "nan\tnan"},
+      {"NaN later never replaces", 0.5, {{at(70), nan}, {at(200), -1e-300}},
+       "-0.000000\t0.500000"},
+      {"first zero of the minimum: +0 before -0", 0.5, {{at(64), 0.0}, {at(260), -0.0}},
+       "0.000000\t0.500000"},
+      {"first zero of the minimum: -0 before +0", 0.5, {{at(64), -0.0}, {at(260), 0.0}},
+       "-0.000000\t0.500000"},
+      {"first zero of the maximum", -2, {{at(1), -0.0}, {at(299), 0.0}}, "-2.000000\t-0.000000"},
+  };
+  TempDir dir;
+  for (const auto& build : kBuilds)
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(build.name) + ": " + c.name);
+      Image img{nx, ny, std::vector<double>(std::size_t(nx) * ny, c.background)};
+      for (const auto& [k, v] : c.set) img.values[k] = v;
+      build.store((dir / "r.tif").c_str(), nx, ny, img.rows().data(), pv::SIF_F_desc);
+      EXPECT_STREQ(pv::SIF_F_desc, c.text);
     }
 }
 

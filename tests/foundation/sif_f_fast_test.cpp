@@ -2,6 +2,7 @@
 // their description, refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -163,6 +164,21 @@ TEST(FastFloatWriter, LibtiffReadsTheSameFloats) {
   EXPECT_EQ(back.bits, 32);
   EXPECT_EQ(back.sample_format, 3);
   EXPECT_EQ(back.values, pvtest::AsFloat32(img.values));
+}
+
+TEST(FastFloatWriter, RowsFromASourceGiveTheSameFile) {
+  Image img{300, 40, {}};
+  for (int i = 0; i < img.nx * img.ny; ++i) img.values.push_back(std::cos(i * 0.01) * 7);
+  pvtest::TempDir dir;
+  const Bytes from_table = Store(img, SIF_F_desc, dir / "t.tif");
+  StoreImageFile_Float(
+      (dir / "s.tif").c_str(), img.nx, img.ny,
+      [&img](std::uint32_t y, double* scratch) {
+        std::copy_n(img.values.begin() + std::ptrdiff_t(y) * img.nx, img.nx, scratch);
+        return static_cast<const double*>(scratch);
+      },
+      SIF_F_desc);
+  EXPECT_TRUE(pvtest::ReadFile(dir / "s.tif") == from_table);
 }
 
 TEST(FastFloatWriter, RefusesWhatItCannotStore) {

@@ -1,11 +1,12 @@
 #include "tests/quant/lzw_check.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <random>
 
 #include "tiffwrite/lzw_encode.h"
-#include "tiffwrite/tiff_out.h"
 
 namespace pvtest {
 
@@ -71,24 +72,24 @@ DecodedStrip DecodeStrip(const Bytes& strip) {
 }
 
 Bytes EncodeStrip(const Bytes& input, std::size_t piece) {
-  TempDir dir;
-  const std::string path = dir / "strip";
-  static pv::LzwEncoder encoder;  // 36 KB: not on the stack
-  {
-    pv::TiffOut out(path.c_str(), false);
-    encoder.InitLZWEncode(out);
-    if (piece == 0) {
-      for (std::uint8_t b : input) encoder.Encode(b);
-    } else {
-      for (std::size_t i = 0; i < input.size(); i += piece)
-        encoder.EncodeBlock(input.data() + i, std::min(piece, input.size() - i));
-    }
-    const std::uint32_t count = encoder.TermLZWEncode();
-    out.Close();
-    Bytes bytes = ReadFile(path);
-    if (bytes.size() != count) bytes.clear();  // the count must be the bytes written
-    return bytes;
+  static pv::LzwEncoder encoder;  // its table is reused across calls
+  // The room the writers give a strip, and a guard behind it that the
+  // encoder must leave alone.
+  const std::size_t room = pv::LzwEncoder::WorstCaseBytes(input.size()) + pv::LzwEncoder::kSlack;
+  Bytes out(room + 64, 0xA5);
+  encoder.InitLZWEncode(out.data());
+  if (piece == 0) {
+    for (std::uint8_t b : input) encoder.Encode(b);
+  } else {
+    for (std::size_t i = 0; i < input.size(); i += piece)
+      encoder.EncodeBlock(input.data() + i, std::min(piece, input.size() - i));
   }
+  const std::size_t count = encoder.TermLZWEncode();
+  for (std::size_t i = room; i < out.size(); ++i)
+    if (out[i] != 0xA5) return {};  // written beyond the room
+  if (count > room - pv::LzwEncoder::kSlack) return {};
+  out.resize(count);
+  return out;
 }
 
 Bytes WrapStrip(const Bytes& strip, std::uint32_t width, std::uint32_t height) {
@@ -205,6 +206,70 @@ StripTable Strips(const Bytes& file, const TiffDirectory& dir) {
     }
   }
   return t;
+}
+
+StripFile CheckStripFile(const Bytes& file, const StripFileWant& want) {
+  StripFile out;
+  out.dir = ParseDirectory(file);
+  const TiffDirectory& dir = out.dir;
+  std::vector<std::uint16_t> tags, want_tags = {256, 257, 258, 259, 262, 273, 277, 278, 279, 284};
+  if (want.description) want_tags.insert(want_tags.begin() + 5, 270);
+  if (want.floating) want_tags.insert(want_tags.end(), {339, 340, 341});
+  for (const auto& e : dir.entries) tags.push_back(e.tag);
+  EXPECT_EQ(tags, want_tags);
+  if (tags != want_tags) return out;
+  EXPECT_EQ(dir.next, 0u);
+  EXPECT_EQ(dir.offset + 2 + 12 * dir.entries.size() + 4, file.size());
+  const struct {
+    std::uint16_t tag, type;
+    std::uint32_t value;
+  } entries[] = {
+      {256, want.width_type, want.width},      {257, want.height_type, want.height},
+      {258, 3, want.bits},                     {259, 3, want.compression},
+      {262, 3, want.photometric},              {277, 3, 1},
+      {278, 4, want.rows_per_strip},           {284, 3, 1},
+  };
+  for (const auto& e : entries) {
+    SCOPED_TRACE("tag " + std::to_string(e.tag));
+    EXPECT_EQ(dir.Find(e.tag)->type, e.type);
+    EXPECT_EQ(dir.Find(e.tag)->count, 1u);
+    EXPECT_EQ(dir.Find(e.tag)->value, e.value);
+  }
+  if (want.floating) {
+    EXPECT_EQ(dir.Find(339)->value, 3u);
+    EXPECT_EQ(dir.Find(340)->type, 11);
+    EXPECT_EQ(dir.Find(341)->type, 11);
+  }
+
+  const StripTable t = Strips(file, dir);
+  EXPECT_EQ(t.offsets.size(), want.strips);
+  if (t.offsets.size() != want.strips) return out;
+  std::uint32_t at = want.first_strip;
+  for (std::uint32_t k = 0; k < want.strips; ++k) {
+    SCOPED_TRACE("strip " + std::to_string(k));
+    EXPECT_EQ(t.offsets[k], at);
+    EXPECT_EQ(at % 2, 0u);
+    if (std::uint64_t(at) + t.counts[k] + (t.counts[k] & 1) > file.size()) return out;
+    Bytes stored(file.begin() + at, file.begin() + at + t.counts[k]);
+    if (want.compression == 5) {
+      const DecodedStrip d = DecodeStrip(stored);
+      EXPECT_EQ(d.problem, "");
+      stored = d.data;
+    }
+    out.strips.push_back(std::move(stored));
+    at += t.counts[k];
+    if (t.counts[k] & 1) {
+      EXPECT_EQ(file[at], 0);
+      ++at;
+    }
+  }
+  if (want.strips > 1) {
+    EXPECT_EQ(dir.Find(273)->value, at);
+    EXPECT_EQ(dir.Find(279)->value, at + 4 * want.strips);
+    at += 8 * want.strips;
+  }
+  EXPECT_EQ(dir.offset, at);
+  return out;
 }
 
 }  // namespace pvtest

@@ -29,7 +29,8 @@ struct DecodedStrip {
 DecodedStrip DecodeStrip(const Bytes& strip);
 
 // The encoder's output for `input`, fed in pieces of `piece` bytes (0: one
-// Encode call per byte), through a TiffOut on a scratch file.
+// Encode call per byte), into the room the writers give a strip; empty when
+// the encoder wrote beyond that room.
 Bytes EncodeStrip(const Bytes& input, std::size_t piece);
 
 // A TIFF file of one 8-bit strip (width x height = its decompressed size)
@@ -69,5 +70,29 @@ struct StripTable {
   std::vector<std::uint32_t> offsets, counts;
 };
 StripTable Strips(const Bytes& file, const TiffDirectory& dir);
+
+// What a file in the writers' strip layout (the integer writer and both
+// builds of the full float writer) must hold.
+struct StripFileWant {
+  bool description = false, floating = false;  // which entries are written
+  std::uint32_t width = 0, height = 0;
+  std::uint16_t width_type = 3, height_type = 3;  // SHORT, or LONG (4)
+  std::uint16_t bits = 0, compression = 5, photometric = 1;
+  std::uint32_t rows_per_strip = 0, strips = 0, first_strip = 8;
+};
+
+struct StripFile {
+  TiffDirectory dir;
+  std::vector<Bytes> strips;  // as stored, decoded when LZW
+};
+
+// Checks every rule of the strip layout, each as a test expectation: the
+// entries in order with the wanted values (SamplesPerPixel and
+// PlanarConfiguration 1, the float entries), the strips one after another
+// from first_strip on even offsets with zero pad bytes, every LZW strip an
+// exactly right stream, the strip arrays (K > 1) and the directory behind
+// them, the file ending with the directory. Returns the directory and the
+// strips' contents for the caller to compare with its rows.
+StripFile CheckStripFile(const Bytes& file, const StripFileWant& want);
 
 }  // namespace pvtest

@@ -12,6 +12,7 @@
 #include "common/error.h"
 #include "slices/csi_f_core.h"
 #include "tests/support/files.h"
+#include "tests/support/name_order.h"
 
 namespace {
 
@@ -144,11 +145,13 @@ TEST(SliceOrder, NumberInName) {
 
 int Sign(int v) { return (v > 0) - (v < 0); }
 
-TEST(SliceOrder, Comparisons) {
+// Two names sorted in each order: the first of them comes first when the
+// sign given says so (0: equal numbers, then by the names' bytes).
+TEST(SliceOrder, PairsInEachOrder) {
   struct Case {
     const char* a;
     const char* b;
-    int normal, ascending;  // signs; Reverse and Descending swap them
+    int normal, ascending;  // signs; the reversed orders swap them
   };
   const Case cases[] = {
       {"s9.tif", "s10.tif", 1, -1},
@@ -162,12 +165,22 @@ TEST(SliceOrder, Comparisons) {
       {"x-y3.tif", "a.tif", 1, 1},     // "-" before a letter: no number at all
       {"\xe9.tif", "a.tif", 1, 1},     // bytes compare unsigned
   };
+  const std::string dir = "d/";
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
-    EXPECT_EQ(Sign(Normal(c.a, c.b)), c.normal);
-    EXPECT_EQ(Sign(Reverse(c.a, c.b)), -c.normal);
-    EXPECT_EQ(Sign(Ascending(c.a, c.b)), c.ascending);
-    EXPECT_EQ(Sign(Descending(c.a, c.b)), -c.ascending);
+    const int by_number = c.ascending != 0 ? c.ascending : Sign(std::strcmp(c.a, c.b));
+    const struct {
+      Order order;
+      int sign;
+    } orders[] = {{Order::kNormal, c.normal},
+                  {Order::kReverse, -c.normal},
+                  {Order::kAscending, by_number},
+                  {Order::kDescending, -by_number}};
+    for (const auto& o : orders) {
+      Names paths = {dir + c.a, dir + c.b};
+      SortNames(paths, dir.size(), o.order);
+      EXPECT_EQ(paths[0], dir + (o.sign < 0 ? c.a : c.b)) << int(o.order);
+    }
   }
 }
 
@@ -194,7 +207,7 @@ TEST(SliceOrder, SortedListings) {
   const Names s = sorted(mixed, Order::kAscending);
   for (std::size_t i = 0; i < s.size(); ++i)
     for (std::size_t j = i + 1; j < s.size(); ++j)
-      EXPECT_LE(Ascending(s[i].c_str(), s[j].c_str()), 0) << s[i] << " before " << s[j];
+      EXPECT_LE(pvtest::ByNumber(s[i].c_str(), s[j].c_str()), 0) << s[i] << " before " << s[j];
 }
 
 TEST(DescriptionMapping, WordCounts) {
@@ -249,20 +262,13 @@ TEST(DescriptionMapping, WordCounts) {
 TEST(VolumeOut, WritesHeaderAndBlocksInOrder) {
   pvtest::TempDir dir;
   const std::string path = dir / "v.bin";
-  std::vector<double> values(3 * VolumeOut::kValues + 5);
+  std::vector<double> values(3 * VolumeOut::kBlock / 8 + 5);
   for (std::size_t i = 0; i < values.size(); ++i) values[i] = double(i) - 0.5;
   {
     VolumeOut out(std::fopen(path.c_str(), "wb"), path, true);
     out.PutText("7\t9\t3\n");
-    for (std::size_t i = 0; i < values.size();) {
-      std::size_t room;
-      double* p = out.Room(room);
-      ASSERT_GE(room, 1u);
-      const std::size_t n = std::min<std::size_t>({room, values.size() - i, 1000});
-      std::memcpy(p, values.data() + i, n * sizeof(double));
-      out.Commit(n);
-      i += n;
-    }
+    for (std::size_t i = 0; i < values.size(); i += 1000)
+      out.PutValues(values.data() + i, std::min<std::size_t>(values.size() - i, 1000));
     out.Close();
   }
   EXPECT_EQ(pvtest::ReadText(path), pvtest::VolumeBytes("7\t9\t3\n", values));
@@ -274,9 +280,8 @@ TEST(VolumeOut, FailedWriteIsADataWriteError) {
   VolumeOut out(f, "/dev/full", true);
   auto [ok, error] = Outcome([&] {
     out.PutText("1\t1\n");
-    std::size_t room;
-    *out.Room(room) = 1.0;
-    out.Commit(1);
+    const double one = 1.0;
+    out.PutValues(&one, 1);
     out.Close();
     return true;
   });

@@ -150,7 +150,7 @@ Export Dump(const pvtest::SliceImage& slice, int width, int height) {
   testing::internal::CaptureStderr();
   try {
     pv::VolumeOut out(std::fopen(out_path.c_str(), "wb"), out_path, true);
-    pv::Dump_TIFF_Float(width, height, (dir / "s.tif").c_str(), out);
+    pv::SliceStack(width, height).Dump_TIFF_Float((dir / "s.tif").c_str(), out);
     out.Close();
   } catch (const pv::FatalError& ex) {
     e.error = ex.line();
@@ -212,19 +212,19 @@ TEST(SliceExport, SmallerSlicesArePaddedAndTheRangeCoversEverySlice) {
   TempDir dir;
   pvtest::WriteSlice(dir / "a.tif", FloatSlice(2, 2, {1, 2, 3, 4}));
   pvtest::WriteSlice(dir / "b.tif", IntSlice(3, 1, 8, {10, 20, 255}, "x -5 0.5"));
-  pv::csi_f::ResetRange();
+  pv::SliceStack stack(3, 2);
   testing::internal::CaptureStderr();
   {
     pv::VolumeOut out(std::fopen((dir / "v.bin").c_str(), "wb"), dir / "v.bin", true);
-    pv::Dump_TIFF_Float(3, 2, (dir / "a.tif").c_str(), out);
-    EXPECT_EQ(pv::csi_f::Min(), 0);  // the padding counts
-    EXPECT_EQ(pv::csi_f::Max(), 4);
-    pv::Dump_TIFF_Float(3, 2, (dir / "b.tif").c_str(), out);
+    stack.Dump_TIFF_Float((dir / "a.tif").c_str(), out);
+    EXPECT_EQ(stack.Min(), 0);  // the padding counts
+    EXPECT_EQ(stack.Max(), 4);
+    stack.Dump_TIFF_Float((dir / "b.tif").c_str(), out);
     out.Close();
   }
   testing::internal::GetCapturedStderr();
-  EXPECT_EQ(pv::csi_f::Min(), 0);
-  EXPECT_EQ(pv::csi_f::Max(), 122.5);
+  EXPECT_EQ(stack.Min(), 0);
+  EXPECT_EQ(stack.Max(), 122.5);
   EXPECT_EQ(pvtest::ReadText(dir / "v.bin"),
             pvtest::VolumeBytes("", {1, 2, 0, 3, 4, 0, 0, 5, 122.5, 0, 0, 0}));
 }
@@ -232,15 +232,20 @@ TEST(SliceExport, SmallerSlicesArePaddedAndTheRangeCoversEverySlice) {
 TEST(SliceExport, RangeStartsAtTheFirstValueAndSkipsNaN) {
   TempDir dir;
   pvtest::WriteSlice(dir / "a.tif", FloatSlice(2, 1, {-7, -8}));
-  pv::csi_f::ResetRange();
-  pv::VolumeOut out(std::fopen((dir / "v.bin").c_str(), "wb"), dir / "v.bin", true);
-  pv::Dump_TIFF_Float(2, 1, (dir / "a.tif").c_str(), out);
-  EXPECT_EQ(pv::csi_f::Min(), -8);
-  EXPECT_EQ(pv::csi_f::Max(), -7);  // not a 0 from before the first value
   pvtest::WriteSlice(dir / "n.tif", FloatSlice(9, 1, {2, NAN, -9, 5, NAN, 9, 1, NAN, 3}));
-  pv::Dump_TIFF_Float(9, 1, (dir / "n.tif").c_str(), out);
-  EXPECT_EQ(pv::csi_f::Min(), -9);  // a NaN later on never becomes an extreme
-  EXPECT_EQ(pv::csi_f::Max(), 9);
+  pv::SliceStack stack(9, 1);
+  pv::VolumeOut out(std::fopen((dir / "v.bin").c_str(), "wb"), dir / "v.bin", true);
+  testing::internal::CaptureStderr();
+  stack.CheckSlice((dir / "a.tif").c_str(), /*first=*/true);
+  EXPECT_TRUE(stack.Min() == 0 && stack.Max() == 0);  // nothing written yet
+  stack.Dump_TIFF_Float({dir / "a.tif", dir / "n.tif", dir / "a.tif"}, out);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(stack.Min(), -9);  // a NaN later on never becomes an extreme
+  EXPECT_EQ(stack.Max(), 9);
+  pv::SliceStack narrow(2, 1);
+  narrow.Dump_TIFF_Float((dir / "a.tif").c_str(), out);
+  EXPECT_EQ(narrow.Min(), -8);
+  EXPECT_EQ(narrow.Max(), -7);  // not a 0 from before the first value
 }
 
 TEST(SliceExport, LargeFramesGoOutInFullAcrossBlocks) {

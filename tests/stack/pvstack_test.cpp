@@ -156,7 +156,8 @@ void PatchShortEntry(const std::string& path, std::uint16_t tag, std::uint16_t v
 
 TEST(Pvstack, SliceFailingDuringExportLeavesWhatWasWritten) {
   // b.tif passes the first checks and fails only when its pixels are read;
-  // a.tif, exported before it, stays in the volume in full.
+  // a.tif, exported before it, stays in the volume in full, and the slices
+  // after b.tif, read (and written) ahead of it, leave nothing.
   TempDir dir;
   std::filesystem::create_directory(dir / "img");
   const std::vector<double> a(64 * 64, 0.5);
@@ -165,11 +166,12 @@ TEST(Pvstack, SliceFailingDuringExportLeavesWhatWasWritten) {
   PatchShortEntry(dir / "img/b.tif", 259, 7);
   for (const char* target : {"v.bin", "-"}) {
     SCOPED_TRACE(target);
-    auto r = RunProgram("pvstack", {"img", "-a.tif b.tif", target}, "", dir.path().string());
+    auto r = RunProgram("pvstack", {"img", "-a.tif b.tif a.tif a.tif", target}, "",
+                        dir.path().string());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "img/b.tif : unknown image compression method.\n");
     const std::string volume = target[0] == '-' ? r.out : pvtest::ReadText(dir / target);
-    EXPECT_EQ(volume, VolumeBytes("64\t64\t2\n", a));
+    EXPECT_EQ(volume, VolumeBytes("64\t64\t4\n", a));
     if (target[0] != '-') {
       EXPECT_EQ(r.out, "");  // no range line
     }

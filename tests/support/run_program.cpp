@@ -3,19 +3,21 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 namespace pvtest {
 
 std::string ToolPath(const std::string& name) { return std::string(PV_TOOLS_DIR) + "/" + name; }
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& input, const std::string& cwd) {
+                     const std::string& input, const std::string& cwd, const Limits& limits) {
   const std::string exe = program.find('/') == std::string::npos ? ToolPath(program) : program;
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
@@ -28,6 +30,13 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     signal(SIGPIPE, SIG_DFL);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+    const std::pair<int, std::size_t> bounds[] = {{RLIMIT_AS, limits.address_space},
+                                                  {RLIMIT_FSIZE, limits.file_size}};
+    for (const auto& [resource, bytes] : bounds) {
+      const rlimit r{bytes, bytes};
+      if (bytes != 0 && setrlimit(resource, &r) != 0) _exit(127);
+    }
+    alarm(limits.seconds);  // survives exec
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -3,6 +3,7 @@
 // status.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,19 @@ struct RunResult {
   std::string err;
 };
 
+// Bounds on a run (0: none): address space and bytes per written file,
+// and wall time, after which the program is ended by SIGALRM.
+struct Limits {
+  std::size_t address_space = 0;
+  std::size_t file_size = 0;
+  unsigned seconds = 0;
+};
+
 // `program` is a path, or the bare name of one of the suite's programs
 // (looked up in the build's tools directory).
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& input = {}, const std::string& cwd = {});
+                     const std::string& input = {}, const std::string& cwd = {},
+                     const Limits& limits = {});
 
 // Path of one of the suite's built programs.
 std::string ToolPath(const std::string& name);

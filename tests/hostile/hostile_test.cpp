@@ -1,0 +1,245 @@
+// Hostile inputs against the built programs, one table: each row is the
+// files it needs (made by small generators), the command, and the one line
+// the program must end with, exit status 1, within 2 seconds, in an address
+// space of 512 MiB and with at most 64 MiB per written file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/run_program.h"
+#include "tests/support/tiff_builder.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PV_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PV_ASAN 1
+#endif
+#endif
+
+namespace pvtest {
+namespace {
+
+using B = TiffBuilder;
+
+struct File {
+  std::string name;
+  Bytes bytes;
+  std::uintmax_t size = 0;  // when larger, the file is extended (sparse) to it
+};
+
+struct Row {
+  const char* name;
+  std::vector<File> files;
+  std::vector<std::string> args;  // args[0] is the program
+  std::string err;                // the line, without its newline
+  const char* waits_for = nullptr;  // the behaviour still missing, when skipped
+  std::string input = {};           // standard input
+};
+
+Bytes Seq(std::size_t n) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 37);
+  return b;
+}
+
+// An 8-bit grey image of width x height with one strip.
+Bytes Grey(std::uint32_t width, std::uint32_t height, Bytes strip, std::uint16_t compression = 1) {
+  return B().Strip(std::move(strip)).Grey(width, height, 8).Short(259, compression).Build();
+}
+
+// A valid 4 x 2 image: header 0-7, strip 8-15, directory 16-93.
+Bytes Valid() { return Grey(4, 2, Seq(8)); }
+
+// The entries of an 8-bit grey image of width x height, without strip tables.
+B Head(std::uint32_t width, std::uint32_t height) {
+  return B().Long(256, width).Long(257, height).Short(258, 8).Short(262, 1);
+}
+
+Bytes Cut(Bytes b, std::size_t n) {
+  b.resize(n);
+  return b;
+}
+
+// LZW codes at the widths the decoder expects after each: 9 bits, then 10,
+// 11, 12 once entries 510, 1022, 2046 are defined.
+Bytes Lzw(const std::vector<unsigned>& codes) {
+  CodePacker p;
+  unsigned next = 258;
+  bool first = true;
+  for (unsigned c : codes) {
+    p.Put(c, next >= 2047 ? 12 : next >= 1023 ? 11 : next >= 511 ? 10 : 9);
+    if (c == 256) next = 258, first = true;
+    else if (first) first = false;
+    else if (next < 4096) ++next;
+  }
+  return p.Done();
+}
+
+// A clear code, then literals until every entry up to 4095 is defined, then `last`.
+Bytes LzwFull(unsigned last) {
+  std::vector<unsigned> codes = {256};
+  codes.insert(codes.end(), 4095 - 258 + 2, 'a');
+  codes.push_back(last);
+  return Lzw(codes);
+}
+
+std::vector<File> In(Bytes b, std::string name = "in.tif") { return {{std::move(name), std::move(b)}}; }
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// pvquant reads with the double reader, pvexpand with the 16-bit one.
+std::vector<std::string> Quant() { return {"pvquant", "in.tif", "8", "out.tif"}; }
+std::vector<std::string> Expand() { return {"pvexpand", "in.tif", "0", "1", "out.tif"}; }
+std::vector<std::string> Stack() { return {"pvstack", "in.tif", "out.bin"}; }
+std::vector<std::string> Split() { return {"pvsplit", "in.bin", "s%d.tif"}; }
+
+const char* kEof = "in.tif : unexpected end of file.";
+const std::uint32_t kMax = 0x7FFFFFFF;
+
+class Hostile : public testing::TestWithParam<Row> {};
+
+TEST_P(Hostile, EndsWithOneLine) {
+  const Row& row = GetParam();
+  if (row.waits_for != nullptr) GTEST_SKIP() << "waits for: " << row.waits_for;
+#ifdef PV_ASAN
+  // The sanitizer reserves terabytes of address space: only time and file size are bounded.
+  const std::size_t address_space = 0;
+  for (const File& f : row.files)
+    if (f.size != 0) GTEST_SKIP() << "needs the address-space limit, not available under ASan";
+#else
+  const std::size_t address_space = std::size_t{512} << 20;
+#endif
+  TempDir dir;
+  for (const File& f : row.files) {
+    std::filesystem::create_directories(std::filesystem::path(dir / f.name).parent_path());
+    WriteFile(dir / f.name, f.bytes);
+    if (f.size > f.bytes.size()) std::filesystem::resize_file(dir / f.name, f.size);
+  }
+  const std::vector<std::string> args(row.args.begin() + 1, row.args.end());
+  const RunResult r = RunProgram(row.args[0], args, row.input, dir.path().string(),
+                                 {address_space, std::size_t{64} << 20, 2});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, row.err + "\n");
+  EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Programs, Hostile,
+    testing::Values(
+        // Truncation at every structural boundary of a valid file.
+        Row{"Empty", In({}), Quant(), kEof},
+        Row{"CutInByteOrder", In(Cut(Valid(), 1)), Quant(), kEof},
+        Row{"CutInMagic", In(Cut(Valid(), 3)), Expand(), kEof},
+        Row{"CutInDirectoryOffset", In(Cut(Valid(), 6)), Quant(), kEof},
+        Row{"CutAfterHeader", In(Cut(Valid(), 8)), Expand(), kEof},
+        Row{"CutInStrip", In(Cut(Valid(), 12)), Quant(), kEof},
+        Row{"CutAtDirectory", In(Cut(Valid(), 16)), Expand(), kEof},
+        Row{"CutInEntryCount", In(Cut(Valid(), 17)), Quant(), kEof},
+        Row{"CutInFirstEntry", In(Cut(Valid(), 24)), Expand(), kEof},
+        Row{"CutInLastEntry", In(Cut(Valid(), 88)), Quant(), kEof},
+        Row{"CutBeforeNextOffset", In(Cut(Valid(), 90)), Expand(), kEof},
+        Row{"NotTiff", In(Text("P5\n4 2\n255\n")), Quant(), "in.tif : bad magic number."},
+        Row{"NoDirectory", In({'I', 'I', 42, 0, 0, 0, 0, 0}), Stack(), "in.tif : no image file directory."},
+        // Offsets and counts outside the file.
+        Row{"DirectoryBeyondFile", In({'I', 'I', 42, 0, 0, 0xFF, 0xFF, 0xFF}), Quant(), kEof},
+        Row{"StripBeyondFile",
+            In(Head(4, 2).Long(273, 0xFFFFFF00).Long(279, 8).Build()), Expand(), kEof},
+        Row{"StripCountBeyondFile",
+            In(Head(100000, 1).Strip(Seq(50000)).StripOffsets().Long(279, 0xFFFFFFFF).Build()), Quant(),
+            kEof},
+        Row{"StripTableBeyondFile",
+            In(Head(4, 2).Long(278, 1).Raw(273, B::kLong, 2, 0xFFFFFF00).Longs(279, {4, 4}).Build()), Expand(),
+            kEof},
+        // Zero and maximal sizes.
+        Row{"ZeroWidth", In(Grey(0, 2, Seq(8))), Quant(), "in.tif : missing image size."},
+        Row{"ZeroHeight", In(Grey(4, 0, Seq(8))), Expand(), "in.tif : missing image size."},
+        Row{"WidthTwoToThe31", In(Grey(0x80000000u, 1, Seq(8))), Quant(),
+            "in.tif : too large image size."},
+        Row{"LargestSquareTenBytes", In(Grey(kMax, kMax, Seq(10))), Quant(), "in.tif : too few codes."},
+        Row{"LargestSquareTenBytes16", In(B().Strip(Seq(10)).Grey(kMax, kMax, 16).Build()), Expand(),
+            "in.tif : too few codes."},
+        Row{"LargestWidthPackBits", In(Grey(kMax, 1, Seq(10), 32773)), Expand(),
+            "in.tif : MPB too few codes."},
+        Row{"LargestHeightLzw", In(Grey(1, kMax, Seq(10), 5)), Stack(), "in.tif : LZW unexpected end of code."},
+        // Absurd strip tables.
+        Row{"StripPerRowTablesBeyondFile",
+            In(B().Long(256, 1).Long(257, kMax).Short(258, 8).Short(262, 1).Long(278, 1)
+                   .Raw(273, B::kLong, kMax, 64).Raw(279, B::kLong, kMax, 64).Build()),
+            Quant(), kEof},
+        Row{"StripTableCountWrong",
+            In(Head(4, 2).Long(278, 1).Longs(273, {8, 8, 8}).Longs(279, {4, 4}).Build()),
+            Expand(), "in.tif : bad number of strip offset."},
+        Row{"StripOffsetsAscii", In(Head(4, 2).Ascii(273, "abc").Long(279, 8).Build()), Quant(),
+            "in.tif : missing strip offset."},
+        Row{"RowsPerStripZero", In(B().Strip(Seq(8)).Grey(4, 2, 8).Long(278, 0).Build()), Expand(),
+            "in.tif : bad rows per strip."},
+        // LZW streams with every kind of bad code.
+        Row{"LzwBadFirstCode", In(Grey(4, 2, Lzw({256, 300}), 5)), Quant(),
+            "in.tif : LZW bad code after clear code."},
+        Row{"LzwEndFirst", In(Grey(4, 2, Lzw({256, 257}), 5)), Expand(),
+            "in.tif : LZW unexpected end of code."},
+        Row{"LzwEndEarly", In(Grey(4, 2, Lzw({256, 'a', 'b', 257}), 5)), Quant(),
+            "in.tif : LZW unexpected end of code."},
+        Row{"LzwCodeAboveNext", In(Grey(4, 2, Lzw({256, 'a', 'b', 300}), 5)), Expand(),
+            "in.tif : LZW bad code."},
+        Row{"LzwTableFull", In(Grey(8000, 1, LzwFull('a'), 5)), Quant(),
+            "in.tif : LZW missing clear code."},
+        Row{"LzwEndAfterFullTable", In(Grey(8000, 1, LzwFull(257), 5)), Expand(),
+            "in.tif : LZW unexpected end of code."},
+        Row{"LzwRunsOut", In(Grey(4, 2, Lzw({256, 'a', 'b'}), 5)), Stack(),
+            "in.tif : LZW too few codes."},
+        // PackBits runs past the strip.
+        Row{"PackBitsLiteralPastStrip", In(Grey(200, 1, {127, 1, 2, 3}, 32773)), Quant(),
+            "in.tif : MPB too few codes."},
+        Row{"PackBitsReplicateHeaderLast", In(Grey(200, 1, {0, 9, 0x81}, 32773)), Expand(),
+            "in.tif : MPB too few codes."},
+        // Descriptions without NUL or with huge counts.
+        Row{"DescriptionWithoutNul",
+            In(Head(4, 2).Ascii(270, "no end").Long(273, 0xFFFFFF00).Long(279, 8).Build()),
+            Quant(), kEof},
+        Row{"DescriptionHugeCount", In(B().Raw(270, B::kAscii, 0xFFFFFFFF, 8).Strip({1}).Grey(1, 1, 8).Build()),
+            Expand(), "in.tif : missing image description."},
+        Row{"DescriptionToEndOfFile", In(B().Raw(270, B::kAscii, 0x7FFFFFFF, 0).Strip({1}).Grey(1, 1, 8).Build()),
+            Stack(), "in.tif : missing image description."},
+        // Raw volume headers with huge or negative sizes.
+        Row{"VolumeHugeFewBytes", In(Text("1\t2147483647\t65536\n" + std::string(64, 'x')), "in.bin"),
+            Split(), "data read error"},
+        Row{"VolumeTallFewBytes", In(Text("3 268435456 3\n" + std::string(24, '\0')), "in.bin"), Split(),
+            "data read error"},
+        Row{"VolumeHugeOnStandardInput", {}, {"pvsplit", "-", "s%d.tif"}, "data read error", nullptr,
+            "65536\t65536\t65536\n" + std::string(1000, '\1')},
+        Row{"VolumeSizeBeyond64Bits", In(Text("2147483647\t2147483647\n12345678"), "in.bin"), Split(),
+            "memory allocation error."},
+        Row{"VolumeSliceBeyondMemory", {{"in.bin", Text("16384\t8192\n"), (std::uintmax_t{1} << 30) + 11}},
+            Split(), "memory allocation error."},
+        Row{"VolumeNegativeHeight", In(Text("4 -3\n"), "in.bin"), Split(), "bad image size."},
+        Row{"VolumeCountBeyondInt", In(Text("4 3 2147483648\n"), "in.bin"), Split(), "bad image size."},
+        Row{"VolumeHeaderLine5000", In(Text(std::string(4998, '7') + " 1\n"), "in.bin"), Split(),
+            "bad image size."},
+        // Name files with long lines and binary bytes.
+        Row{"NameFileLongLine", {{"d/a.tif", Valid()}, {"names", Text(std::string(3000, 'a') + "\n")}},
+            {"pvstack", "d", "names", "out.bin"}, "names : too long line."},
+        Row{"NameFileBinary", {{"d/a.tif", Valid()}, {"names", Text("a.tif\n\xff\x01\x7f\n")}},
+            {"pvstack", "d", "names", "out.bin"}, "d/\xff\x01\x7f : file not found."},
+        Row{"NameFileNul", {{"d/a.tif", Valid()}, {"names", Text(std::string("a.tif\nb\0c\n", 10))}},
+            {"pvstack", "d", "names", "out.bin"}, "names : too long line."},
+        Row{"StackCraftedHugeSlice",
+            {{"d/a.tif", Grey(4, 4, Seq(16))}, {"d/b.tif", Grey(65535, 65535, Seq(10))}},
+            {"pvstack", "d", "-a.tif b.tif", "out.bin"}, "d/b.tif : too few codes."},
+        Row{"SignedSixteenBit", In(B().Strip(Seq(8)).Grey(2, 2, 16).Short(339, 2).Build()), Expand(),
+            "in.tif : unknown sample format."},
+        Row{"HalfFloat", In(B().Strip(Seq(8)).Grey(2, 2, 16).Short(339, 3).Build()), Expand(),
+            "in.tif : unknown sample format."},
+        Row{"TiledDouble", In(B().Strip(Seq(8)).Grey(4, 2, 8).Long(322, 16).Long(323, 16).Build()),
+            Quant(), "in.tif : missing strip offset."},
+        Row{"TiledInteger", In(B().Strip(Seq(8)).Grey(4, 2, 8).Short(322, 16).Short(323, 16).Build()),
+            Expand(), "in.tif : missing strip offset."}),
+    [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pvtest

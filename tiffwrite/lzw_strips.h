@@ -1,0 +1,71 @@
+// The LZW strips of an image, compressed on all the CPUs the process may use
+// and written in order.
+//
+// Strips are compressed independently (each starts with a clear code and a
+// fresh table), so the image is cut into batches of consecutive strips, and
+// OrderedParallel compresses the batches on worker threads while the
+// calling thread writes them out in order. A batch is the unit of
+// synchronisation: large enough that handing it over costs little beside
+// its compression, small enough that a few of them are in flight on every
+// CPU. Each slot owns the compressed output of one batch: its strips are
+// laid out one after another, each followed by its pad byte when its length
+// is odd, exactly as they stand in the file, so that the batch goes to the
+// file as one span, without a copy. An encoder (its 2 MiB table) belongs to
+// a worker thread for the time of one batch; there are as many as threads.
+//
+// With one usable CPU, or an image of one batch, everything runs on the
+// calling thread, batch after batch, as a plain loop would.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "tiffwrite/directory.h"
+#include "tiffwrite/lzw_encode.h"
+
+namespace pv {
+
+// Upper bound of an LZW strip's stored length, pad byte included.
+inline std::uint64_t LzwStripBound(std::uint64_t n) { return LzwEncoder::WorstCaseBytes(n) + 1; }
+
+class LzwStrips {
+ public:
+  // Plans the batches and allocates the slots' buffers and the encoders;
+  // "<path> : no allocatable memory." when it cannot. The image must have
+  // passed StrippedTiff::CheckSize with LzwStripBound.
+  LzwStrips(const char* path, const StripPlan& plan);
+  ~LzwStrips();
+
+  // The number of slots: up to this many batches are in flight at once.
+  // The rows of one slot are produced on one thread at a time, so a caller
+  // keeps scratch memory per slot.
+  std::size_t slots() const { return slots_; }
+
+  // The stored bytes of row y, plan.row_bytes of them, valid until the
+  // slot's next call. Called on several threads at once, with different
+  // slots.
+  using RowBytes = std::function<const std::uint8_t*(std::uint32_t y, std::size_t slot)>;
+
+  // Compresses every strip and writes them all to `file`, in order.
+  void Write(StrippedTiff& file, const RowBytes& row_bytes);
+
+ private:
+  struct Slot;
+  LzwEncoder* TakeEncoder();
+  void ReturnEncoder(LzwEncoder* encoder);
+
+  StripPlan plan_;
+  std::uint32_t strips_per_batch_ = 1;
+  std::size_t batches_ = 1, slots_ = 1;
+  unsigned threads_ = 1;
+  std::vector<Slot> slot_;
+  std::vector<std::unique_ptr<LzwEncoder>> encoders_;
+  std::vector<LzwEncoder*> idle_;  // encoders no batch is using
+  std::mutex mutex_;  // guards idle_
+};
+
+}  // namespace pv
