@@ -141,7 +141,7 @@ TEST(Reader, LargeRowValues) {
 // nothing of the strips after it, which may already be decoded. The image
 // object is reused, also after a failed read.
 TEST(Reader, ParallelStripsReportInOrder) {
-  const std::uint32_t width = 1024, rows_per_strip = 16, strips = 64;  // 16 KiB strips
+  const std::uint32_t width = 4096, rows_per_strip = 16, strips = 64;  // 64 KiB strips
   TempDir dir;
   const std::string path = dir / "in.tif";
   const std::string warning = "MPB too many code (warning).\n";
