@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "tests/support/fatal.h"
 #include "tiffread/rif.h"
 #include "tiffwrite/lzw_encode.h"
 #include "tiffwrite/sif.h"
@@ -66,12 +67,10 @@ void ReadWithOurs(const std::string& path, const std::uint8_t* data, std::size_t
   pv::WarningCapture warnings;
   std::int32_t w = 0, h = 0;
   pv::RowTable<std::uint16_t> rows;
-  try {
-    pv::ReadImageFile(path.c_str(), &w, &h, nullptr, &rows, nullptr);
-  } catch (const pv::FatalError& e) {
-    std::fprintf(stderr, "%s", e.what());
-    Check(false, "our reader refused the file");
-  }
+  const std::string refusal =
+      pvtest::FatalLine([&] { pv::ReadImageFile(path.c_str(), &w, &h, nullptr, &rows, nullptr); });
+  if (!refusal.empty()) std::fprintf(stderr, "%s", refusal.c_str());
+  Check(refusal.empty(), "our reader refused the file");
   Check(warnings.Take().empty(), "our reader warned");
   Check(w == std::int32_t(size) && h == 1, "our reader: wrong size");
   for (std::size_t i = 0; i < size; ++i) Check(rows[0][i] == data[i], "our reader: bytes differ");

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
 #include "slices/raw_volume.h"
+#include "tests/support/fatal.h"
 
 namespace {
 
@@ -53,16 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const bool want_ok = regexec(&Pattern(), format.c_str(), 6, m, 0) == 0;
   const bool want_long = want_ok && (Over2047(format.c_str(), m[3]) || Over2047(format.c_str(), m[5]));
 
-  bool too_long = false;
-  std::string error;
-  try {
-    too_long = CheckNameFormat(format.c_str());
-  } catch (const pv::FatalError& e) {
-    error = e.line();
-  }
+  const auto [too_long, error] = pvtest::Outcome([&] { return CheckNameFormat(format.c_str()); });
   Check(want_ok ? error.empty() : error == "bad file name format.\n");
   if (!want_ok) return 0;
-  Check(too_long == want_long);
+  Check(*too_long == want_long);
 
   for (int k : {0, 7, INT_MAX}) {
     std::string want_error = "bad file name format.\n";
@@ -75,12 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
       if (n < 2048) want_error.clear(), want_name = full.data();
     }
     char name[2048];
-    std::string got_error;
-    try {
-      FormatName(name, format.c_str(), too_long, k);
-    } catch (const pv::FatalError& e) {
-      got_error = e.line();
-    }
+    const std::string got_error =
+        pvtest::FatalLine([&] { FormatName(name, format.c_str(), *too_long, k); });
     Check(got_error == want_error);
     if (got_error.empty()) Check(want_name == name);
   }

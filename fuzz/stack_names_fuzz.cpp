@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
 #include "slices/csi_f_core.h"
+#include "tests/support/fatal.h"
 #include "tests/support/name_order.h"
 
 namespace {
@@ -60,16 +60,10 @@ void NameFile(const char* data, std::size_t size) {
   std::string copy(data, size);
   std::FILE* f = fmemopen(copy.data(), copy.size(), "r");
   if (f == nullptr) return;
-  Names got;
-  std::string error;
-  try {
-    got = ReadNameFile(f, "n");
-  } catch (const pv::FatalError& e) {
-    error = e.line();
-  }
+  const auto [got, error] = pvtest::Outcome([&] { return ReadNameFile(f, "n"); });
   std::fclose(f);
   Check(error == want_error);
-  if (error.empty()) Check(got == want);
+  if (error.empty()) Check(*got == want);
 }
 
 void Inline(const char* data, std::size_t size) {
@@ -84,15 +78,9 @@ void Inline(const char* data, std::size_t size) {
     want.emplace_back(word.data());
     rest = std::strstr(rest, word.data()) + n;
   }
-  Names got;
-  std::string error;
-  try {
-    got = InlineNames(text.c_str());
-  } catch (const pv::FatalError& e) {
-    error = e.line();
-  }
+  const auto [got, error] = pvtest::Outcome([&] { return InlineNames(text.c_str()); });
   Check(error == want_error);
-  if (error.empty()) Check(got == want);
+  if (error.empty()) Check(*got == want);
 }
 
 void Orders(const char* data, std::size_t size) {

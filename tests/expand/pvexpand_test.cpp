@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/tiff.h"
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tests/support/run_program.h"
@@ -35,7 +36,7 @@ std::vector<double> Values(const std::string& path) {
   const LibtiffImage img = ReadWithLibtiff(path);
   EXPECT_LIBTIFF_CLEAN(img);
   EXPECT_EQ(img.bits, 32);
-  EXPECT_EQ(img.sample_format, 3);
+  EXPECT_EQ(img.sample_format, pv::tiff::kSampleIEEEFloat);
   std::int32_t w = 0, h = 0;
   pv::RowTable<double> rows;
   EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), &w, &h, &rows, nullptr), 0);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/tiff.h"
 #include "tests/support/files.h"
 #include "tests/support/run_program.h"
 #include "tests/support/tiff_builder.h"
@@ -25,6 +26,7 @@ namespace pvtest {
 namespace {
 
 using B = TiffBuilder;
+using namespace pv::tiff;
 
 struct File {
   std::string name;
@@ -48,8 +50,9 @@ Bytes Seq(std::size_t n) {
 }
 
 // An 8-bit grey image of width x height with one strip.
-Bytes Grey(std::uint32_t width, std::uint32_t height, Bytes strip, std::uint16_t compression = 1) {
-  return B().Strip(std::move(strip)).Grey(width, height, 8).Short(259, compression).Build();
+Bytes Grey(std::uint32_t width, std::uint32_t height, Bytes strip,
+           std::uint16_t compression = kCompressionNone) {
+  return B().Strip(std::move(strip)).Grey(width, height, 8).Short(kCompression, compression).Build();
 }
 
 // A valid 4 x 2 image: header 0-7, strip 8-15, directory 16-93.
@@ -57,7 +60,8 @@ Bytes Valid() { return Grey(4, 2, Seq(8)); }
 
 // The entries of an 8-bit grey image of width x height, without strip tables.
 B Head(std::uint32_t width, std::uint32_t height) {
-  return B().Long(256, width).Long(257, height).Short(258, 8).Short(262, 1);
+  return B().Long(kImageWidth, width).Long(kImageLength, height).Short(kBitsPerSample, 8)
+      .Short(kPhotometricInterpretation, kBlackIsZero);
 }
 
 Bytes Cut(Bytes b, std::size_t n) {
@@ -69,21 +73,21 @@ Bytes Cut(Bytes b, std::size_t n) {
 // 11, 12 once entries 510, 1022, 2046 are defined.
 Bytes Lzw(const std::vector<unsigned>& codes) {
   CodePacker p;
-  unsigned next = 258;
+  unsigned next = kLzwFirstFree;
   bool first = true;
   for (unsigned c : codes) {
     p.Put(c, next >= 2047 ? 12 : next >= 1023 ? 11 : next >= 511 ? 10 : 9);
-    if (c == 256) next = 258, first = true;
+    if (c == kLzwClear) next = kLzwFirstFree, first = true;
     else if (first) first = false;
-    else if (next < 4096) ++next;
+    else if (next < kLzwCodes) ++next;
   }
   return p.Done();
 }
 
 // A clear code, then literals until every entry up to 4095 is defined, then `last`.
 Bytes LzwFull(unsigned last) {
-  std::vector<unsigned> codes = {256};
-  codes.insert(codes.end(), 4095 - 258 + 2, 'a');
+  std::vector<unsigned> codes = {kLzwClear};
+  codes.insert(codes.end(), kLzwCodes - kLzwFirstFree + 1, 'a');
   codes.push_back(last);
   return Lzw(codes);
 }
@@ -148,13 +152,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Offsets and counts outside the file.
         Row{"DirectoryBeyondFile", In({'I', 'I', 42, 0, 0, 0xFF, 0xFF, 0xFF}), Quant(), kEof},
         Row{"StripBeyondFile",
-            In(Head(4, 2).Long(273, 0xFFFFFF00).Long(279, 8).Build()), Expand(), kEof},
+            In(Head(4, 2).Long(kStripOffsets, 0xFFFFFF00).Long(kStripByteCounts, 8).Build()), Expand(), kEof},
         Row{"StripCountBeyondFile",
-            In(Head(100000, 1).Strip(Seq(50000)).StripOffsets().Long(279, 0xFFFFFFFF).Build()), Quant(),
-            kEof},
+            In(Head(100000, 1).Strip(Seq(50000)).StripOffsets().Long(kStripByteCounts, 0xFFFFFFFF).Build()),
+            Quant(), kEof},
         Row{"StripTableBeyondFile",
-            In(Head(4, 2).Long(278, 1).Raw(273, B::kLong, 2, 0xFFFFFF00).Longs(279, {4, 4}).Build()), Expand(),
-            kEof},
+            In(Head(4, 2).Long(kRowsPerStrip, 1).Raw(kStripOffsets, B::kLong, 2, 0xFFFFFF00)
+                   .Longs(kStripByteCounts, {4, 4}).Build()), Expand(), kEof},
         // Zero and maximal sizes.
         Row{"ZeroWidth", In(Grey(0, 2, Seq(8))), Quant(), "in.tif : missing image size."},
         Row{"ZeroHeight", In(Grey(4, 0, Seq(8))), Expand(), "in.tif : missing image size."},
@@ -163,48 +167,52 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"LargestSquareTenBytes", In(Grey(kMax, kMax, Seq(10))), Quant(), "in.tif : too few codes."},
         Row{"LargestSquareTenBytes16", In(B().Strip(Seq(10)).Grey(kMax, kMax, 16).Build()), Expand(),
             "in.tif : too few codes."},
-        Row{"LargestWidthPackBits", In(Grey(kMax, 1, Seq(10), 32773)), Expand(),
+        Row{"LargestWidthPackBits", In(Grey(kMax, 1, Seq(10), kCompressionPackBits)), Expand(),
             "in.tif : MPB too few codes."},
-        Row{"LargestHeightLzw", In(Grey(1, kMax, Seq(10), 5)), Stack(), "in.tif : LZW unexpected end of code."},
+        Row{"LargestHeightLzw", In(Grey(1, kMax, Seq(10), kCompressionLZW)), Stack(),
+            "in.tif : LZW unexpected end of code."},
         // Absurd strip tables.
         Row{"StripPerRowTablesBeyondFile",
-            In(B().Long(256, 1).Long(257, kMax).Short(258, 8).Short(262, 1).Long(278, 1)
-                   .Raw(273, B::kLong, kMax, 64).Raw(279, B::kLong, kMax, 64).Build()),
-            Quant(), kEof},
+            In(Head(1, kMax).Long(kRowsPerStrip, 1).Raw(kStripOffsets, B::kLong, kMax, 64)
+                   .Raw(kStripByteCounts, B::kLong, kMax, 64).Build()), Quant(), kEof},
         Row{"StripTableCountWrong",
-            In(Head(4, 2).Long(278, 1).Longs(273, {8, 8, 8}).Longs(279, {4, 4}).Build()),
+            In(Head(4, 2).Long(kRowsPerStrip, 1).Longs(kStripOffsets, {8, 8, 8})
+                   .Longs(kStripByteCounts, {4, 4}).Build()),
             Expand(), "in.tif : bad number of strip offset."},
-        Row{"StripOffsetsAscii", In(Head(4, 2).Ascii(273, "abc").Long(279, 8).Build()), Quant(),
+        Row{"StripOffsetsAscii",
+            In(Head(4, 2).Ascii(kStripOffsets, "abc").Long(kStripByteCounts, 8).Build()), Quant(),
             "in.tif : missing strip offset."},
-        Row{"RowsPerStripZero", In(B().Strip(Seq(8)).Grey(4, 2, 8).Long(278, 0).Build()), Expand(),
-            "in.tif : bad rows per strip."},
+        Row{"RowsPerStripZero", In(B().Strip(Seq(8)).Grey(4, 2, 8).Long(kRowsPerStrip, 0).Build()),
+            Expand(), "in.tif : bad rows per strip."},
         // LZW streams with every kind of bad code.
-        Row{"LzwBadFirstCode", In(Grey(4, 2, Lzw({256, 300}), 5)), Quant(),
+        Row{"LzwBadFirstCode", In(Grey(4, 2, Lzw({kLzwClear, 300}), kCompressionLZW)), Quant(),
             "in.tif : LZW bad code after clear code."},
-        Row{"LzwEndFirst", In(Grey(4, 2, Lzw({256, 257}), 5)), Expand(),
+        Row{"LzwEndFirst", In(Grey(4, 2, Lzw({kLzwClear, kLzwEnd}), kCompressionLZW)), Expand(),
             "in.tif : LZW unexpected end of code."},
-        Row{"LzwEndEarly", In(Grey(4, 2, Lzw({256, 'a', 'b', 257}), 5)), Quant(),
-            "in.tif : LZW unexpected end of code."},
-        Row{"LzwCodeAboveNext", In(Grey(4, 2, Lzw({256, 'a', 'b', 300}), 5)), Expand(),
-            "in.tif : LZW bad code."},
-        Row{"LzwTableFull", In(Grey(8000, 1, LzwFull('a'), 5)), Quant(),
+        Row{"LzwEndEarly", In(Grey(4, 2, Lzw({kLzwClear, 'a', 'b', kLzwEnd}), kCompressionLZW)),
+            Quant(), "in.tif : LZW unexpected end of code."},
+        Row{"LzwCodeAboveNext", In(Grey(4, 2, Lzw({kLzwClear, 'a', 'b', 300}), kCompressionLZW)),
+            Expand(), "in.tif : LZW bad code."},
+        Row{"LzwTableFull", In(Grey(8000, 1, LzwFull('a'), kCompressionLZW)), Quant(),
             "in.tif : LZW missing clear code."},
-        Row{"LzwEndAfterFullTable", In(Grey(8000, 1, LzwFull(257), 5)), Expand(),
+        Row{"LzwEndAfterFullTable", In(Grey(8000, 1, LzwFull(kLzwEnd), kCompressionLZW)), Expand(),
             "in.tif : LZW unexpected end of code."},
-        Row{"LzwRunsOut", In(Grey(4, 2, Lzw({256, 'a', 'b'}), 5)), Stack(),
+        Row{"LzwRunsOut", In(Grey(4, 2, Lzw({kLzwClear, 'a', 'b'}), kCompressionLZW)), Stack(),
             "in.tif : LZW too few codes."},
         // PackBits runs past the strip.
-        Row{"PackBitsLiteralPastStrip", In(Grey(200, 1, {127, 1, 2, 3}, 32773)), Quant(),
-            "in.tif : MPB too few codes."},
-        Row{"PackBitsReplicateHeaderLast", In(Grey(200, 1, {0, 9, 0x81}, 32773)), Expand(),
-            "in.tif : MPB too few codes."},
+        Row{"PackBitsLiteralPastStrip", In(Grey(200, 1, {127, 1, 2, 3}, kCompressionPackBits)),
+            Quant(), "in.tif : MPB too few codes."},
+        Row{"PackBitsReplicateHeaderLast", In(Grey(200, 1, {0, 9, 0x81}, kCompressionPackBits)),
+            Expand(), "in.tif : MPB too few codes."},
         // Descriptions without NUL or with huge counts.
         Row{"DescriptionWithoutNul",
-            In(Head(4, 2).Ascii(270, "no end").Long(273, 0xFFFFFF00).Long(279, 8).Build()),
-            Quant(), kEof},
-        Row{"DescriptionHugeCount", In(B().Raw(270, B::kAscii, 0xFFFFFFFF, 8).Strip({1}).Grey(1, 1, 8).Build()),
+            In(Head(4, 2).Ascii(kImageDescription, "no end").Long(kStripOffsets, 0xFFFFFF00)
+                   .Long(kStripByteCounts, 8).Build()), Quant(), kEof},
+        Row{"DescriptionHugeCount",
+            In(B().Raw(kImageDescription, B::kAscii, 0xFFFFFFFF, 8).Strip({1}).Grey(1, 1, 8).Build()),
             Expand(), "in.tif : missing image description."},
-        Row{"DescriptionToEndOfFile", In(B().Raw(270, B::kAscii, 0x7FFFFFFF, 0).Strip({1}).Grey(1, 1, 8).Build()),
+        Row{"DescriptionToEndOfFile",
+            In(B().Raw(kImageDescription, B::kAscii, 0x7FFFFFFF, 0).Strip({1}).Grey(1, 1, 8).Build()),
             Stack(), "in.tif : missing image description."},
         // Raw volume headers with huge or negative sizes.
         Row{"VolumeHugeFewBytes", In(Text("1\t2147483647\t65536\n" + std::string(64, 'x')), "in.bin"),
@@ -231,13 +239,17 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"StackCraftedHugeSlice",
             {{"d/a.tif", Grey(4, 4, Seq(16))}, {"d/b.tif", Grey(65535, 65535, Seq(10))}},
             {"pvstack", "d", "-a.tif b.tif", "out.bin"}, "d/b.tif : too few codes."},
-        Row{"SignedSixteenBit", In(B().Strip(Seq(8)).Grey(2, 2, 16).Short(339, 2).Build()), Expand(),
-            "in.tif : unknown sample format."},
-        Row{"HalfFloat", In(B().Strip(Seq(8)).Grey(2, 2, 16).Short(339, 3).Build()), Expand(),
-            "in.tif : unknown sample format."},
-        Row{"TiledDouble", In(B().Strip(Seq(8)).Grey(4, 2, 8).Long(322, 16).Long(323, 16).Build()),
+        Row{"SignedSixteenBit",
+            In(B().Strip(Seq(8)).Grey(2, 2, 16).Short(kSampleFormat, kSampleSigned).Build()),
+            Expand(), "in.tif : unknown sample format."},
+        Row{"HalfFloat",
+            In(B().Strip(Seq(8)).Grey(2, 2, 16).Short(kSampleFormat, kSampleIEEEFloat).Build()),
+            Expand(), "in.tif : unknown sample format."},
+        Row{"TiledDouble",
+            In(B().Strip(Seq(8)).Grey(4, 2, 8).Long(kTileWidth, 16).Long(kTileLength, 16).Build()),
             Quant(), "in.tif : missing strip offset."},
-        Row{"TiledInteger", In(B().Strip(Seq(8)).Grey(4, 2, 8).Short(322, 16).Short(323, 16).Build()),
+        Row{"TiledInteger",
+            In(B().Strip(Seq(8)).Grey(4, 2, 8).Short(kTileWidth, 16).Short(kTileLength, 16).Build()),
             Expand(), "in.tif : missing strip offset."}),
     [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
 

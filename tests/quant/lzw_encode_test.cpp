@@ -2,16 +2,112 @@
 // decoder and through libtiff, identical output of the byte and block forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 
-#include "tests/quant/lzw_check.h"
+#include "common/tiff.h"
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
+#include "tests/support/tiff_builder.h"
+#include "tests/support/tiff_layout.h"
 #include "tiffread/rif.h"
 #include "tiffwrite/lzw_encode.h"
 
 namespace pvtest {
 namespace {
+
+// The encoder's output for `input`, fed in pieces of `piece` bytes (0: one
+// Encode call per byte), into the room the writers give a strip; empty when
+// the encoder wrote beyond that room.
+Bytes EncodeStrip(const Bytes& input, std::size_t piece) {
+  static pv::LzwEncoder encoder;  // its table is reused across calls
+  // The room the writers give a strip, and a guard behind it that the
+  // encoder must leave alone.
+  const std::size_t room = pv::LzwEncoder::WorstCaseBytes(input.size()) + pv::LzwEncoder::kSlack;
+  Bytes out(room + 64, 0xA5);
+  encoder.InitLZWEncode(out.data());
+  if (piece == 0) {
+    for (std::uint8_t b : input) encoder.Encode(b);
+  } else {
+    for (std::size_t i = 0; i < input.size(); i += piece)
+      encoder.EncodeBlock(input.data() + i, std::min(piece, input.size() - i));
+  }
+  const std::size_t count = encoder.TermLZWEncode();
+  for (std::size_t i = room; i < out.size(); ++i)
+    if (out[i] != 0xA5) return {};  // written beyond the room
+  if (count > room - pv::LzwEncoder::kSlack) return {};
+  out.resize(count);
+  return out;
+}
+
+// A TIFF file of one 8-bit strip (width x height = its decompressed size)
+// holding `strip` as LZW data, for libtiff and our reader to decode.
+Bytes WrapStrip(const Bytes& strip, std::uint32_t width, std::uint32_t height) {
+  using namespace pv::tiff;
+  return TiffBuilder()
+      .Strip(strip)
+      .Long(kImageWidth, width)
+      .Long(kImageLength, height)
+      .Short(kBitsPerSample, 8)
+      .Short(kCompression, kCompressionLZW)
+      .Short(kPhotometricInterpretation, kBlackIsZero)
+      .StripOffsets()
+      .Short(kSamplesPerPixel, 1)
+      .Long(kRowsPerStrip, height)
+      .StripByteCounts()
+      .Build();
+}
+
+// Rows like those of a CT slice: a dark background, a bright disc with
+// smooth structure and a little noise; 8 or 16 bits, little-endian bytes.
+Bytes CtLikeRows(std::uint32_t width, std::uint32_t height, int bits, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> noise(0, bits == 8 ? 1.5 : 40);
+  const double top = bits == 8 ? 255 : 4095;
+  Bytes out;
+  out.reserve(std::size_t(width) * height * (bits / 8));
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const double dx = (x - width / 2.0) / (width / 2.0), dy = (y - height / 2.0) / (height / 2.0);
+      const double r = std::sqrt(dx * dx + dy * dy);
+      double v = 0.02 * top;
+      if (r < 0.9) v = 0.35 * top + 0.1 * top * std::sin(9 * dx) * std::cos(7 * dy) + noise(rng);
+      if (r < 0.88 && r > 0.8) v = 0.8 * top + noise(rng);  // bone-like ring
+      v = std::clamp(std::round(v), 0.0, top);
+      const auto s = static_cast<std::uint32_t>(v);
+      out.push_back(std::uint8_t(s));
+      if (bits == 16) out.push_back(std::uint8_t(s >> 8));
+    }
+  }
+  return out;
+}
+
+// A sequence whose consecutive byte pairs are all different (up to 65536
+// bytes): every Encode after the first defines a new entry.
+Bytes DistinctPairs(std::size_t n) {
+  // A de Bruijn sequence of order 2 over 256 symbols (Lyndon word
+  // concatenation): every pair occurs once.
+  Bytes seq;
+  std::vector<int> a(3, 0);
+  auto db = [&](auto&& self, int t, int p) -> void {
+    if (seq.size() >= n) return;
+    if (t > 2) {
+      if (2 % p == 0)
+        for (int j = 1; j <= p; ++j) seq.push_back(std::uint8_t(a[j]));
+      return;
+    }
+    a[t] = a[t - p];
+    self(self, t + 1, p);
+    for (int j = a[t - p] + 1; j < 256; ++j) {
+      a[t] = j;
+      self(self, t + 1, t);
+    }
+  };
+  db(db, 1, 1);
+  seq.resize(std::min(n, seq.size()));
+  return seq;
+}
 
 Bytes Random(std::size_t n, std::uint32_t seed) {
   std::mt19937 rng(seed);
@@ -121,11 +217,11 @@ TEST(LzwEncode, CodeWidthsAtTheBoundaries) {
   EXPECT_EQ(c[1790].width, 11u);
   EXPECT_EQ(c[1791].width, 12u);
   EXPECT_EQ(c[3837].width, 12u);
-  EXPECT_EQ(c[3838].code, 256u);
+  EXPECT_EQ(c[3838].code, pv::tiff::kLzwClear);
   EXPECT_EQ(c[3838].width, 12u);
-  EXPECT_LT(c[3839].code, 256u);  // the byte that caused the clear
+  EXPECT_LT(c[3839].code, pv::tiff::kLzwClear);  // the byte that caused the clear
   EXPECT_EQ(c[3839].width, 9u);
-  for (const auto& code : c) EXPECT_LE(code.code, 4093u);
+  for (const auto& code : c) EXPECT_LE(code.code, 4093u);  // the largest code ever assigned
 }
 
 TEST(LzwEncode, EndCodeWidensWithTheLastEntry) {
@@ -141,7 +237,7 @@ TEST(LzwEncode, EndCodeWidensWithTheLastEntry) {
     ASSERT_EQ(d.problem, "");
     ASSERT_GE(d.codes.size(), 2u);
     EXPECT_EQ(d.codes[d.codes.size() - 2].width, c.last);
-    EXPECT_EQ(d.codes.back().code, 257u);
+    EXPECT_EQ(d.codes.back().code, pv::tiff::kLzwEnd);
     EXPECT_EQ(d.codes.back().width, c.end);
   }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/images.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tests/support/run_program.h"
 #include "tiffread/rif.h"
@@ -26,10 +27,8 @@ const char kUsage[] = "usage : pvquant TIFF_float {base step} BPS TIFF_int\n";
 // minimum-and-maximum description, or none.
 void WriteFloat(const std::string& path, const std::vector<double>& values, int nx,
                 bool describe = true) {
-  const int ny = int(values.size()) / nx;
-  std::vector<const double*> rows;
-  for (int i = 0; i < ny; ++i) rows.push_back(values.data() + std::size_t(i) * nx);
-  pv::sif_f_fast::StoreImageFile_Float(path.c_str(), nx, ny, rows.data(),
+  const Image img{nx, int(values.size()) / nx, values};
+  pv::sif_f_fast::StoreImageFile_Float(path.c_str(), img.nx, img.ny, img.rows().data(),
                                        describe ? pv::SIF_F_desc : nullptr);
 }
 

@@ -1,17 +1,16 @@
 // The integer writer's file layout: strip arithmetic, row bytes by depth,
 // pad bytes, description placement, SHORT/LONG size entries, photometric,
-// refusals. Every file is also read back by libtiff.
+// the depths it refuses. Every layout is also read back by libtiff. What
+// every writer guarantees is in tests/writers.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <climits>
-#include <cstring>
 #include <random>
 
-#include "common/error.h"
-#include "tests/quant/lzw_check.h"
+#include "common/tiff.h"
+#include "tests/support/fatal.h"
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
+#include "tests/support/tiff_layout.h"
 #include "tiffwrite/sif.h"
 
 namespace pvtest {
@@ -64,33 +63,28 @@ struct Layout {
 };
 
 // Checks the file against the layout rules (CheckStripFile), each strip
-// against its rows' bytes; returns the directory.
-TiffDirectory CheckFile(const Bytes& file, const Image& img, const char* description,
-                        const Layout& want) {
-  const StripFile f = CheckStripFile(
-      file, {.description = description != nullptr,
-             .width = std::uint32_t(img.nx),
-             .height = std::uint32_t(img.ny),
-             .width_type = want.width_type,
-             .height_type = want.height_type,
-             .bits = std::uint16_t(img.bps),
-             .photometric = std::uint16_t(img.bps == 1 ? 0 : 1),
-             .rows_per_strip = want.rows_per_strip,
-             .strips = want.strips,
-             .first_strip = want.first_strip});
-  for (std::uint32_t k = 0; k < f.strips.size(); ++k) {
-    Bytes rows;
-    for (std::uint32_t r = k * want.rows_per_strip;
-         r < std::min<std::uint32_t>(img.ny, (k + 1) * want.rows_per_strip); ++r) {
-      const Bytes row = RowBytes(img.rows[r], img.bps);
-      rows.insert(rows.end(), row.begin(), row.end());
-    }
-    EXPECT_TRUE(f.strips[k] == rows) << "strip " << k;
+// against its rows' bytes.
+void CheckFile(const Bytes& file, const Image& img, const char* description, const Layout& want) {
+  Bytes rows;
+  for (const auto& row : img.rows) {
+    const Bytes b = RowBytes(row, img.bps);
+    rows.insert(rows.end(), b.begin(), b.end());
   }
-  return f.dir;
+  using namespace pv::tiff;
+  CheckStripFile(file, {.description = description,
+                        .width = std::uint32_t(img.nx),
+                        .height = std::uint32_t(img.ny),
+                        .width_type = want.width_type,
+                        .height_type = want.height_type,
+                        .bits = std::uint16_t(img.bps),
+                        .photometric = img.bps == 1 ? kWhiteIsZero : kBlackIsZero,
+                        .rows_per_strip = want.rows_per_strip,
+                        .strips = want.strips,
+                        .first_strip = want.first_strip,
+                        .rows = std::move(rows)});
 }
 
-constexpr std::uint16_t S = 3, L = 4;
+constexpr std::uint16_t S = pv::tiff::kShort, L = pv::tiff::kLong;
 
 TEST(StoreImageFile, Layouts) {
   const struct {
@@ -124,7 +118,7 @@ TEST(StoreImageFile, Layouts) {
     if (c.bps == 32) continue;  // libtiff reads 32-bit integers too, but check values below 32
     const LibtiffImage back = ReadWithLibtiff(path);
     EXPECT_LIBTIFF_CLEAN(back);
-    EXPECT_EQ(back.photometric, c.bps == 1 ? 0 : 1);
+    EXPECT_EQ(back.photometric, c.bps == 1 ? pv::tiff::kWhiteIsZero : pv::tiff::kBlackIsZero);
     ASSERT_EQ(back.values.size(), std::size_t(c.nx) * c.ny);
     for (int i = 0; i < c.ny; ++i)
       for (int j = 0; j < c.nx; ++j)
@@ -163,103 +157,32 @@ TEST(StoreImageFile, DescriptionPlacement) {
   const struct {
     const char* text;
     std::uint32_t first_strip;
-    bool in_entry;
   } cases[] = {
-      {"abcde", 14, false},   // L = 6 at offset 8
-      {"abcdef", 16, false},  // L = 7 and a pad byte
-      {"abc", 8, true},       // L = 4 in the value field
-      {"", 8, true},          // L = 1
-      {"0.000000\t255.000000", 28, false},
+      {"abcde", 14},   // L = 6 at offset 8
+      {"abcdef", 16},  // L = 7 and a pad byte
+      {"abc", 8},      // L = 4 in the value field
+      {"", 8},         // L = 1
+      {"0.000000\t255.000000", 28},
   };
   TempDir dir;
   const Image img = MakeImage(100, 100, 8, 7);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    const std::string path = dir / "d.tif";
-    pv::StoreImageFile(path.c_str(), 100, 100, 8, img.pointers().data(), c.text);
-    const Bytes file = ReadFile(path);
-    const TiffDirectory d = CheckFile(file, img, c.text, {81, 2, c.first_strip, S, S});
-    const TiffEntry* e = d.Find(270);
-    ASSERT_NE(e, nullptr);
-    const std::uint32_t length = std::uint32_t(std::strlen(c.text) + 1);
-    EXPECT_EQ(e->type, 2);
-    EXPECT_EQ(e->count, length);
-    Bytes stored;
-    if (c.in_entry) {
-      Bytes field(4, 0);
-      std::memcpy(field.data(), c.text, length);
-      EXPECT_EQ(e->value, Le32(field, 0));
-    } else {
-      EXPECT_EQ(e->value, 8u);
-      EXPECT_EQ(Bytes(file.begin() + 8, file.begin() + 8 + length),
-                Bytes(c.text, c.text + length));
-      if (length & 1) {
-        EXPECT_EQ(file[8 + length], 0);
-      }
-    }
-    const LibtiffImage back = ReadWithLibtiff(path);
-    EXPECT_LIBTIFF_CLEAN(back);
-    EXPECT_EQ(back.description, std::optional<std::string>(c.text));
+    pv::StoreImageFile((dir / "d.tif").c_str(), 100, 100, 8, img.pointers().data(), c.text);
+    CheckFile(ReadFile(dir / "d.tif"), img, c.text, {81, 2, c.first_strip, S, S});
   }
 }
 
-TEST(StoreImageFile, Refusals) {
+TEST(StoreImageFile, RefusesDepthsOutsideTheInterface) {
   TempDir dir;
   const std::uint16_t sample = 0;
-  const std::uint16_t* rows[] = {&sample, &sample};
-  const struct {
-    const char* name;
-    std::string path;
-    int nx, ny, bps;
-  } cases[] = {
-      {"bps 0", dir / "a.tif", 1, 1, 0},
-      {"bps 17", dir / "a.tif", 1, 1, 17},
-      {"bps 31", dir / "a.tif", 1, 1, 31},
-      {"width 0", dir / "a.tif", 0, 1, 8},
-      {"height 0", dir / "a.tif", 1, 0, 8},
-      // A row of 2^32 bytes: whatever it compresses to, the file could reach
-      // 2^32 bytes; refused before the rows are looked at.
-      {"file could pass 2^32", dir / "a.tif", INT_MAX, 2, 16},
-      {"missing directory", dir / "no/such.tif", 1, 1, 8},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    try {
-      pv::StoreImageFile(c.path.c_str(), c.nx, c.ny, c.bps, rows, nullptr);
-      ADD_FAILURE() << "stored";
-    } catch (const pv::FatalError& e) {
-      EXPECT_EQ(e.line(), c.path + " : file not stored.\n");
-    }
-    EXPECT_FALSE(Exists(c.path));
-  }
-}
-
-TEST(StoreImageFile, RowsFromASourceGiveTheSameFile) {
-  // A source that fills the writer's scratch, called on several threads at
-  // once, against the table of rows.
-  TempDir dir;
-  for (int bps : {16, 12}) {
+  const std::uint16_t* rows[] = {&sample};
+  for (int bps : {0, 17, 31}) {
     SCOPED_TRACE(bps);
-    const Image img = MakeImage(1500, 300, bps, 5);
-    pv::StoreImageFile((dir / "t.tif").c_str(), img.nx, img.ny, bps, img.pointers().data(), "d");
-    pv::StoreImageFile(
-        (dir / "s.tif").c_str(), img.nx, img.ny, bps,
-        [&img](std::uint32_t y, std::uint16_t* scratch) {
-          std::copy(img.rows[y].begin(), img.rows[y].end(), scratch);
-          return static_cast<const std::uint16_t*>(scratch);
-        },
-        "d");
-    EXPECT_TRUE(ReadFile(dir / "t.tif") == ReadFile(dir / "s.tif"));
-  }
-}
-
-TEST(StoreImageFile, WriteErrorIsReported) {
-  const Image img = MakeImage(100, 100, 8, 1);
-  try {
-    pv::StoreImageFile("/dev/full", 100, 100, 8, img.pointers().data(), nullptr);
-    ADD_FAILURE() << "stored";
-  } catch (const pv::FatalError& e) {
-    EXPECT_EQ(e.line(), "/dev/full : file not stored.\n");
+    const std::string path = dir / "a.tif";
+    EXPECT_EQ(FatalLine([&] { pv::StoreImageFile(path.c_str(), 1, 1, bps, rows, nullptr); }),
+              path + " : file not stored.\n");
+    EXPECT_FALSE(Exists(path));
   }
 }
 

@@ -88,9 +88,7 @@ TEST_P(Decoder, Decodes) {
                                      : c.compression == kNone ? Compression::kNone
                                                               : Compression::kPackBits,
                                      c.reverse_fill);
-  ReadResult r;
-  testing::internal::CaptureStderr();
-  try {
+  const ReadResult r = Collect<std::uint8_t>(path, [&](ReadResult& got, pv::RowTable<std::uint8_t>&) {
     std::uint32_t offset = 8;  // the builder's strips follow the header
     for (std::size_t k = 0; k < c.strips.size(); ++k) {
       const std::size_t rows = std::min<std::size_t>(c.rows_per_strip, c.height - k * c.rows_per_strip);
@@ -108,14 +106,10 @@ TEST_P(Decoder, Decodes) {
         done = to;
       }
       decoder.Term();
-      r.values.insert(r.values.end(), out.begin(), out.end());
+      got.values.insert(got.values.end(), out.begin(), out.end());
       offset += static_cast<std::uint32_t>(c.strips[k].size());
     }
-  } catch (const pv::FatalError& e) {
-    r.error = StripPath(e.line(), path);
-    r.error.pop_back();
-  }
-  r.warnings = StripPath(testing::internal::GetCapturedStderr(), path);
+  });
   EXPECT_EQ(r.error, c.error) << "in pieces";
   EXPECT_EQ(r.warnings, c.warnings) << "in pieces";
   if (*c.error == 0) {

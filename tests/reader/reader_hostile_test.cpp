@@ -168,13 +168,10 @@ TEST(Reader, ParallelStripsReportInOrder) {
       }
       WriteFile(path, b.Grey(width, strips * rows_per_strip, 8).Long(278, rows_per_strip)
                           .Short(259, 32773).Build());
-      std::string error;
       testing::internal::CaptureStderr();
-      try {
-        pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
-      } catch (const pv::FatalError& e) {
-        error = StripPath(e.line(), path);
-      }
+      const std::string error = StripPath(
+          FatalLine([&] { pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr); }),
+          path);
       const std::string warnings = StripPath(testing::internal::GetCapturedStderr(), path);
       if (fail) {
         EXPECT_EQ(warnings, warning + warning) << threads;

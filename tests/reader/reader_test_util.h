@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
+#include "tests/support/fatal.h"
 #include "tests/support/files.h"
 #include "tiffread/rif.h"
 #include "tiffread/rif_f.h"
@@ -46,12 +46,8 @@ ReadResult Collect(const std::string& path, Call call) {
   ReadResult r;
   pv::RowTable<T> table;
   testing::internal::CaptureStderr();
-  try {
-    call(r, table);
-  } catch (const pv::FatalError& e) {
-    r.error = StripPath(e.line(), path);
-    r.error.pop_back();
-  }
+  r.error = StripPath(FatalLine([&] { call(r, table); }), path);
+  if (!r.error.empty()) r.error.pop_back();  // the newline
   r.warnings = StripPath(testing::internal::GetCapturedStderr(), path);
   for (const auto& row : table)
     for (std::int32_t k = 0; k < r.width; ++k) r.values.push_back(row[k]);

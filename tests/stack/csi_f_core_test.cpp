@@ -9,25 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
 #include "slices/csi_f_core.h"
+#include "tests/support/fatal.h"
 #include "tests/support/files.h"
 #include "tests/support/name_order.h"
 
 namespace {
 
 using namespace pv::csi_f;
+using pvtest::FatalLine;
+using pvtest::Outcome;
 using Names = std::vector<std::string>;
-
-// The result of a call that may end the run: its value, or the line printed.
-template <class F>
-auto Outcome(F f) -> std::pair<std::optional<decltype(f())>, std::string> {
-  try {
-    return {f(), ""};
-  } catch (const pv::FatalError& e) {
-    return {std::nullopt, e.line()};
-  }
-}
 
 TEST(SliceNames, FormAndSortingOption) {
   struct Case {
@@ -278,14 +270,13 @@ TEST(VolumeOut, FailedWriteIsADataWriteError) {
   std::FILE* f = std::fopen("/dev/full", "wb");
   if (f == nullptr) GTEST_SKIP() << "no /dev/full";
   VolumeOut out(f, "/dev/full", true);
-  auto [ok, error] = Outcome([&] {
-    out.PutText("1\t1\n");
-    const double one = 1.0;
-    out.PutValues(&one, 1);
-    out.Close();
-    return true;
-  });
-  EXPECT_EQ(error, "/dev/full : data write error.\n");
+  EXPECT_EQ(FatalLine([&] {
+              out.PutText("1\t1\n");
+              const double one = 1.0;
+              out.PutValues(&one, 1);
+              out.Close();
+            }),
+            "/dev/full : data write error.\n");
 }
 
 }  // namespace

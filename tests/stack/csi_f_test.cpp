@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "common/error.h"
 #include "slices/csi_f.h"
 #include "tests/stack/slice_files.h"
+#include "tests/support/fatal.h"
 #include "tests/support/files.h"
 
 namespace {
@@ -30,12 +30,10 @@ struct Stack {
 
 Stack Check(const std::string& directory, const std::string& names) {
   Stack s;
-  try {
+  s.error = pvtest::FatalLine([&] {
     s.paths = pv::CheckSliceImages_Float(directory.c_str(), names.c_str(), &s.width, &s.height,
                                          &s.count, &s.bits);
-  } catch (const pv::FatalError& e) {
-    s.error = e.line();
-  }
+  });
   return s;
 }
 
@@ -148,13 +146,11 @@ Export Dump(const pvtest::SliceImage& slice, int width, int height) {
   const std::string out_path = dir / "v.bin";
   Export e;
   testing::internal::CaptureStderr();
-  try {
+  e.error = pvtest::FatalLine([&] {
     pv::VolumeOut out(std::fopen(out_path.c_str(), "wb"), out_path, true);
     pv::SliceStack(width, height).Dump_TIFF_Float((dir / "s.tif").c_str(), out);
     out.Close();
-  } catch (const pv::FatalError& ex) {
-    e.error = ex.line();
-  }
+  });
   e.err = testing::internal::GetCapturedStderr();
   const pvtest::Bytes bytes = pvtest::ReadFile(out_path);
   e.values.resize(bytes.size() / 8);

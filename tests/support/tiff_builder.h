@@ -13,13 +13,17 @@
 #include <utility>
 #include <vector>
 
+#include "common/tiff.h"
 #include "tests/support/files.h"
 
 namespace pvtest {
 
 class TiffBuilder {
  public:
-  enum Type : std::uint16_t { kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kUndefined = 7 };
+  enum Type : std::uint16_t {
+    kByte = pv::tiff::kByte, kAscii = pv::tiff::kAscii, kShort = pv::tiff::kShort,
+    kLong = pv::tiff::kLong, kUndefined = 7  // UNDEFINED: none of the suite's types
+  };
 
   explicit TiffBuilder(bool big_endian = false) : big_(big_endian) {}
 
@@ -63,27 +67,30 @@ class TiffBuilder {
   // StripOffsets and StripByteCounts of the strips added (at Build time),
   // as SHORT or LONG arrays.
   TiffBuilder& StripOffsets(Type type = kLong) {
-    entries_.push_back({273, type, 0, {}, false, 0, Strips::kOffsets});
+    entries_.push_back({pv::tiff::kStripOffsets, type, 0, {}, false, 0, Strips::kOffsets});
     return *this;
   }
   TiffBuilder& StripByteCounts(Type type = kLong) {
-    entries_.push_back({279, type, 0, {}, false, 0, Strips::kCounts});
+    entries_.push_back({pv::tiff::kStripByteCounts, type, 0, {}, false, 0, Strips::kCounts});
     return *this;
   }
   TiffBuilder& StripTables(Type type = kLong) { return StripOffsets(type).StripByteCounts(type); }
 
-  // The usual grey-image entries: size, bits, photometric 1, and the strip
+  // The usual grey-image entries: size, bits, BlackIsZero, and the strip
   // tables of the strips added.
   TiffBuilder& Grey(std::uint32_t width, std::uint32_t height, std::uint16_t bits) {
-    Long(256, width).Long(257, height).Short(258, bits).Short(262, 1);
+    using namespace pv::tiff;
+    Long(kImageWidth, width).Long(kImageLength, height).Short(kBitsPerSample, bits);
+    Short(kPhotometricInterpretation, kBlackIsZero);
     return StripTables();
   }
 
   Bytes Build() const {
     Bytes f;
-    f.push_back(big_ ? 'M' : 'I');
-    f.push_back(big_ ? 'M' : 'I');
-    Put2(f, 42);
+    const std::uint8_t order = big_ ? pv::tiff::kBigEndian : pv::tiff::kLittleEndian;
+    f.push_back(order);
+    f.push_back(order);
+    Put2(f, pv::tiff::kMagic);
     Put4(f, 0);  // IFD offset, filled in below
     std::vector<std::uint32_t> offsets, counts;
     for (const Bytes& s : strips_) {

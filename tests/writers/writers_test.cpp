@@ -1,0 +1,301 @@
+// What every TIFF writer of the suite guarantees, checked once over all of
+// them: the integer writer (at 16 and at 12 bits), the fast floating-point
+// writer and both builds of the full one. libtiff reads the image and the
+// description back unchanged; a table of rows and a source of rows give the
+// same file; sizes below 1, a missing directory, a full device and an image
+// whose file could pass 2^32 bytes end with "<path> : file not stored.",
+// leave no file and leave the globals as they were. The float writers
+// report the extremes by the range rule in SIF_F_min and SIF_F_max, in the
+// SMinSampleValue and SMaxSampleValue entries and, when given SIF_F_desc,
+// in the description. Each writer's own layout is tested beside it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/tiff.h"
+#include "tests/support/fatal.h"
+#include "tests/support/files.h"
+#include "tests/support/images.h"
+#include "tests/support/libtiff_oracle.h"
+#include "tests/support/tiff_layout.h"
+#include "tiffwrite/sif.h"
+#include "tiffwrite/sif_f.h"
+
+namespace pvtest {
+namespace {
+
+namespace tiff = pv::tiff;
+
+enum class Form { kTable, kSource };
+
+// Stores `img` as samples of type T through a writer's table form, or its
+// source form (a source that copies the rows into the writer's scratch),
+// with `bits` after the size for the integer writer. An image without
+// values stands for one the writer must refuse before it reads a row: its
+// rows all point at one zero sample.
+template <class T, class Writer, class... Bits>
+void StoreAs(Writer writer, const std::string& path, const Image& img, const char* description,
+             Form form, Bits... bits) {
+  std::vector<T> samples(img.values.begin(), img.values.end());
+  if (samples.empty()) samples.push_back(T{});
+  const std::size_t step = img.values.empty() ? 0 : std::size_t(img.nx);
+  std::vector<const T*> table;
+  for (int y = 0; y < img.ny; ++y) table.push_back(samples.data() + std::size_t(y) * step);
+  const auto source = [&](std::uint32_t y, T* scratch) {
+    std::copy_n(table[y], img.nx, scratch);
+    return static_cast<const T*>(scratch);
+  };
+  if (form == Form::kTable) writer(path.c_str(), img.nx, img.ny, bits..., table.data(), description);
+  else writer(path.c_str(), img.nx, img.ny, bits..., source, description);
+}
+
+// Each writer by one signature; the integer writer at kBits bits.
+template <int kBits>
+void StoreInt(const std::string& p, const Image& img, const char* d, Form form) {
+  StoreAs<std::uint16_t>([](auto... a) { pv::StoreImageFile(a...); }, p, img, d, form, kBits);
+}
+void StoreFast(const std::string& p, const Image& img, const char* d, Form form) {
+  StoreAs<double>([](auto... a) { pv::sif_f_fast::StoreImageFile_Float(a...); }, p, img, d, form);
+}
+void StoreFullLzw(const std::string& p, const Image& img, const char* d, Form form) {
+  StoreAs<double>([](auto... a) { pv::sif_f_full_lzw::StoreImageFile_Float(a...); }, p, img, d,
+                  form);
+}
+void StoreFullNoLzw(const std::string& p, const Image& img, const char* d, Form form) {
+  StoreAs<double>([](auto... a) { pv::sif_f_full_nolzw::StoreImageFile_Float(a...); }, p, img, d,
+                  form);
+}
+
+struct Writer {
+  const char* name;
+  void (*store)(const std::string& path, const Image& img, const char* description, Form form);
+  std::uint16_t bits;  // integers below 2^bits, or 32-bit floats
+  bool floating;
+  std::uint16_t compression;
+  int huge_nx, huge_ny;  // an image whose file could pass 2^32 bytes
+};
+
+// The float writers come last.
+const Writer kWriters[] = {
+    {"sif_16bit", StoreInt<16>, 16, false, tiff::kCompressionLZW, INT_MAX, 2},
+    {"sif_12bit", StoreInt<12>, 12, false, tiff::kCompressionLZW, INT_MAX, 2},
+    {"sif_f_fast", StoreFast, 32, true, tiff::kCompressionNone, 1 << 16, 1 << 14},
+    {"sif_f_full_lzw", StoreFullLzw, 32, true, tiff::kCompressionLZW, 1 << 16, 1 << 14},
+    {"sif_f_full_nolzw", StoreFullNoLzw, 32, true, tiff::kCompressionNone, 1 << 16, 1 << 14},
+};
+constexpr int kIntWriters = 2;
+
+// An image the writer stores exactly: smooth whole numbers with a little
+// noise for the integer writer, doubles with fractions for the float
+// writers (which round them to single precision).
+Image MakeImage(const Writer& w, int nx, int ny, std::uint32_t seed) {
+  if (w.floating) return SmoothImage(nx, ny, seed);
+  std::mt19937 rng(seed);
+  Image img{nx, ny, {}};
+  for (int i = 0; i < ny; ++i)
+    for (int j = 0; j < nx; ++j) img.values.push_back(((i + j) / 3 + rng() % 3) % (1u << w.bits));
+  return img;
+}
+
+// A stored extreme: the value field of a FLOAT entry.
+float EntryFloat(const Bytes& file, std::uint16_t tag) {
+  const auto e = ParseDirectory(file).Find(tag);
+  return e ? std::bit_cast<float>(e->value) : -1.0f;
+}
+
+// Equal, a NaN to any NaN, and zeros with their sign.
+template <class T>
+bool Same(T a, T b) {
+  return std::isnan(a) ? std::isnan(b) : a == b && std::signbit(a) == std::signbit(b);
+}
+
+class AllWriters : public testing::TestWithParam<Writer> {};
+class FloatWriters : public testing::TestWithParam<Writer> {};
+
+TEST_P(AllWriters, DescriptionIsStoredAsGiven) {
+  // A text is stored unchanged, SIF_F_desc too for the integer writer; a
+  // float writer given SIF_F_desc stores the extremes in it. Either way a
+  // float writer reports the extremes.
+  const Writer& w = GetParam();
+  const struct {
+    const char* name;
+    const char* given;  // null: none
+    bool own;           // SIF_F_desc instead
+  } cases[] = {
+      {"none", nullptr, false},
+      {"empty: L = 1", "", false},
+      {"L = 4 in the entry", "abc", false},
+      {"L = 5 in a block", "abcd", false},
+      {"L = 6", "abcde", false},
+      {"L = 7 and a pad byte", "abcdef", false},
+      {"19 characters", "0123456789012345678", false},
+      {"SIF_F_desc", nullptr, true},
+  };
+  TempDir dir;
+  const Image img{3, 1, {1, 5, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::strcpy(pv::SIF_F_desc, "stale");
+    pv::SIF_F_min = pv::SIF_F_max = -99;
+    w.store(dir / "d.tif", img, c.own ? pv::SIF_F_desc : c.given, Form::kTable);
+    const std::string own = w.floating ? "1.000000\t5.000000" : "stale";
+    EXPECT_EQ(pv::SIF_F_desc, c.own ? own : "stale");
+    EXPECT_EQ(pv::SIF_F_min, w.floating ? 1.0 : -99);
+    EXPECT_EQ(pv::SIF_F_max, w.floating ? 5.0 : -99);
+    const LibtiffImage back = ReadWithLibtiff(dir / "d.tif");
+    EXPECT_LIBTIFF_CLEAN(back);
+    EXPECT_EQ(back.description, c.own ? std::optional<std::string>(own)
+                                : c.given ? std::optional<std::string>(c.given)
+                                          : std::nullopt);
+    if (w.floating) {
+      const Bytes f = ReadFile(dir / "d.tif");
+      EXPECT_EQ(EntryFloat(f, tiff::kSMinSampleValue), 1.0f);
+      EXPECT_EQ(EntryFloat(f, tiff::kSMaxSampleValue), 5.0f);
+    }
+  }
+}
+
+TEST_P(FloatWriters, ExtremesFollowTheRangeRule) {
+  // The first value starts both extremes, a NaN never replaces one, of +0
+  // and -0 the first stays; over the doubles as given, not their floats.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const int nx = 1024, ny = 300;
+  const auto at = [](int row) { return std::size_t(row) * nx + 7; };
+  const struct {
+    const char* name;
+    int nx, ny;
+    double background;
+    std::vector<std::pair<std::size_t, double>> set;
+    double lo, hi;
+    const char* text;
+  } cases[] = {
+      {"equal values", 3, 1, 7.5, {}, 7.5, 7.5, "7.500000\t7.500000"},
+      {"a NaN in between", 3, 1, 1, {{1, nan}, {2, -2}}, -2, 1, "-2.000000\t1.000000"},
+      {"a NaN first holds both", 3, 1, 1, {{0, nan}, {2, 2}}, nan, nan, "nan\tnan"},
+      {"two doubles of one float", 2, 1, 1, {{1, 1 + 1e-12}}, 1, 1 + 1e-12, "1.000000\t1.000000"},
+      // Many rows: the full writer finds the extremes in bands on all CPUs,
+      // here with the deciding values in different bands.
+      {"many rows, a NaN first", nx, ny, 0.5, {{0, nan}, {at(100), -3}, {at(250), 9}}, nan, nan,
+       "nan\tnan"},
+      {"many rows, a NaN later", nx, ny, 0.5, {{at(70), nan}, {at(200), -1e-300}}, -1e-300, 0.5,
+       "-0.000000\t0.500000"},
+      {"many rows, +0 before -0", nx, ny, 0.5, {{at(64), 0.0}, {at(260), -0.0}}, 0.0, 0.5,
+       "0.000000\t0.500000"},
+      {"many rows, -0 before +0", nx, ny, 0.5, {{at(64), -0.0}, {at(260), 0.0}}, -0.0, 0.5,
+       "-0.000000\t0.500000"},
+      {"many rows, first zero of the maximum", nx, ny, -2, {{at(1), -0.0}, {at(299), 0.0}}, -2,
+       -0.0, "-2.000000\t-0.000000"},
+  };
+  const Writer& w = GetParam();
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Image img{c.nx, c.ny, std::vector<double>(std::size_t(c.nx) * std::size_t(c.ny), c.background)};
+    for (const auto& [k, v] : c.set) img.values[k] = v;
+    w.store(dir / "r.tif", img, pv::SIF_F_desc, Form::kTable);
+    EXPECT_PRED2(Same<double>, pv::SIF_F_min, c.lo);
+    EXPECT_PRED2(Same<double>, pv::SIF_F_max, c.hi);
+    EXPECT_STREQ(pv::SIF_F_desc, c.text);
+    const Bytes f = ReadFile(dir / "r.tif");
+    EXPECT_PRED2(Same<float>, EntryFloat(f, tiff::kSMinSampleValue), static_cast<float>(c.lo));
+    EXPECT_PRED2(Same<float>, EntryFloat(f, tiff::kSMaxSampleValue), static_cast<float>(c.hi));
+  }
+}
+
+TEST_P(FloatWriters, HugeValuesBecomeInfinityButKeepTheirDoubleExtreme) {
+  const Writer& w = GetParam();
+  TempDir dir;
+  w.store(dir / "h.tif", {2, 1, {0, 1e300}}, pv::SIF_F_desc, Form::kTable);
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(ReadWithLibtiff(dir / "h.tif").values, (std::vector<double>{0, inf}));
+  EXPECT_EQ(EntryFloat(ReadFile(dir / "h.tif"), tiff::kSMaxSampleValue), float(inf));
+  EXPECT_EQ(pv::SIF_F_max, 1e300);
+  char expected[512];
+  std::snprintf(expected, sizeof expected, "0.000000\t%lf", 1e300);
+  EXPECT_STREQ(pv::SIF_F_desc, expected);
+}
+
+TEST_P(AllWriters, RowsFromATableOrASourceGiveOneFileThatLibtiffReads) {
+  // The source fills the writer's scratch and is called on several threads
+  // at once (and twice a row by the full float writer: extremes, then
+  // strips).
+  const Writer& w = GetParam();
+  TempDir dir;
+  const Image img = MakeImage(w, 1500, 300, 5);
+  w.store(dir / "t.tif", img, pv::SIF_F_desc, Form::kTable);
+  const std::string from_table = pv::SIF_F_desc;
+  w.store(dir / "s.tif", img, pv::SIF_F_desc, Form::kSource);
+  EXPECT_EQ(pv::SIF_F_desc, from_table);
+  EXPECT_TRUE(ReadFile(dir / "t.tif") == ReadFile(dir / "s.tif"));
+  const LibtiffImage back = ReadWithLibtiff(dir / "t.tif");
+  EXPECT_LIBTIFF_CLEAN(back);
+  EXPECT_EQ(back.width, 1500u);
+  EXPECT_EQ(back.height, 300u);
+  EXPECT_EQ(back.bits, w.bits);
+  EXPECT_EQ(back.sample_format, w.floating ? tiff::kSampleIEEEFloat : tiff::kSampleUnsigned);
+  EXPECT_EQ(back.compression, w.compression);
+  EXPECT_EQ(back.photometric, tiff::kBlackIsZero);
+  EXPECT_TRUE(back.values == (w.floating ? AsFloat32(img.values) : img.values));
+}
+
+TEST_P(AllWriters, RefusalsLeaveNoFileAndTheGlobalsAlone) {
+  const Writer& w = GetParam();
+  TempDir dir;
+  const struct {
+    const char* name;
+    std::string path;
+    int nx, ny;
+    bool own_description;
+  } cases[] = {
+      {"width 0", dir / "a.tif", 0, 1, true},
+      {"height 0", dir / "a.tif", 1, 0, true},
+      {"missing directory", dir / "no/such.tif", 1, 1, true},
+      // Refused before a row is read (every row pointer leads to one sample).
+      {"file could pass 2^32", dir / "big.tif", w.huge_nx, w.huge_ny, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    pv::SIF_F_min = pv::SIF_F_max = -7;
+    std::strcpy(pv::SIF_F_desc, "kept");
+    EXPECT_EQ(FatalLine([&] {
+                w.store(c.path, {c.nx, c.ny, {}}, c.own_description ? pv::SIF_F_desc : nullptr,
+                        Form::kTable);
+              }),
+              c.path + " : file not stored.\n");
+    EXPECT_FALSE(Exists(c.path));
+    EXPECT_EQ(pv::SIF_F_min, -7);
+    EXPECT_EQ(pv::SIF_F_max, -7);
+    EXPECT_STREQ(pv::SIF_F_desc, "kept");
+  }
+}
+
+TEST_P(AllWriters, FullDeviceIsReported) {
+  // Within the first output block, and beyond it.
+  const Writer& w = GetParam();
+  for (int n : {1, 512}) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(FatalLine([&] { w.store("/dev/full", MakeImage(w, n, n, 1), nullptr, Form::kTable); }),
+              "/dev/full : file not stored.\n");
+  }
+}
+
+std::string Name(const testing::TestParamInfo<Writer>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Writers, AllWriters, testing::ValuesIn(kWriters), Name);
+INSTANTIATE_TEST_SUITE_P(Writers, FloatWriters,
+                         testing::ValuesIn(std::begin(kWriters) + kIntWriters, std::end(kWriters)),
+                         Name);
+
+}  // namespace
+}  // namespace pvtest
