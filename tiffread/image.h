@@ -95,6 +95,10 @@ class StoredImage {
     RowToDoubles(y, 0, static_cast<std::size_t>(width_), out);
   }
 
+  // Bytes of the buffer held (what the largest image read so far took, or
+  // what a file could supply before it failed).
+  std::size_t capacity() const { return capacity_; }
+
   // No image (0 x 0); the buffer is kept.
   void Clear() {
     width_ = height_ = 0;

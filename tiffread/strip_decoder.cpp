@@ -263,11 +263,15 @@ namespace {
 // the store), right when it does not overlap its source; a longer one in
 // moves that each read only bytes before their own destination, right when
 // it starts at least 16 bytes back (an overlap then repeats the pattern).
+inline void Move16(std::uint8_t* dst, const std::uint8_t* src) {
+  std::uint8_t t[16];
+  std::memcpy(t, src, 16);
+  std::memcpy(dst, t, 16);
+}
+
 inline void CopyFast(std::uint8_t* dst, const std::uint8_t* src, std::size_t length) {
   if (length <= 16) {
-    std::uint8_t t[16];
-    std::memcpy(t, src, 16);
-    std::memcpy(dst, t, 16);
+    Move16(dst, src);
   } else {
     for (std::size_t i = 0; i < length; i += 16) std::memcpy(dst + i, src + i, 16);
   }
@@ -390,7 +394,7 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
         LZWsrc_[next] = op - prev_length;
         LZWlength_[next] = static_cast<std::uint16_t>(prev_length + 1);
         if (++next == widen) [[unlikely]] Widen(width, widen, next);
-        CopyFast(op, src, length);
+        Move16(op, src);
         prev_length = static_cast<unsigned>(length);
         op += length;
         return true;

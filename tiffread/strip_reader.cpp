@@ -45,7 +45,7 @@ namespace {
 constexpr char kNoMemory[] = "no allocatable memory for cell.";
 
 // Work per parallel batch, in bytes of delivered samples.
-constexpr std::size_t kBatchBytes = 256 * 1024;
+constexpr std::size_t kBatchBytes = 512 * 1024;
 
 // Decoded bytes the buffer grows by at least, when it grows with the data.
 constexpr std::size_t kGrowth = 1 << 20;
@@ -288,12 +288,16 @@ void StripReader::Convert(std::uint8_t* place, std::uint32_t rows,
 }
 
 bool StripReader::ReadParallel(std::uint32_t end) {
-  const unsigned threads = image_.threads() != 0 ? image_.threads() : UsableCpus();
-  if (threads <= 1) return false;
+  // Uncompressed strips are copies, which memory bandwidth bounds: threads
+  // would only add their start.
+  if (layout_.compression == Compression::kNone) return false;
   const std::uint32_t per_batch =
       static_cast<std::uint32_t>(std::max<std::size_t>(1, kBatchBytes / std::max<std::size_t>(strip_size_, 1)));
   const std::size_t batches = (std::size_t{end} + per_batch - 1) / per_batch;
-  if (batches < 2) return false;
+  // Two batches or more for every thread, or a thread's start is not worth it.
+  const unsigned threads = static_cast<unsigned>(
+      std::min<std::size_t>(image_.threads() != 0 ? image_.threads() : UsableCpus(), batches / 2));
+  if (threads <= 1) return false;
 
   const std::size_t slots = 2 * std::size_t{threads};
   struct Slot {

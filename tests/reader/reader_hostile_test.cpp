@@ -33,6 +33,15 @@ TEST_P(Hostile, EndsOnTheMissingData) {
   const ReadResult i = ReadInt(path);
   EXPECT_EQ(i.error, c.int_error);
   EXPECT_EQ(i.warnings, c.warnings);
+  // Memory follows the data: what the file declares is not taken up front.
+  pv::StoredImage image;
+  testing::internal::CaptureStderr();
+  try {
+    pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
+  } catch (const pv::FatalError&) {
+  }
+  testing::internal::GetCapturedStderr();
+  EXPECT_LT(image.capacity(), std::size_t{4} << 20);
 }
 
 Bytes Ten() { return Bytes(10, 0x55); }
@@ -132,7 +141,7 @@ TEST(Reader, LargeRowValues) {
 // nothing of the strips after it, which may already be decoded. The image
 // object is reused, also after a failed read.
 TEST(Reader, ParallelStripsReportInOrder) {
-  const std::uint32_t width = 1024, rows_per_strip = 16, strips = 64;  // 16 KiB strips
+  const std::uint32_t width = 4096, rows_per_strip = 16, strips = 64;  // 64 KiB strips
   TempDir dir;
   const std::string path = dir / "in.tif";
   const std::string warning = "MPB too many code (warning).\n";
