@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -19,6 +20,12 @@ unsigned UsableCpus() {
   }
   const unsigned n = std::thread::hardware_concurrency();
   return n > 0 ? n : 1;
+}
+
+unsigned ThreadsFor(std::uint64_t bytes) {
+  constexpr std::uint64_t kPerThread = std::uint64_t{1} << 21;  // 2 MiB
+  const std::uint64_t worth = std::max<std::uint64_t>(1, bytes / kPerThread);
+  return static_cast<unsigned>(std::min<std::uint64_t>(UsableCpus(), worth));
 }
 
 namespace {

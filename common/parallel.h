@@ -24,12 +24,19 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 namespace pv {
 
 // The number of CPUs this process may run on (its affinity mask), at least 1.
 unsigned UsableCpus();
+
+// The threads worth starting for work on `bytes` bytes of data: every
+// usable CPU for large images and stacks, fewer for smaller ones, one (no
+// thread at all) below a few MiB, where starting threads and giving each
+// its own tables costs more than the work they would share.
+unsigned ThreadsFor(std::uint64_t bytes);
 
 // work(i, slot) on worker threads, emit(i, slot) in order on the caller.
 // `threads` is the most workers to start (0: UsableCpus()).

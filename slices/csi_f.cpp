@@ -270,7 +270,9 @@ void SliceStack::Dump_TIFF_Float(const char* path, VolumeOut& out) {
 void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOut& out) {
   // Two slices in work and one being written keep both CPUs of a small
   // machine busy; more slots only hold more memory.
-  const std::size_t slots = std::min<std::size_t>(UsableCpus(), 4) + 1;
+  const unsigned threads = ThreadsFor(std::uint64_t(width_) * std::uint64_t(height_) *
+                                     sizeof(double) * paths.size());
+  const std::size_t slots = std::min<unsigned>(threads, 4) + 1;
   std::vector<Slice> slice(slots);
   if (checked_ && !paths.empty()) slice[0] = std::move(*checked_);
   const bool have_first = checked_ != nullptr;
@@ -290,7 +292,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
           if (i == 0 && have_first) return;
           Read(paths[i].c_str(), slice[s]);
         },
-        [&](std::size_t, std::size_t s) { Write(slice[s], out); });
+        [&](std::size_t, std::size_t s) { Write(slice[s], out); }, threads);
     return;
   }
   out.Flush();
@@ -319,7 +321,8 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
           if (slice[s].failure) std::rethrow_exception(slice[s].failure);
           range_.Join(slice[s].range);
           ++written;
-        });
+        },
+        threads);
   } catch (...) {
     // Frames made ahead of the failing slice are taken back.
     if (::ftruncate(fd, static_cast<off_t>(start + written * frame)) != 0) {

@@ -32,7 +32,7 @@ LzwStrips::LzwStrips(const char* path, const StripPlan& plan) : plan_(plan) {
   strips_per_batch_ = static_cast<std::uint32_t>(
       std::clamp<std::uint64_t>(target / strip, 1, plan.strips));
   batches_ = (std::size_t(plan.strips) + strips_per_batch_ - 1) / strips_per_batch_;
-  threads_ = static_cast<unsigned>(std::min<std::size_t>(cpus, batches_));
+  threads_ = static_cast<unsigned>(std::min<std::size_t>(ThreadsFor(image), batches_));
   slots_ = threads_ == 1 ? 1 : std::min<std::size_t>(batches_, 2 * std::size_t(threads_));
 
   // Room of a batch: every strip's bound, pad byte included, and the

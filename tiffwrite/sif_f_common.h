@@ -56,7 +56,8 @@ inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
   constexpr std::size_t kBandValues = std::size_t{1} << 18;  // 2 MiB of doubles
   const auto band_rows = static_cast<std::uint32_t>(std::max<std::size_t>(1, kBandValues / nx));
   const std::size_t bands = (std::size_t(ny) + band_rows - 1) / band_rows;
-  const std::size_t slots = std::min<std::size_t>(bands, 2 * std::size_t(UsableCpus()));
+  const unsigned threads = ThreadsFor(std::uint64_t(nx) * ny * sizeof(double));
+  const std::size_t slots = std::min<std::size_t>(bands, 2 * std::size_t(threads));
   std::unique_ptr<Range[]> band(new (std::nothrow) Range[slots]);
   std::unique_ptr<std::unique_ptr<double[]>[]> scratch(
       new (std::nothrow) std::unique_ptr<double[]>[slots]);
@@ -74,7 +75,7 @@ inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
         const std::uint32_t end = std::min(ny, first + band_rows);
         for (std::uint32_t y = first; y < end; ++y) band[s].Add(rows(y, scratch[s].get()), nx);
       },
-      [&](std::size_t, std::size_t s) { range.Join(band[s]); });
+      [&](std::size_t, std::size_t s) { range.Join(band[s]); }, threads);
   return range;
 }
 

@@ -52,7 +52,9 @@ pv::Range ImageRange(const pv::StoredImage& image) {
   constexpr std::int32_t kBand = 64;
   const std::int32_t height = image.height();
   const std::size_t bands = std::size_t((height + kBand - 1) / kBand);
-  const std::size_t slots = 2 * pv::UsableCpus();
+  const unsigned threads =
+      pv::ThreadsFor(std::uint64_t(image.row_size()) * std::uint64_t(height));
+  const std::size_t slots = 2 * std::size_t(threads);
   std::vector<pv::Range> band(slots);
   pv::Range range;
   pv::OrderedParallel(
@@ -63,7 +65,7 @@ pv::Range ImageRange(const pv::StoredImage& image) {
         for (std::int32_t y = std::int32_t(b) * kBand; y < end; ++y)
           pv::VisitRow(image, y, [&](const auto* row) { band[s].Add(row, image.width()); });
       },
-      [&](std::size_t, std::size_t s) { range.Join(band[s]); });
+      [&](std::size_t, std::size_t s) { range.Join(band[s]); }, threads);
   return range;
 }
 
