@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <numeric>
 
+#include "common/tiff.h"
 #include "tests/reader/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
 #include "tiffread/strip_decoder.h"
 
 namespace pvtest {
 namespace {
+
+namespace tiff = pv::tiff;
 
 using B = TiffBuilder;
 
@@ -65,8 +68,8 @@ TEST_P(Decoder, Decodes) {
   const Case& c = GetParam();
   B b;
   for (const Bytes& s : c.strips) b.Strip(c.reverse_fill ? Reversed(s) : s);
-  b.Grey(c.width, c.height, 8).Short(259, c.compression).Long(278, c.rows_per_strip);
-  if (c.reverse_fill) b.Short(266, 2);
+  b.Grey(c.width, c.height, 8).Short(tiff::kCompression, c.compression).Long(tiff::kRowsPerStrip, c.rows_per_strip);
+  if (c.reverse_fill) b.Short(tiff::kFillOrder, 2);
   TempDir dir;
   const std::string path = dir / "in.tif";
   WriteFile(path, b.Build());
@@ -130,7 +133,7 @@ std::vector<unsigned> EarlierEntries() {
   std::vector<unsigned> codes{256};
   for (unsigned i = 10; i < 50; ++i) codes.push_back(i);
   for (unsigned c = 258; c < 278; ++c) codes.push_back(c);
-  codes.push_back(257);
+  codes.push_back(tiff::kLzwEnd);
   return codes;
 }
 std::vector<double> EarlierEntryValues() {
@@ -148,7 +151,7 @@ std::vector<double> EarlierEntryValues() {
 std::vector<unsigned> SelfDefiningRun() {
   std::vector<unsigned> codes{256, 'x'};
   for (unsigned c = 258; c < 4096; ++c) codes.push_back(c);
-  codes.push_back(257);
+  codes.push_back(tiff::kLzwEnd);
   return codes;
 }
 
@@ -311,9 +314,9 @@ TEST(Reader, WidthGrowsAtAnyPointOfTheBitBuffer) {
       }
       if (i > 0) ++next;
     }
-    codes.push_back(257);
+    codes.push_back(tiff::kLzwEnd);
     WriteFile(path, B().Strip(Lzw(codes)).Grey(static_cast<std::uint32_t>(values.size()), 1, 8)
-                        .Short(259, kLZW).Build());
+                        .Short(tiff::kCompression, kLZW).Build());
     const ReadResult r = ReadFloat(path);
     ASSERT_EQ(r.error, "") << clears;
     ASSERT_EQ(r.warnings, "") << clears;

@@ -3,11 +3,14 @@
 // for which requested outputs.
 #include <functional>
 
+#include "common/tiff.h"
 #include "tests/reader/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
 
 namespace pvtest {
 namespace {
+
+namespace tiff = pv::tiff;
 
 using B = TiffBuilder;
 
@@ -78,94 +81,94 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"DirectoryBeyondEnd", WithIfdOffset(Image(), 100000), kEof, kEof},
         Case{"DirectoryCut", Truncated(Image(), Image().size() - 20), kEof, kEof},
         Case{"NoEntries", EmptyDirectory(), kSize, kSize},
-        Case{"SignedSamples", Image([](B& b) { b.Short(339, 2); }), "unknown sample format.",
+        Case{"SignedSamples", Image([](B& b) { b.Short(tiff::kSampleFormat, 2); }), "unknown sample format.",
              "unknown sample format."},
-        Case{"SampleFormatAsLongIsAbsent", Image([](B& b) { b.Long(339, 2); }), "", ""},
-        Case{"Bits33", Image([](B& b) { b.Short(258, 33); }), kBits, kBits},
-        Case{"Bits17", Image([](B& b) { b.Short(258, 17); }), "too few codes.", kBits},
-        Case{"Bits0", Image([](B& b) { b.Short(258, 0); }), kBits, kBits},
-        Case{"Float16", Image([](B& b) { b.Short(339, 3).Short(258, 16); }), kBits,
+        Case{"SampleFormatAsLongIsAbsent", Image([](B& b) { b.Long(tiff::kSampleFormat, 2); }), "", ""},
+        Case{"Bits33", Image([](B& b) { b.Short(tiff::kBitsPerSample, 33); }), kBits, kBits},
+        Case{"Bits17", Image([](B& b) { b.Short(tiff::kBitsPerSample, 17); }), "too few codes.", kBits},
+        Case{"Bits0", Image([](B& b) { b.Short(tiff::kBitsPerSample, 0); }), kBits, kBits},
+        Case{"Float16", Image([](B& b) { b.Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 16); }), kBits,
              "unknown sample format."},
-        Case{"Float32BitsBeforeSampleFormat", Image([](B& b) { b.Short(339, 3).Short(258, 32); }),
+        Case{"Float32BitsBeforeSampleFormat", Image([](B& b) { b.Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 32); }),
              "too few codes.", kBits},
         Case{"FloatWithoutBits",
-             B().Short(339, 3).Long(256, 1).Long(257, 1).Short(262, 1).Strip({0})
+             B().Short(tiff::kSampleFormat, 3).Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kPhotometricInterpretation, 1).Strip({0})
                  .StripTables().Build(),
              kBits, "unknown sample format."},
-        Case{"NoWidth", B().Long(257, 1).Short(258, 8).Short(262, 1).Strip({1}).StripTables().Build(),
+        Case{"NoWidth", B().Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Strip({1}).StripTables().Build(),
              kSize, kSize},
-        Case{"WidthAsTwoShorts", Image([](B& b) { b.Shorts(256, {2, 2}); }), kSize, kSize},
-        Case{"WidthZero", Image([](B& b) { b.Long(256, 0); }), kSize, kSize},
-        Case{"HeightZero", Image([](B& b) { b.Short(257, 0); }), kSize, kSize},
-        Case{"Width2To31", Image([](B& b) { b.Long(256, 0x80000000u); }), "too large image size.",
+        Case{"WidthAsTwoShorts", Image([](B& b) { b.Shorts(tiff::kImageWidth, {2, 2}); }), kSize, kSize},
+        Case{"WidthZero", Image([](B& b) { b.Long(tiff::kImageWidth, 0); }), kSize, kSize},
+        Case{"HeightZero", Image([](B& b) { b.Short(tiff::kImageLength, 0); }), kSize, kSize},
+        Case{"Width2To31", Image([](B& b) { b.Long(tiff::kImageWidth, 0x80000000u); }), "too large image size.",
              "too large image size."},
-        Case{"Height2To31", Image([](B& b) { b.Long(257, 0x80000000u); }), "too large image size.",
+        Case{"Height2To31", Image([](B& b) { b.Long(tiff::kImageLength, 0x80000000u); }), "too large image size.",
              "too large image size."},
-        Case{"DescriptionBeyondEnd", Image([](B& b) { b.Raw(270, B::kAscii, 10, 5000); }),
+        Case{"DescriptionBeyondEnd", Image([](B& b) { b.Raw(tiff::kImageDescription, B::kAscii, 10, 5000); }),
              "missing image description.", "missing image description."},
-        Case{"Compression7", Image([](B& b) { b.Short(259, 7); }),
+        Case{"Compression7", Image([](B& b) { b.Short(tiff::kCompression, 7); }),
              "unknown image compression method.", "unknown image compression method."},
-        Case{"CompressionAsLongIsNone", Image([](B& b) { b.Long(259, 5); }), "", ""},
-        Case{"PhotometricRgb", Image([](B& b) { b.Short(262, 2); }), kPhoto, kPhoto},
-        Case{"PhotometricAsLong", Image([](B& b) { b.Long(262, 1); }), kPhoto, kPhoto},
-        Case{"PhotometricAbsent", B().Strip({1}).Long(256, 1).Long(257, 1).Short(258, 8)
+        Case{"CompressionAsLongIsNone", Image([](B& b) { b.Long(tiff::kCompression, 5); }), "", ""},
+        Case{"PhotometricRgb", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 2); }), kPhoto, kPhoto},
+        Case{"PhotometricAsLong", Image([](B& b) { b.Long(tiff::kPhotometricInterpretation, 1); }), kPhoto, kPhoto},
+        Case{"PhotometricAbsent", B().Strip({1}).Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8)
                                       .StripTables().Build(),
              kPhoto, kPhoto},
-        Case{"Photometric5", Image([](B& b) { b.Short(262, 5); }), kPhoto, kPhoto},
-        Case{"WhiteIsZero", Image([](B& b) { b.Short(262, 0); }), "", ""},
-        Case{"Palette", Image([](B& b) { b.Short(262, 3); }), "", ""},
-        Case{"Mask", Image([](B& b) { b.Short(262, 4); }), "", ""},
-        Case{"FillOrder3", Image([](B& b) { b.Short(266, 3); }), "unknown fill order.",
+        Case{"Photometric5", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 5); }), kPhoto, kPhoto},
+        Case{"WhiteIsZero", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 0); }), "", ""},
+        Case{"Palette", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 3); }), "", ""},
+        Case{"Mask", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 4); }), "", ""},
+        Case{"FillOrder3", Image([](B& b) { b.Short(tiff::kFillOrder, 3); }), "unknown fill order.",
              "unknown fill order."},
-        Case{"ThreeSamples", Image([](B& b) { b.Short(277, 3); }), "bad samples per pixel.",
+        Case{"ThreeSamples", Image([](B& b) { b.Short(tiff::kSamplesPerPixel, 3); }), "bad samples per pixel.",
              "bad samples per pixel."},
-        Case{"SamplesAsLongIsOne", Image([](B& b) { b.Long(277, 3); }), "", ""},
-        Case{"RowsPerStripZero", Image([](B& b) { b.Long(278, 0); }), "bad rows per strip.",
+        Case{"SamplesAsLongIsOne", Image([](B& b) { b.Long(tiff::kSamplesPerPixel, 3); }), "", ""},
+        Case{"RowsPerStripZero", Image([](B& b) { b.Long(tiff::kRowsPerStrip, 0); }), "bad rows per strip.",
              "bad rows per strip."},
-        Case{"Planar2", Image([](B& b) { b.Short(284, 2); }), "bad planar configuration.",
+        Case{"Planar2", Image([](B& b) { b.Short(tiff::kPlanarConfiguration, 2); }), "bad planar configuration.",
              "bad planar configuration."},
-        Case{"FloatPredictor", Image([](B& b) { b.Short(339, 3).Short(258, 32).Short(317, 2); }),
+        Case{"FloatPredictor", Image([](B& b) { b.Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 32).Short(tiff::kPredictor, 2); }),
              "unapplicable differencing predictor.", kBits},
-        Case{"Predictor3", Image([](B& b) { b.Short(317, 3); }),
+        Case{"Predictor3", Image([](B& b) { b.Short(tiff::kPredictor, 3); }),
              "unknown differencing predictor.", "unknown differencing predictor."},
         Case{"NoStripOffsets",
-             B().Long(256, 1).Long(257, 1).Short(258, 8).Short(262, 1).Long(279, 1).Build(),
+             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kStripByteCounts, 1).Build(),
              "missing strip offset.", "missing strip offset."},
-        Case{"TileWidth", Image([](B& b) { b.Short(322, 2); }), "missing strip offset.",
+        Case{"TileWidth", Image([](B& b) { b.Short(tiff::kTileWidth, 2); }), "missing strip offset.",
              "missing strip offset."},
-        Case{"TileLengthOfAnyType", Image([](B& b) { b.Data(323, B::kByte, 1, {1}); }),
+        Case{"TileLengthOfAnyType", Image([](B& b) { b.Data(tiff::kTileLength, B::kByte, 1, {1}); }),
              "missing strip offset.", "missing strip offset."},
         Case{"ByteCountsAsBytes",
-             B().Long(256, 1).Long(257, 1).Short(258, 8).Short(262, 1).Long(273, 8)
-                 .Data(279, B::kByte, 1, {1}).Build(),
+             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kStripOffsets, 8)
+                 .Data(tiff::kStripByteCounts, B::kByte, 1, {1}).Build(),
              "missing strip bytes count.", "missing strip bytes count."},
         Case{"ThreeStripsTwoOffsets",
-             B().Long(256, 1).Long(257, 5).Short(258, 8).Short(262, 1).Long(278, 2)
-                 .Longs(273, {8, 8}).Longs(279, {1, 1, 1}).Build(),
+             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 5).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kRowsPerStrip, 2)
+                 .Longs(tiff::kStripOffsets, {8, 8}).Longs(tiff::kStripByteCounts, {1, 1, 1}).Build(),
              "bad number of strip offset.", "bad number of strip offset."},
         Case{"ThreeStripsFourCounts",
-             B().Long(256, 1).Long(257, 5).Short(258, 8).Short(262, 1).Long(278, 2)
-                 .Longs(273, {8, 8, 8}).Longs(279, {1, 1, 1, 1}).Build(),
+             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 5).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kRowsPerStrip, 2)
+                 .Longs(tiff::kStripOffsets, {8, 8, 8}).Longs(tiff::kStripByteCounts, {1, 1, 1, 1}).Build(),
              "bad number of strip bytes count.", "bad number of strip bytes count."},
         // The checks run in a fixed order: the first failing one is reported.
         Case{"CompressionBeforePhotometric",
-             Image([](B& b) { b.Short(259, 7).Short(262, 2); }),
+             Image([](B& b) { b.Short(tiff::kCompression, 7).Short(tiff::kPhotometricInterpretation, 2); }),
              "unknown image compression method.", "unknown image compression method."},
-        Case{"FillOrderBeforeRowsPerStrip", Image([](B& b) { b.Short(266, 0).Long(278, 0); }),
+        Case{"FillOrderBeforeRowsPerStrip", Image([](B& b) { b.Short(tiff::kFillOrder, 0).Long(tiff::kRowsPerStrip, 0); }),
              "unknown fill order.", "unknown fill order."},
-        Case{"PlanarBeforePredictor", Image([](B& b) { b.Short(284, 2).Short(317, 9); }),
+        Case{"PlanarBeforePredictor", Image([](B& b) { b.Short(tiff::kPlanarConfiguration, 2).Short(tiff::kPredictor, 9); }),
              "bad planar configuration.", "bad planar configuration."},
-        Case{"SampleFormatBeforeSize", Image([](B& b) { b.Short(339, 4).Long(256, 0); }),
+        Case{"SampleFormatBeforeSize", Image([](B& b) { b.Short(tiff::kSampleFormat, 4).Long(tiff::kImageWidth, 0); }),
              "unknown sample format.", kSize},
-        Case{"FloatBitsBeforeSize", Image([](B& b) { b.Short(258, 40).Long(256, 0); }), kBits,
+        Case{"FloatBitsBeforeSize", Image([](B& b) { b.Short(tiff::kBitsPerSample, 40).Long(tiff::kImageWidth, 0); }), kBits,
              kSize},
         Case{"SizeBeforeDescription",
-             Image([](B& b) { b.Long(256, 0).Raw(270, B::kAscii, 10, 5000); }), kSize, kSize},
+             Image([](B& b) { b.Long(tiff::kImageWidth, 0).Raw(tiff::kImageDescription, B::kAscii, 10, 5000); }), kSize, kSize},
         Case{"DescriptionBeforeCompression",
-             Image([](B& b) { b.Raw(270, B::kAscii, 10, 5000).Short(259, 7); }),
+             Image([](B& b) { b.Raw(tiff::kImageDescription, B::kAscii, 10, 5000).Short(tiff::kCompression, 7); }),
              "missing image description.", "missing image description."},
         Case{"RowTablesAfterPredictor",
-             B().Long(256, 1).Long(257, 1).Short(258, 8).Short(262, 1).Short(317, 3).Build(),
+             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Short(tiff::kPredictor, 3).Build(),
              "unknown differencing predictor.", "unknown differencing predictor."}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
@@ -181,7 +184,7 @@ TEST(Reader, ChecksOnlyWhatIsRequested) {
   EXPECT_FALSE(desc.has_value());
 
   // Sizes and description requested: the rows tags are never looked at.
-  WriteFile(path, Image([](B& b) { b.Short(259, 7).Short(262, 2).Ascii(270, "abc"); }));
+  WriteFile(path, Image([](B& b) { b.Short(tiff::kCompression, 7).Short(tiff::kPhotometricInterpretation, 2).Ascii(tiff::kImageDescription, "abc"); }));
   std::int32_t w = 0, h = 0;
   EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), &w, &h, nullptr, &desc), 8);
   EXPECT_EQ(w, 2);
@@ -189,7 +192,7 @@ TEST(Reader, ChecksOnlyWhatIsRequested) {
   EXPECT_EQ(desc, std::string("abc"));
 
   // ReadImageFile without bits or rows lets any BitsPerSample pass.
-  WriteFile(path, Image([](B& b) { b.Short(258, 40); }));
+  WriteFile(path, Image([](B& b) { b.Short(tiff::kBitsPerSample, 40); }));
   EXPECT_NO_THROW(pv::ReadImageFile(path.c_str(), &w, &h, nullptr, nullptr, nullptr));
   int bits = 0;
   EXPECT_THROW(pv::ReadImageFile(path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr),
@@ -197,14 +200,14 @@ TEST(Reader, ChecksOnlyWhatIsRequested) {
 
   // The float reader always checks SampleFormat and BitsPerSample, but not
   // the sizes, when only the description is requested.
-  WriteFile(path, Image([](B& b) { b.Long(256, 0).Short(339, 3).Short(258, 64); }));
+  WriteFile(path, Image([](B& b) { b.Long(tiff::kImageWidth, 0).Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 64); }));
   EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc), 0);
-  WriteFile(path, Image([](B& b) { b.Short(339, 5); }));
+  WriteFile(path, Image([](B& b) { b.Short(tiff::kSampleFormat, 5); }));
   EXPECT_THROW(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc),
                pv::FatalError);
 
   // The bits through ReadImageFile's pointer, 1 when absent.
-  WriteFile(path, B().Long(256, 1).Long(257, 1).Build());
+  WriteFile(path, B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Build());
   pv::ReadImageFile(path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr);
   EXPECT_EQ(bits, 1);
 }
@@ -218,7 +221,7 @@ TEST(Reader, MissingFile) {
 TEST(Reader, FirstOfTwoEntriesWins) {
   TempDir dir;
   const std::string path = dir / "in.tif";
-  WriteFile(path, B().Long(256, 1).Long(256, 2).Long(257, 1).Short(258, 8).Short(262, 1)
+  WriteFile(path, B().Long(tiff::kImageWidth, 1).Long(tiff::kImageWidth, 2).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1)
                       .Strip({5}).StripTables().Build());
   const ReadResult r = ReadFloat(path);
   EXPECT_EQ(r.error, "");
@@ -229,7 +232,7 @@ TEST(Reader, FirstOfTwoEntriesWins) {
 TEST(Reader, WidthJustBelow2To31PassesTheDirectory) {
   TempDir dir;
   const std::string path = dir / "in.tif";
-  WriteFile(path, Image([](B& b) { b.Long(256, 0x7FFFFFFFu); }));
+  WriteFile(path, Image([](B& b) { b.Long(tiff::kImageWidth, 0x7FFFFFFFu); }));
   std::int32_t w = 0;
   pv::ReadImageFile_Float(path.c_str(), &w, nullptr, nullptr, nullptr);
   EXPECT_EQ(w, 0x7FFFFFFF);
@@ -243,11 +246,11 @@ TEST(Reader, Description) {
     std::optional<std::string> expected;
   };
   const D cases[] = {
-      {[](B& b) { b.Ascii(270, std::string("abc\0", 4)); }, std::string("abc\0", 4)},
-      {[](B& b) { b.Ascii(270, std::string("abcd\0", 5)); }, std::string("abcd\0", 5)},
-      {[](B& b) { b.Ascii(270, ""); }, std::string()},
-      {[](B& b) { b.Ascii(270, std::string("1.5 2\0junk\0", 11)); }, std::string("1.5 2\0junk\0", 11)},
-      {[](B& b) { b.Data(270, B::kUndefined, 4, {'a', 'b', 'c', 0}); }, std::nullopt},
+      {[](B& b) { b.Ascii(tiff::kImageDescription, std::string("abc\0", 4)); }, std::string("abc\0", 4)},
+      {[](B& b) { b.Ascii(tiff::kImageDescription, std::string("abcd\0", 5)); }, std::string("abcd\0", 5)},
+      {[](B& b) { b.Ascii(tiff::kImageDescription, ""); }, std::string()},
+      {[](B& b) { b.Ascii(tiff::kImageDescription, std::string("1.5 2\0junk\0", 11)); }, std::string("1.5 2\0junk\0", 11)},
+      {[](B& b) { b.Data(tiff::kImageDescription, B::kUndefined, 4, {'a', 'b', 'c', 0}); }, std::nullopt},
       {[](B&) {}, std::nullopt},
   };
   TempDir dir;

@@ -4,11 +4,14 @@
 // first missing byte, however the stored bytes are read ahead.
 #include <algorithm>
 
+#include "common/tiff.h"
 #include "tests/reader/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
 
 namespace pvtest {
 namespace {
+
+namespace tiff = pv::tiff;
 
 using B = TiffBuilder;
 
@@ -46,13 +49,13 @@ Bytes Ten() { return Bytes(10, 0x55); }
 // One strip of ten stored bytes for an image of width x height.
 Bytes OneStrip(std::uint32_t width, std::uint32_t height, std::uint16_t compression,
                std::uint16_t bits = 8) {
-  return B().Strip(Ten()).Grey(width, height, bits).Short(259, compression).Build();
+  return B().Strip(Ten()).Grey(width, height, bits).Short(tiff::kCompression, compression).Build();
 }
 
 // RowsPerStrip 1: as many strips as rows, tables far beyond the file.
 Bytes StripPerRow(std::uint32_t height) {
-  return B().Long(256, 1).Long(257, height).Short(258, 8).Short(262, 1).Long(278, 1)
-      .Raw(273, B::kLong, height, 64).Raw(279, B::kLong, height, 64).Build();
+  return B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, height).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kRowsPerStrip, 1)
+      .Raw(tiff::kStripOffsets, B::kLong, height, 64).Raw(tiff::kStripByteCounts, B::kLong, height, 64).Build();
 }
 
 // Stored strip data running to `have` bytes, declared `count` bytes, for
@@ -61,8 +64,8 @@ Bytes LongStrip(std::size_t need, std::size_t count, std::size_t have) {
   Bytes data(have);
   for (std::size_t i = 0; i < have; ++i) data[i] = static_cast<std::uint8_t>(i * 31);
   B b;
-  b.Strip(data).Long(256, static_cast<std::uint32_t>(need)).Long(257, 1).Short(258, 8).Short(262, 1)
-      .StripOffsets().Long(279, static_cast<std::uint32_t>(count));
+  b.Strip(data).Long(tiff::kImageWidth, static_cast<std::uint32_t>(need)).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1)
+      .StripOffsets().Long(tiff::kStripByteCounts, static_cast<std::uint32_t>(count));
   return b.Build();
 }
 
@@ -85,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"WideAndTall", OneStrip(0x7FFFFFFF, 0x7FFFFFFF, 1), "too few codes.", "too few codes."},
         Case{"StripTablesBeyondFile", StripPerRow(0x7FFFFFFF), kEof, kEof},
         Case{"HugeStripCountShortFile", LongStrip(200000, 0xFFFFFFFF, 150000), kEof, kEof},
-        Case{"HugeDescription", B().Raw(270, B::kAscii, 0xFFFFFFFF, 8).Strip({1}).Grey(1, 1, 8).Build(),
+        Case{"HugeDescription", B().Raw(tiff::kImageDescription, B::kAscii, 0xFFFFFFFF, 8).Strip({1}).Grey(1, 1, 8).Build(),
              "missing image description.", "missing image description."},
         // Read-ahead must not move the failure points.
         Case{"CountShortOfRowsAcrossBlocks", LongStrip(300000, 250000, 300000), "too few codes.",
@@ -124,7 +127,7 @@ TEST(Reader, LargeRowValues) {
   }
   TempDir dir;
   const std::string path = dir / "in.tif";
-  WriteFile(path, B().Strip(strip).Grey(width, 1, 8).Short(259, 32773).Build());
+  WriteFile(path, B().Strip(strip).Grey(width, 1, 8).Short(tiff::kCompression, 32773).Build());
   const ReadResult r = ReadFloat(path);
   ASSERT_EQ(r.error, "");
   ASSERT_EQ(r.values.size(), width);
@@ -163,8 +166,8 @@ TEST(Reader, ParallelStripsReportInOrder) {
         }
         b.Strip(data);
       }
-      WriteFile(path, b.Grey(width, strips * rows_per_strip, 8).Long(278, rows_per_strip)
-                          .Short(259, 32773).Build());
+      WriteFile(path, b.Grey(width, strips * rows_per_strip, 8).Long(tiff::kRowsPerStrip, rows_per_strip)
+                          .Short(tiff::kCompression, 32773).Build());
       testing::internal::CaptureStderr();
       const std::string error = StripPath(
           FatalLine([&] { pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr); }),

@@ -3,11 +3,14 @@
 // the widening to doubles.
 #include <cstring>
 
+#include "common/tiff.h"
 #include "tests/reader/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
 
 namespace pvtest {
 namespace {
+
+namespace tiff = pv::tiff;
 
 using B = TiffBuilder;
 
@@ -27,8 +30,8 @@ class Samples : public testing::TestWithParam<Case> {};
 TEST_P(Samples, Assemble) {
   const Case& c = GetParam();
   B b(c.big_endian);
-  if (c.floating) b.Short(339, 3);
-  if (c.predictor) b.Short(317, 2);
+  if (c.floating) b.Short(tiff::kSampleFormat, 3);
+  if (c.predictor) b.Short(tiff::kPredictor, 2);
   b.Strip(c.stored).Grey(c.width, c.height, static_cast<std::uint16_t>(c.bits));
   TempDir dir;
   const std::string path = dir / "in.tif";
@@ -115,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Reader, WhiteIsZeroDeliversStoredValues) {
   TempDir dir;
   const std::string path = dir / "in.tif";
-  WriteFile(path, B().Short(262, 0).Strip({0, 200}).Grey(2, 1, 8).Build());
+  WriteFile(path, B().Short(tiff::kPhotometricInterpretation, 0).Strip({0, 200}).Grey(2, 1, 8).Build());
   EXPECT_EQ(ReadFloat(path).values, (std::vector<double>{0, 200}));
   EXPECT_EQ(ReadInt(path).values, (std::vector<double>{0, 200}));
 }
@@ -129,7 +132,7 @@ TEST(Reader, StripTableForms) {
     for (std::uint32_t height : {1u, 2u, 3u}) {
       B b;
       for (std::uint32_t s = 0; s < height; ++s) b.Strip({static_cast<std::uint8_t>(10 + s)});
-      b.Long(256, 1).Long(257, height).Short(258, 8).Short(262, 1).Short(278, 1).StripTables(type);
+      b.Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, height).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Short(tiff::kRowsPerStrip, 1).StripTables(type);
       WriteFile(path, b.Build());
       const ReadResult r = ReadFloat(path);
       EXPECT_EQ(r.error, "") << type << " " << height;
