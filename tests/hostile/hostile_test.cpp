@@ -69,20 +69,7 @@ Bytes Cut(Bytes b, std::size_t n) {
   return b;
 }
 
-// LZW codes at the widths the decoder expects after each: 9 bits, then 10,
-// 11, 12 once entries 510, 1022, 2046 are defined.
-Bytes Lzw(const std::vector<unsigned>& codes) {
-  CodePacker p;
-  unsigned next = kLzwFirstFree;
-  bool first = true;
-  for (unsigned c : codes) {
-    p.Put(c, next >= 2047 ? 12 : next >= 1023 ? 11 : next >= 511 ? 10 : 9);
-    if (c == kLzwClear) next = kLzwFirstFree, first = true;
-    else if (first) first = false;
-    else if (next < kLzwCodes) ++next;
-  }
-  return p.Done();
-}
+Bytes Lzw(const std::vector<unsigned>& codes) { return pvtest::LzwCodes(codes); }
 
 // A clear code, then literals until every entry up to 4095 is defined, then `last`.
 Bytes LzwFull(unsigned last) {

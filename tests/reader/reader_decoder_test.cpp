@@ -17,29 +17,8 @@ using B = TiffBuilder;
 
 enum Comp : std::uint16_t { kNone = 1, kLZW = 5, kPackBits = 32773 };
 
-// LZW codes as a writer emits them: each code at the width the decoder
-// expects at that point. A clear code (256) resets the width; the end code
-// goes out at the current width, or at `end_width` when given.
 Bytes Lzw(const std::vector<unsigned>& codes, int end_width = 0) {
-  CodePacker p;
-  int width = 9;
-  unsigned next = 258;
-  bool first = true;
-  for (unsigned c : codes) {
-    p.Put(c, c == 257 && end_width ? end_width : width);
-    if (c == 256) {
-      width = 9;
-      first = true;
-    } else if (c == 257) {
-    } else if (first) {
-      first = false;
-      next = 258;
-    } else {
-      ++next;
-      if (next == (1u << width) - 1 && width < 12) ++width;
-    }
-  }
-  return p.Done();
+  return pvtest::LzwCodes(codes, end_width);
 }
 
 Bytes Reversed(Bytes b) {

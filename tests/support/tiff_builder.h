@@ -207,4 +207,30 @@ class CodePacker {
   int n_ = 0;
 };
 
+// LZW codes as a writer emits them: each code at the width the decoder
+// expects at that point (9 bits, then 10, 11, 12 once entries 510, 1022,
+// 2046 are defined). A clear code resets the width; the end code goes out
+// at the current width, or at `end_width` when given.
+inline Bytes LzwCodes(const std::vector<unsigned>& codes, int end_width = 0) {
+  CodePacker p;
+  int width = pv::tiff::kLzwMinBits;
+  unsigned next = pv::tiff::kLzwFirstFree;
+  bool first = true;
+  for (unsigned c : codes) {
+    p.Put(c, c == pv::tiff::kLzwEnd && end_width ? end_width : width);
+    if (c == pv::tiff::kLzwClear) {
+      width = pv::tiff::kLzwMinBits;
+      first = true;
+    } else if (c == pv::tiff::kLzwEnd) {
+    } else if (first) {
+      first = false;
+      next = pv::tiff::kLzwFirstFree;
+    } else {
+      ++next;
+      if (next == (1u << width) - 1 && width < int(pv::tiff::kLzwMaxBits)) ++width;
+    }
+  }
+  return p.Done();
+}
+
 }  // namespace pvtest
