@@ -5,6 +5,22 @@
 
 namespace pv {
 
+std::string ErrorLine(std::string_view subject, std::string_view message) {
+  std::string line(subject);
+  line += " : ";
+  line += message;
+  line += "\n";
+  return line;
+}
+
+std::string WarningLine(std::string_view subject, std::string_view message) {
+  std::string line(subject);
+  line += " : ";
+  line += message;
+  line += " (warning).\n";
+  return line;
+}
+
 void Error(const std::string& message) { throw FatalError(message + "\n"); }
 
 void Fail(std::string line) { throw FatalError(std::move(line)); }

@@ -9,6 +9,7 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace pv {
 
@@ -22,6 +23,12 @@ class FatalError : public std::exception {
  private:
   std::string line_;
 };
+
+// The lines about a file (or another subject) that the suite prints:
+// "<subject> : <message>\n" for a fault, "<subject> : <message>
+// (warning).\n" for a warning.
+std::string ErrorLine(std::string_view subject, std::string_view message);
+std::string WarningLine(std::string_view subject, std::string_view message);
 
 // The front ends' reporter: the message and a newline. Never returns.
 [[noreturn]] void Error(const std::string& message);

@@ -174,10 +174,8 @@ void SliceStack::Read(const char* path, Slice& slice) const {
       if (description) m = csi_f::DescriptionMapping(*description, bits);
       slice.base = m.base;
       slice.step = m.step;
-      Warn(std::string(path) + " : " +
-           (m.found ? "converting PV by TIFF image description tag"
-                    : "using integer PV as is floating-point PV") +
-           " (warning).\n");
+      Warn(WarningLine(path, m.found ? "converting PV by TIFF image description tag"
+                                     : "using integer PV as is floating-point PV"));
     }
   } catch (...) {
     slice.failure = std::current_exception();

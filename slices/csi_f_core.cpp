@@ -12,7 +12,7 @@
 namespace pv::csi_f {
 
 void Error(const std::string& subject, const char* message) {
-  pv::Fail(subject + " : " + message + ".\n");
+  pv::Fail(ErrorLine(subject, std::string(message) + "."));
 }
 
 Form FormOf(const char* names) {
@@ -163,7 +163,7 @@ Mapping DescriptionMapping(std::string_view description, int bits) {
 }
 
 VolumeOut::VolumeOut(std::FILE* file, const std::string& name, bool owned)
-    : BufferedOut(file, owned, name + " : data write error.\n", OnAbandon::kWriteOut), name_(name) {}
+    : BufferedOut(file, owned, ErrorLine(name, "data write error."), OnAbandon::kWriteOut), name_(name) {}
 
 void VolumeOut::PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const {
   auto p = reinterpret_cast<const unsigned char*>(v);

@@ -19,22 +19,6 @@ constexpr std::uint64_t kReadWhole = 256 * 1024;
 
 }  // namespace
 
-std::string ErrorLine(const char* path, std::string_view message) {
-  std::string line(path);
-  line += " : ";
-  line += message;
-  line += "\n";
-  return line;
-}
-
-std::string WarningLine(const char* path, std::string_view message) {
-  std::string line(path);
-  line += " : ";
-  line += message;
-  line += " (warning).\n";
-  return line;
-}
-
 void ReaderError(const char* path, std::string_view message) { Fail(ErrorLine(path, message)); }
 
 Input::Input(const char* path) : path_(path) {

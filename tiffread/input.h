@@ -25,10 +25,6 @@
 
 namespace pv::rif_core {
 
-// The reader's fatal line, "<path> : <message>\n", and its warning line,
-// "<path> : <message> (warning).\n".
-std::string ErrorLine(const char* path, std::string_view message);
-std::string WarningLine(const char* path, std::string_view message);
 
 // Throws FatalError with the reader's fatal line; never returns.
 [[noreturn]] void ReaderError(const char* path, std::string_view message);

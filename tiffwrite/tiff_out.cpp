@@ -18,12 +18,12 @@ std::FILE* Open(const char* path, bool allow_stdout) {
 
 }  // namespace
 
-void TiffOut::NotStored(const std::string& path) { Fail(path + " : file not stored.\n"); }
+void TiffOut::NotStored(const std::string& path) { Fail(ErrorLine(path, "file not stored.")); }
 
-void TiffOut::NoMemory(const std::string& path) { Fail(path + " : no allocatable memory.\n"); }
+void TiffOut::NoMemory(const std::string& path) { Fail(ErrorLine(path, "no allocatable memory.")); }
 
 TiffOut::TiffOut(const char* path, bool allow_stdout)
     : BufferedOut(Open(path, allow_stdout), !(allow_stdout && std::strcmp(path, "-") == 0),
-                  std::string(path) + " : file not stored.\n", OnAbandon::kDrop) {}
+                  ErrorLine(path, "file not stored."), OnAbandon::kDrop) {}
 
 }  // namespace pv

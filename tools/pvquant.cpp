@@ -80,7 +80,7 @@ int Run(int argc, char** argv) {
   pv::StoredImage image;
   std::optional<std::string> description;
   if (pv::ReadImageFile_Float(input, &width, &height, &image, &description) != 0)
-    pv::Warn(std::string(input) + " : containing non-float pixel values (warning).\n");
+    pv::Warn(pv::WarningLine(input, "containing non-float pixel values"));
 
   const int bps = ParseInt(argv[argc - 2]);
   if (bps < 1 || bps > 16) Error("bad bit per sample (BPS).");
