@@ -5,20 +5,25 @@
 
 namespace pv {
 
-std::string ErrorLine(std::string_view subject, std::string_view message) {
+namespace {
+
+// "<subject> : <message>" and the line's own ending.
+std::string SubjectLine(std::string_view subject, std::string_view message, std::string_view end) {
   std::string line(subject);
   line += " : ";
   line += message;
-  line += "\n";
+  line += end;
   return line;
 }
 
+}  // namespace
+
+std::string ErrorLine(std::string_view subject, std::string_view message) {
+  return SubjectLine(subject, message, "\n");
+}
+
 std::string WarningLine(std::string_view subject, std::string_view message) {
-  std::string line(subject);
-  line += " : ";
-  line += message;
-  line += " (warning).\n";
-  return line;
+  return SubjectLine(subject, message, " (warning).\n");
 }
 
 void Error(const std::string& message) { throw FatalError(message + "\n"); }

@@ -242,9 +242,13 @@ void SliceStack::MakeFrame(Slice& slice, Sink&& sink) const {
   flush();
 }
 
-void SliceStack::Write(Slice& slice, VolumeOut& out) {
+void SliceStack::Report(const Slice& slice) {
   Warn(slice.warnings);
   if (slice.failure) std::rethrow_exception(slice.failure);
+}
+
+void SliceStack::Write(Slice& slice, VolumeOut& out) {
+  Report(slice);
   MakeFrame(slice, [&](const double* v, std::size_t n) { out.PutValues(v, n); });
   range_.Join(slice.range);
 }
@@ -315,8 +319,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
           }
         },
         [&](std::size_t, std::size_t s) {
-          Warn(slice[s].warnings);
-          if (slice[s].failure) std::rethrow_exception(slice[s].failure);
+          Report(slice[s]);
           range_.Join(slice[s].range);
           ++written;
         },

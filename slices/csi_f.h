@@ -78,6 +78,9 @@ class SliceStack {
   // to sink(values, count) in order, and finds the frame's range.
   template <class Sink>
   void MakeFrame(Slice& slice, Sink&& sink) const;
+  // Prints the slice's warnings, then ends the run with its failure if it
+  // has one: what reading it in turn would have shown.
+  static void Report(const Slice& slice);
   void Write(Slice& slice, VolumeOut& out);
 
   int width_, height_;
