@@ -41,6 +41,11 @@ constexpr std::array<std::uint8_t, 256 + 16> MakeLiterals() {
 }
 alignas(16) constexpr std::array<std::uint8_t, 256 + 16> kLiterals = MakeLiterals();
 
+// The length of a code that the fast loop must leave to the careful path:
+// the clear and end codes, entries not defined, and every code once the
+// table is full.
+constexpr std::uint16_t kNoFastString = UINT16_MAX;
+
 constexpr char kEndOfFile[] = "unexpected end of file.";
 constexpr char kLZWTooFew[] = "LZW too few codes.";
 
@@ -62,14 +67,8 @@ StripDecoder::StripDecoder(Input& input, Compression compression, bool reverse_f
   // lies.
   if (!input.in_memory() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
   if (compression == Compression::kLZW) {
-    for (unsigned c = 0; c < 256; ++c) {
-      LZWsrc_[c] = kLiterals.data() + c;
-      LZWlength_[c] = 1;
-    }
-    // The clear and end codes stand for no string: lengths that no output
-    // takes on the fast path.
-    LZWsrc_[tiff::kLzwClear] = LZWsrc_[tiff::kLzwEnd] = kLiterals.data();
-    LZWlength_[tiff::kLzwClear] = LZWlength_[tiff::kLzwEnd] = UINT16_MAX;
+    for (unsigned c = 0; c < tiff::kLzwCodes; ++c) LZWsrc_[c] = kLiterals.data() + (c & 0xFF);
+    LZWForget(tiff::kLzwCodes);
   }
 }
 
@@ -249,11 +248,16 @@ void StripDecoder::TermMPBDecode() {
 // Fast loop: while at least eight stored bytes are in the window, whole
 // words of them enter the bit buffer at once, four codes' worth; a known
 // code whose string has at most 16 bytes is copied in one 16-byte move that
-// may write past its end (later strings overwrite that). Everything else
-// (clear and end codes, the first code after a clear, the self-defining
-// code, a full table, bad codes, long strings, the ends of the input and
-// the output) takes the careful path, which follows the byte-at-a-time
-// decoder step by step; the results are the same.
+// may write past its end (later strings overwrite that). The loop is
+// compiled once per code width, and it asks one question of a code: is its
+// length at most 16? Every code it must leave alone has a larger length in
+// the table (kNoFastString): the clear and end codes, entries not defined
+// since the last clear (the self-defining code among them), and every code
+// once the table is full. Everything else (those codes, bad codes, long
+// strings, the first code after a clear, the few codes before the width
+// changes, the ends of the input and the output) takes the careful path,
+// which follows the byte-at-a-time decoder step by step; the results are
+// the same.
 
 namespace {
 
@@ -292,11 +296,12 @@ constexpr unsigned WidenAt(int width) {
   return width < static_cast<int>(tiff::kLzwMaxBits) ? (1u << width) - 1 : tiff::kLzwCodes;
 }
 
-// At that code: one bit wider, or (the table full) `next` 0, so that only
-// the careful path sees the codes that follow.
-inline void Widen(int& width, unsigned& widen, unsigned& next) {
+// At that code: one bit wider, or (the table full) `next` 0, and no code
+// any longer for the fast loop: only a clear code may follow.
+inline void Widen(int& width, unsigned& widen, unsigned& next, std::uint16_t* lengths) {
   if (next == tiff::kLzwCodes) {
     next = 0;
+    std::fill_n(lengths, tiff::kLzwCodes, kNoFastString);
     return;
   }
   ++width;
@@ -317,9 +322,22 @@ void StripDecoder::InitLZWDecode(std::uint32_t offset, std::uint32_t count) {
   LZWbits_ = CodeBits{};
   LZWwidth_ = tiff::kLzwMinBits;
   LZWrem_ = 0;
+  LZWForget(LZWdirty_ ? tiff::kLzwCodes : LZWfirst_ ? tiff::kLzwFirstFree : LZWcode_);
+  LZWdirty_ = false;
   LZWcode_ = tiff::kLzwFirstFree;
   LZWfirst_ = true;
   LZWout_ = nullptr;
+}
+
+void StripDecoder::LZWForget(unsigned defined) {
+  if (defined == tiff::kLzwCodes) {
+    // The table was full (or its state is unknown): every length was
+    // cleared, the literals' too.
+    std::fill_n(LZWlength_, tiff::kLzwCodes, kNoFastString);
+    std::fill_n(LZWlength_, 256, std::uint16_t{1});
+  } else {
+    std::fill(LZWlength_ + tiff::kLzwFirstFree, LZWlength_ + defined, kNoFastString);
+  }
 }
 
 void StripDecoder::NeedBits(CodeBits& bits, int n, const std::uint8_t*& in,
@@ -348,6 +366,7 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
       LZWsrc_[c] = reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(LZWsrc_[c]) + delta);
   }
   LZWout_ = out;
+  LZWdirty_ = true;  // until the state is written back below
   if (LZWrem_ > 0) {
     // The rest of the string that the previous call could not take.
     const std::size_t k = std::min<std::size_t>(LZWrem_, to - from);
@@ -372,39 +391,15 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
   unsigned prev_length = LZWprevLength_;
 
   while (op < end) {
-    // The fast loop, while the window holds eight stored bytes more and the
-    // output 80 more (four strings of up to 16 bytes and a 16-byte move):
-    // defined entries and literals of up to 16 bytes. Any other code is left
-    // unread for the careful path below. (The clear and end codes have
-    // lengths that no string of the fast loop has.)
-    if (end - op >= 80 && in_end - in >= 8) {
-      std::uint8_t* const op_fast = end - 80;
-      const std::uint8_t* const in_fast = in_end - 8;
-      // One code: false when it is not for the fast loop (it stays unread).
-      auto take = [&]() {
-        assert(bits.num >= width);
-        const unsigned code = bits.Peek(width);
-        const std::uint8_t* src = LZWsrc_[code];
-        const std::size_t length = LZWlength_[code];
-        if (!(code < next && length <= 16)) [[unlikely]] return false;
-        bits.Drop(width);
-        // The new entry: the previous string followed by the current
-        // string's first byte, which is written right after it.
-        assert(prev_length < kLZWLongest);
-        LZWsrc_[next] = op - prev_length;
-        LZWlength_[next] = static_cast<std::uint16_t>(prev_length + 1);
-        if (++next == widen) [[unlikely]] Widen(width, widen, next);
-        Move16(op, src);
-        prev_length = static_cast<unsigned>(length);
-        op += length;
-        return true;
-      };
-      do {
-        // Four codes per round: the bit buffer holds 48 bits or more, four
-        // codes of the widest kind (the width may grow within the round).
-        if (bits.num < 4 * static_cast<int>(tiff::kLzwMaxBits)) bits.Fill(in);
-        if (!take() || !take() || !take() || !take()) break;
-      } while (op <= op_fast && in <= in_fast);
+    // The fast loop: defined entries and literals of up to 16 bytes. Any
+    // other code is left unread for the careful path below.
+    if (!first && next != 0 && end - op >= 80 && in_end - in >= 8) {
+      switch (width) {
+        case 9: LZWFast<9>(bits, op, in, end, in_end, next, prev_length); break;
+        case 10: LZWFast<10>(bits, op, in, end, in_end, next, prev_length); break;
+        case 11: LZWFast<11>(bits, op, in, end, in_end, next, prev_length); break;
+        default: LZWFast<12>(bits, op, in, end, in_end, next, prev_length); break;
+      }
       if (op >= end) break;
     }
 
@@ -424,6 +419,7 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
     // The careful path, in the order of the byte-at-a-time decoder.
     if (code == tiff::kLzwEnd) input_.Error("LZW unexpected end of code.");
     if (code == tiff::kLzwClear) {
+      LZWForget(first ? tiff::kLzwFirstFree : next == 0 ? tiff::kLzwCodes : next);
       width = tiff::kLzwMinBits;
       widen = WidenAt(width);
       first = true;
@@ -449,7 +445,7 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
     assert(prev_length < kLZWLongest);
     LZWsrc_[next] = op - prev_length;
     LZWlength_[next] = static_cast<std::uint16_t>(prev_length + 1);
-    if (++next == widen) Widen(width, widen, next);
+    if (++next == widen) Widen(width, widen, next, LZWlength_);
 
     assert(length >= 1 && length <= kLZWLongest);
     prev_length = static_cast<unsigned>(length);
@@ -485,6 +481,54 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
   LZWcode_ = next == 0 && !first ? tiff::kLzwCodes : next;
   LZWfirst_ = first;
   LZWprevLength_ = prev_length;
+  LZWdirty_ = false;
+}
+
+template <int W>
+void StripDecoder::LZWFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t*& in,
+                           const std::uint8_t* end, const std::uint8_t* in_end, unsigned& next,
+                           unsigned& prev_length) {
+  constexpr unsigned kWiden = WidenAt(W);
+  // While the window holds eight stored bytes more and the output 80 more
+  // (four strings of up to 16 bytes and a 16-byte move).
+  const std::uint8_t* const op_fast = end - 80;
+  const std::uint8_t* const in_fast = in_end - 8;
+  const std::uint8_t** const srcs = LZWsrc_;
+  std::uint16_t* const lengths = LZWlength_;
+  CodeBits b = bits;
+  std::uint8_t* o = op;
+  const std::uint8_t* i = in;
+  unsigned n = next, prev = prev_length;
+  // One code; false when it is not for the fast loop (it stays unread).
+  auto take = [&]() {
+    assert(b.num >= W);
+    const unsigned code = b.Peek(W);
+    const std::size_t length = lengths[code];
+    if (length > 16) [[unlikely]] return false;
+    const std::uint8_t* const src = srcs[code];
+    b.Drop(W);
+    // The new entry: the previous string followed by the current string's
+    // first byte, which is written right after it.
+    assert(prev < kLZWLongest && n < kWiden);
+    srcs[n] = o - prev;
+    lengths[n] = static_cast<std::uint16_t>(prev + 1);
+    Move16(o, src);
+    prev = static_cast<unsigned>(length);
+    o += length;
+    ++n;
+    return true;
+  };
+  // Four codes per round, none of which may define the entry at which the
+  // width changes: the careful path takes the codes just before it.
+  while (o <= op_fast && i <= in_fast && n + 4 < kWiden) {
+    if (b.num < 4 * W) b.Fill(i);
+    if (!take() || !take() || !take() || !take()) break;
+  }
+  bits = b;
+  op = o;
+  in = i;
+  next = n;
+  prev_length = prev;
 }
 
 // After the strip's last row: the string must be used up, and the next code

@@ -109,6 +109,13 @@ class StripDecoder {
   void InitLZWDecode(std::uint32_t offset, std::uint32_t count);
   void LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
   void TermLZWDecode();
+  // The fast loop for codes of W bits; see the .cpp.
+  template <int W>
+  void LZWFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t*& in, const std::uint8_t* end,
+               const std::uint8_t* in_end, unsigned& next, unsigned& prev_length);
+  // Makes the entries from the first free code up to `defined` unknown to
+  // the fast loop; kLzwCodes: every code, and the literals known again.
+  void LZWForget(unsigned defined);
   // Need bits: pulls stored bytes one at a time until `bits` holds n bits
   // ("LZW too few codes." at the strip's count). `in` and `in_end` are the
   // caller's copies of the window position.
@@ -141,7 +148,8 @@ class StripDecoder {
   // in a constant table of the 256 bytes, entry c (258 to 4095) in the
   // strip's output, where its prefix string was written followed by the
   // first byte of the string written after it. LZWsrc_[c] is where,
-  // LZWlength_[c] how long (1 to 3839). The entries point into the output
+  // LZWlength_[c] how long (1 to 3839; kNoFastString for a code the fast
+  // loop must leave alone). The entries point into the output
   // of the last call (LZWout_); a call with the output elsewhere moves them.
   static constexpr unsigned kLZWLongest = tiff::kLzwCodes - tiff::kLzwFirstFree + 1;  // 3839
   const std::uint8_t* LZWsrc_[tiff::kLzwCodes];
@@ -149,6 +157,8 @@ class StripDecoder {
   const std::uint8_t* LZWout_ = nullptr;
   unsigned LZWcode_ = tiff::kLzwFirstFree;  // next free code, at most 4096
   bool LZWfirst_ = true;  // the next code is the first after a clear code
+  // A call ended by a failure left the table in an unknown state.
+  bool LZWdirty_ = true;
   // The length of the string written last, which ends where the output
   // stands.
   unsigned LZWprevLength_ = 0;

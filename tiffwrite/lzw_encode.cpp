@@ -9,7 +9,9 @@ namespace pv {
 
 namespace {
 
-constexpr std::size_t kTableSize = std::size_t{tiff::kLzwCodes} * 256;
+// A column: a place for every code, and a cache line (32 places) more.
+constexpr std::uint32_t kColumn = tiff::kLzwCodes + 32;
+constexpr std::size_t kTableSize = std::size_t{kColumn} * 256;
 
 // Stores the 8 bytes of v, most significant first.
 inline void StoreBigEndian64(std::uint8_t* p, std::uint64_t v) {
@@ -68,7 +70,8 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
     --n;
   }
   // The hot state lives in locals for the loop and is written back once.
-  std::uint32_t head = LZWhead, next = LZWcode, roof = LZWroof, len = LZWlen;
+  // The current string is held as its code's byte offset in a column.
+  std::uint32_t head = LZWhead * 2, next = LZWcode, roof = LZWroof, len = LZWlen;
   std::uint64_t buf = LZWbuf;
   std::uint32_t num = LZWnum, used = LZWcount;
   std::uint8_t* p = out_;
@@ -77,17 +80,16 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
 
   for (const std::uint8_t* const end = data + n; data != end; ++data) {
     const std::uint32_t b = *data;
-    // The column of b is found before head is known: the lookup that waits
-    // for the previous one is a single load.
-    const std::uint16_t* const column = child + (b << tiff::kLzwMaxBits);
-    const std::uint32_t code = column[head];
+    const std::uint8_t* const column = reinterpret_cast<const std::uint8_t*>(child + b * kColumn);
+    std::uint16_t code;
+    std::memcpy(&code, column + head, 2);
     if (code != 0) {
       head = code;
       continue;
     }
     // A new string: its prefix is put out and the string becomes an entry.
-    const std::uint32_t place = b << tiff::kLzwMaxBits | head;  // below kTableSize
-    PutCode(head, len, buf, num, p);
+    const std::uint32_t place = b * kColumn + head / 2;  // below kTableSize
+    PutCode(head / 2, len, buf, num, p);
     if (next == kTableFull) {
       PutCode(tiff::kLzwClear, len, buf, num, p);  // len is 12 here
       ClearTable(used);
@@ -96,16 +98,16 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
       next = tiff::kLzwFirstFree;
       roof = kFirstRoof;
     } else {
-      child[place] = static_cast<std::uint16_t>(next);
+      child[place] = static_cast<std::uint16_t>(next * 2);
       places[used++] = place;
       if (++next == roof) {
         ++len;
         roof <<= 1;
       }
     }
-    head = b;
+    head = b * 2;
   }
-  LZWhead = head;
+  LZWhead = head / 2;
   LZWcode = next;
   LZWroof = roof;
   LZWlen = len;

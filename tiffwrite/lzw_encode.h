@@ -30,13 +30,17 @@
 // the decoder expects.
 //
 // Strings are found in a directly indexed table: the string "prefix code
-// p, then byte b" has its code at `child_[b * 4096 + p]`, 0 when it is not
-// in the table (codes are at least 258, so a stored code is never 0). The
-// column of b is known as soon as the byte is read, so the lookup that has
-// to wait for the previous one (p is its result) is one load: no hashing,
-// no probing, no key to compare. Encoding is bound by that chain of loads,
-// so it pays that they hit the first-level cache: image rows repeat a
-// handful of byte values (the high bytes of 16-bit and float samples, a
+// p, then byte b" has its code at `child_[b * kColumn + p]`, 0 when it is
+// not in the table (codes are at least 258, so a stored code is never 0).
+// The column of b is known as soon as the byte is read, so the lookup that
+// has to wait for the previous one (p is its result) is one load: no
+// hashing, no probing, no key to compare. A column holds 4096 codes and one
+// cache line more, so that the places of one prefix in different columns
+// fall in different cache sets. Entries hold twice the code, the byte
+// offset of the code's place in a column, so that the next lookup adds it
+// to the column's address as it is. Encoding is bound by that chain of
+// loads, so it pays that they hit the first-level cache: image rows repeat
+// a handful of byte values (the high bytes of 16-bit and float samples, a
 // background level), and the strings made close together in time have
 // close codes, so the lookups of a strip touch few lines of the 2 MiB
 // table. The places set since the last clear are listed in `used_`, so a
@@ -107,8 +111,8 @@ class LzwEncoder {
   struct Free {
     void operator()(void* p) const;
   };
-  // 256 x kLzwCodes, 0 = no entry; allocated zeroed, so that only the pages
-  // a strip touches are ever brought in.
+  // 256 columns of kColumn places, 0 = no entry; allocated zeroed, so that
+  // only the pages a strip touches are ever brought in.
   std::unique_ptr<std::uint16_t[], Free> child_;
   std::unique_ptr<std::uint32_t[]> used_;   // kLzwCodes places in child_
 };

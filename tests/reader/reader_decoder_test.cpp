@@ -265,6 +265,15 @@ INSTANTIATE_TEST_SUITE_P(
                                                {257}),
                   9)},
              LiteralValues(510), "", ""},
+        // A code defined before a clear code (or in an earlier strip) but
+        // not since, amid codes the fast loop takes.
+        Case{"CodeFromBeforeClear", kLZW, 600, 1, 1,
+             {Lzw(Then(Then(LiteralsUntil(556), LiteralsUntil(456)), Then<std::vector<unsigned>>({500}, LiteralsUntil(300))))},
+             {}, "LZW bad code.", ""},
+        Case{"CodeFromEarlierStrip", kLZW, 300, 2, 1,
+             {Lzw(Then<std::vector<unsigned>>(LiteralsUntil(556), {257})),
+              Lzw(Then(LiteralsUntil(456), Then<std::vector<unsigned>>({500}, LiteralsUntil(300))))},
+             {}, "LZW bad code.", ""},
         Case{"LongestString", kLZW, 1920, 3839, 3839, {Lzw(SelfDefiningRun())},
              Repeat(1920 * 3839, 'x'), "", ""}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
