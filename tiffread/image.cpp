@@ -1,7 +1,8 @@
 #include "tiffread/image.h"
 
+#include "common/pages.h"
+
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -21,36 +22,6 @@
 #endif
 
 namespace pv {
-
-#ifndef PV_IMAGE_MALLOC
-namespace {
-
-constexpr std::size_t kHuge = std::size_t{2} << 20;  // a transparent huge page
-
-std::size_t Page() {
-  static const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  return page;
-}
-
-// A fresh anonymous mapping of `size` bytes, aligned to a huge page when it
-// is that large (so that the kernel can back it with huge pages from its
-// first byte); MAP_FAILED when it cannot be had.
-void* MapFresh(std::size_t size) {
-  const int prot = PROT_READ | PROT_WRITE, flags = MAP_PRIVATE | MAP_ANONYMOUS;
-  if (size < kHuge) return ::mmap(nullptr, size, prot, flags, -1, 0);
-  if (size > SIZE_MAX - kHuge) return MAP_FAILED;
-  void* p = ::mmap(nullptr, size + kHuge, prot, flags, -1, 0);
-  if (p == MAP_FAILED) return p;
-  const auto at = reinterpret_cast<std::uintptr_t>(p);
-  const std::uintptr_t aligned = (at + kHuge - 1) & ~(kHuge - 1);
-  if (aligned > at) ::munmap(p, aligned - at);
-  const std::uintptr_t tail = at + size + kHuge - (aligned + size);
-  if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + size), tail);
-  return reinterpret_cast<void*>(aligned);
-}
-
-}  // namespace
-#endif
 
 StoredImage::~StoredImage() { Release(); }
 
@@ -79,7 +50,7 @@ void StoredImage::Release() {
 #ifdef PV_IMAGE_MALLOC
   std::free(data_);
 #else
-  ::munmap(data_, capacity_);
+  UnmapPages(data_, capacity_);
 #endif
   data_ = nullptr;
   capacity_ = 0;
@@ -106,13 +77,19 @@ bool StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
   auto attempt = [&](std::size_t n) {
     // Whole huge pages for large buffers: a fresh image is faulted in a
     // 512th as many times.
-    const std::size_t unit = n >= kHuge ? kHuge : Page();
+    const std::size_t unit = n >= kHugePage ? kHugePage : PageSize();
     if (n > SIZE_MAX - unit) return false;
     const std::size_t size = (n + unit - 1) / unit * unit;
-    void* p = data_ != nullptr && keep > 0 ? ::mremap(data_, capacity_, size, MREMAP_MAYMOVE) : MapFresh(size);
-    if (p == MAP_FAILED) return false;
+    void* p = nullptr;
+    if (data_ != nullptr && keep > 0) {
+      p = ::mremap(data_, capacity_, size, MREMAP_MAYMOVE);
+      if (p == MAP_FAILED) return false;
+    } else {
+      p = MapPages(size);
+      if (p == nullptr) return false;
+    }
     if (keep == 0) Release();
-    if (size >= kHuge) ::madvise(p, size, MADV_HUGEPAGE);
+    AdviseHugePages(p, size);
     data_ = static_cast<std::uint8_t*>(p);
     capacity_ = size;
     return true;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/pages.h"
+
 namespace pv {
 
 namespace {
@@ -32,12 +34,22 @@ inline void PutCode(std::uint32_t code, std::uint32_t len, std::uint64_t& buf,
   num &= 7;
 }
 
+constexpr std::size_t kTableBytes = kTableSize * sizeof(std::uint16_t);
+
 }  // namespace
 
-void LzwEncoder::Free::operator()(void* p) const { std::free(p); }
+void LzwEncoder::Free::operator()(void* p) const { UnmapPages(p, kTableBytes); }
 
+// The table comes zeroed from the kernel. A strip's lookups land all over
+// it, so it is brought in whole at once, in one call rather than in
+// hundreds of page faults. (Small pages: in one huge page the columns' fixed
+// stride would crowd the lookups into fewer sets of the second-level cache.)
 LzwEncoder::LzwEncoder()
-    : child_(static_cast<std::uint16_t*>(std::calloc(kTableSize, sizeof(std::uint16_t)))),
+    : child_([] {
+        void* p = MapPages(kTableBytes);
+        PrefaultPages(p, kTableBytes);
+        return static_cast<std::uint16_t*>(p);
+      }()),
       used_(new std::uint32_t[tiff::kLzwCodes]) {
   if (!child_) throw std::bad_alloc();
 }

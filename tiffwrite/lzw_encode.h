@@ -111,8 +111,7 @@ class LzwEncoder {
   struct Free {
     void operator()(void* p) const;
   };
-  // 256 columns of kColumn places, 0 = no entry; allocated zeroed, so that
-  // only the pages a strip touches are ever brought in.
+  // 256 columns of kColumn places, 0 = no entry; fresh zeroed pages.
   std::unique_ptr<std::uint16_t[], Free> child_;
   std::unique_ptr<std::uint32_t[]> used_;   // kLzwCodes places in child_
 };

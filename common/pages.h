@@ -1,0 +1,31 @@
+// Fresh memory straight from the kernel, for large buffers whose first
+// touch costs more than their use: anonymous mappings (zero-filled, brought
+// in page by page as they are touched) placed so that the kernel can back
+// them with transparent huge pages, one fault for 2 MiB instead of 512.
+#pragma once
+
+#include <cstddef>
+
+namespace pv {
+
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// The system's page size.
+std::size_t PageSize();
+
+// A fresh anonymous mapping of `size` bytes (a multiple of PageSize()),
+// starting on a huge-page boundary when it is at least a huge page long;
+// nullptr when it cannot be had. Give it back with UnmapPages.
+void* MapPages(std::size_t size);
+
+// Asks for huge pages over the whole huge pages in [p, p + size); p must
+// come from MapPages.
+void AdviseHugePages(void* p, std::size_t size);
+
+// Brings in every page of [p, p + size) (from MapPages) now, in one call,
+// where the system can; otherwise they come in as they are touched.
+void PrefaultPages(void* p, std::size_t size);
+
+void UnmapPages(void* p, std::size_t size);
+
+}  // namespace pv
