@@ -33,13 +33,15 @@ constexpr std::array<std::uint8_t, 256> MakeTable(bool reverse) {
 constexpr std::array<std::uint8_t, 256> bitN = MakeTable(false);
 constexpr std::array<std::uint8_t, 256> bitR = MakeTable(true);
 
-// The strings of the codes below 256, with room for 16-byte reads.
-constexpr std::array<std::uint8_t, 256 + 16> MakeLiterals() {
-  std::array<std::uint8_t, 256 + 16> t{};
-  for (unsigned i = 0; i < 256; ++i) t[i] = static_cast<std::uint8_t>(i);
+// The strings of the codes below 256, each at the start of 16 bytes of its
+// own, so that the fast loop's 16-byte read of a literal never straddles two
+// cache lines.
+constexpr std::array<std::uint8_t, 256 * 16> MakeLiterals() {
+  std::array<std::uint8_t, 256 * 16> t{};
+  for (unsigned i = 0; i < 256; ++i) t[16 * i] = static_cast<std::uint8_t>(i);
   return t;
 }
-alignas(16) constexpr std::array<std::uint8_t, 256 + 16> kLiterals = MakeLiterals();
+alignas(64) constexpr std::array<std::uint8_t, 256 * 16> kLiterals = MakeLiterals();
 
 // The length of a code that the fast loop must leave to the careful path:
 // the clear and end codes, entries not defined, and every code once the
@@ -67,7 +69,7 @@ StripDecoder::StripDecoder(Input& input, Compression compression, bool reverse_f
   // lies.
   if (!input.in_memory() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
   if (compression == Compression::kLZW) {
-    for (unsigned c = 0; c < tiff::kLzwCodes; ++c) LZWsrc_[c] = kLiterals.data() + (c & 0xFF);
+    for (unsigned c = 0; c < tiff::kLzwCodes; ++c) LZWsrc_[c] = kLiterals.data() + 16 * (c & 0xFF);
     LZWForget(tiff::kLzwCodes);
   }
 }
