@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 
 // Under AddressSanitizer the buffer comes from malloc, at its exact size, so
@@ -98,26 +97,10 @@ bool StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
 #endif
 }
 
-void StoredImage::RowToDoubles(std::int32_t y, std::size_t from, std::size_t count,
-                               double* out) const {
-  assert(from <= static_cast<std::size_t>(width_) && count <= static_cast<std::size_t>(width_) - from);
-  auto convert = [&](const auto* row) {
-    row += from;
-    for (std::size_t k = 0; k < count; ++k) out[k] = static_cast<double>(row[k]);
-  };
-  switch (type_) {
-    case SampleType::kUint8: convert(Row<std::uint8_t>(y)); break;
-    // Samples of up to 16 bits go through signed 32-bit values, whose
-    // conversion to double is one instruction.
-    case SampleType::kUint16: {
-      const std::uint16_t* row = Row<std::uint16_t>(y) + from;
-      for (std::size_t k = 0; k < count; ++k) out[k] = static_cast<double>(std::int32_t{row[k]});
-      break;
-    }
-    case SampleType::kUint32: convert(Row<std::uint32_t>(y)); break;
-    case SampleType::kFloat32: convert(Row<float>(y)); break;
-    case SampleType::kFloat64: std::memcpy(out, Row<double>(y) + from, count * sizeof(double)); break;
-  }
+void StoredImage::RowToDoubles(std::int32_t y, double* out) const {
+  VisitRow(*this, y, [&](const auto* row) {
+    for (std::int32_t k = 0; k < width_; ++k) out[k] = static_cast<double>(row[k]);
+  });
 }
 
 }  // namespace pv

@@ -88,12 +88,8 @@ class StoredImage {
     return data_ + static_cast<std::size_t>(y) * row_size_;
   }
 
-  // Samples `from` to `from + count - 1` of row y as doubles; the whole row
-  // when called without a range.
-  void RowToDoubles(std::int32_t y, std::size_t from, std::size_t count, double* out) const;
-  void RowToDoubles(std::int32_t y, double* out) const {
-    RowToDoubles(y, 0, static_cast<std::size_t>(width_), out);
-  }
+  // The samples of row y as doubles.
+  void RowToDoubles(std::int32_t y, double* out) const;
 
   // Bytes of the buffer held (what the largest image read so far took, or
   // what a file could supply before it failed).
