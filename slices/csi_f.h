@@ -71,8 +71,8 @@ class SliceStack {
   // The same for every slice of `paths` in turn, reading ahead.
   void Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOut& out);
 
-  // The smallest and largest value written so far (a NaN never becomes
-  // either, unless it was the very first value).
+  // The smallest and largest finite value written so far (NaN while none
+  // was).
   double Min() const { return range_.min(); }
   double Max() const { return range_.max(); }
 
