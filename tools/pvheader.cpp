@@ -201,7 +201,7 @@ std::string EnviHeader(const Volume& v, const std::vector<double>& spacing) {
   std::string t = "ENVI\n";
   t += "description = {pvtools raw volume";
   if (!spacing.empty())
-    t += ", voxel spacing " + Decimal(spacing[0]) + " " + Decimal(spacing[1]) + " " + Decimal(spacing[2]);
+    t += ", voxel spacing " + Words(v.sizes, spacing, true);
   t += "}\n";
   t += "samples = " + std::to_string(v.sizes.width) + "\n";
   t += "lines = " + std::to_string(v.sizes.height) + "\n";
