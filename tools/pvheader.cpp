@@ -130,8 +130,8 @@ std::string DataFileName(const std::string& volume, const fs::path& header_folde
   // Each header field is one line of text.
   if (relative.find_first_of("\r\n") != std::string::npos)
     Fail(ErrorLine(volume, "name holds a line break, which a header cannot carry."));
-  // Both readers take these two words for data listed after the field or
-  // held in the header itself; "./" keeps them the names of files.
+  // "LIST" is a list of data files to follow (NRRD and MetaImage),
+  // "LOCAL" data in the header itself (MetaImage); "./" keeps them names.
   if (strcasecmp(relative.c_str(), "LIST") == 0 || strcasecmp(relative.c_str(), "LOCAL") == 0)
     return "./" + relative;
   return relative;

@@ -25,6 +25,7 @@ TEST(Pvheader, RefusalsWriteNothing) {
   pvtest::WriteFile(dir / "text.bin", "width height\n");
   pvtest::WriteFile(dir / "x.hdr", VolumeBytes("3\t2\n", six));
   pvtest::WriteFile(dir / "50%.bin", VolumeBytes("3\t2\n", six));
+  pvtest::WriteFile(dir / "a\nb.bin", VolumeBytes("3\t2\n", six));
   pvtest::WriteFile(dir / "huge.bin", "2147483647 2147483647 2147483647\n");
   struct Case {
     const char* what;
@@ -56,6 +57,8 @@ TEST(Pvheader, RefusalsWriteNothing) {
       {"header onto the volume", {"x.hdr", "x.hdr"}, "x.hdr : would overwrite the volume.\n"},
       {"MetaImage file pattern", {"50%.bin", "p.mhd"},
        "50%.bin : name holds %, which a MetaImage header takes for a file pattern.\n"},
+      {"line break in the name", {"a\nb.bin", "a.nhdr"},
+       "a\nb.bin : name holds a line break, which a header cannot carry.\n"},
       {"header folder missing", {"v.bin", "no/such/v.nhdr"}, "no/such/v.nhdr : file not stored.\n"},
   };
   std::filesystem::create_directory(dir.path() / "sub");

@@ -72,6 +72,9 @@ cases = [
     ("one slice, spaced", 1, (0.5, 0.25, 4.0), "", "one-spaced.bin", None, "one-spaced.bin.hdr"),
     ("stack", 5, None, "", "stack.bin", None, "stack.hdr"),
     ("stack, spaced, elsewhere", 5, (0.3, 0.7, 1.25), "volume folder", "ct 1.bin", b"13 7  5  \n", "ct 1.bin.hdr"),
+    # A data file named LIST is a list of files to both readers, unless the
+    # header writes it as a path.
+    ("a volume named LIST", 5, None, "", "LIST", None, "LIST.hdr"),
 ]
 
 shutil.rmtree(work, ignore_errors=True)
