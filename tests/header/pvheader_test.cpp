@@ -45,8 +45,10 @@ TEST(Pvheader, RefusalsWriteNothing) {
       {"missing volume", {"missing.bin", "m.nhdr"}, "file not found.\n"},
       {"a folder", {".", "m.nhdr"}, ". : not a regular file.\n"},
       {"not a volume", {"text.bin", "t.nhdr"}, "bad image size.\n"},
-      {"one value short", {"short.bin", "s.nhdr"}, "short.bin : body is 40 bytes, not the 48 bytes of a 3 x 2 x 1 volume.\n"},
-      {"one value long", {"long.bin", "l.mhd"}, "long.bin : body is 56 bytes, not the 48 bytes of a 3 x 2 x 1 volume.\n"},
+      {"one value short", {"short.bin", "s.nhdr"},
+       "short.bin : body is 40 bytes, not the 48 bytes of a 3 x 2 x 1 volume.\n"},
+      {"one value long", {"long.bin", "l.mhd"},
+       "long.bin : body is 56 bytes, not the 48 bytes of a 3 x 2 x 1 volume.\n"},
       {"size beyond 64 bits", {"huge.bin", "h.nhdr"},
        "huge.bin : body is 0 bytes, not the more than 2^64 bytes of a 2147483647 x 2147483647 x 2147483647 "
        "volume.\n"},
