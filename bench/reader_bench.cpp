@@ -32,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/image_access.h"
+#include "tests/support/row_tables.h"
 #include "tiffread/input.h"
 #include "tiffread/rif_f.h"
 #include "tiffread/strip_decoder.h"
@@ -190,7 +192,7 @@ void BM_Decoder_Libtiff(benchmark::State& state) {
 void BM_Image_Ours(benchmark::State& state) {
   const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
   pv::StoredImage image;
-  image.SetThreads(static_cast<unsigned>(state.range(2)));
+  pv::StoredImageAccess::SetThreads(image, static_cast<unsigned>(state.range(2)));
   for (auto _ : state) {
     pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
     benchmark::DoNotOptimize(image.RowBytes(0));
@@ -204,7 +206,7 @@ void BM_Fresh_Ours(benchmark::State& state) {
   const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
   for (auto _ : state) {
     pv::StoredImage image;
-    image.SetThreads(static_cast<unsigned>(state.range(2)));
+    pv::StoredImageAccess::SetThreads(image, static_cast<unsigned>(state.range(2)));
     pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
     benchmark::DoNotOptimize(image.RowBytes(0));
   }
@@ -248,8 +250,8 @@ void BM_Image_Libtiff(benchmark::State& state) {
 void BM_Rows_Ours(benchmark::State& state) {
   const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
   for (auto _ : state) {
-    pv::RowTable<double> rows;
-    pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &rows, nullptr);
+    pvtest::RowTable<double> rows;
+    pvtest::ReadRows_Float(path.c_str(), nullptr, nullptr, &rows, nullptr);
     benchmark::DoNotOptimize(rows.data());
   }
   Label(state);
@@ -261,7 +263,7 @@ void BM_Rows_Libtiff(benchmark::State& state) {
   const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
   const int bits = int(state.range(0));
   for (auto _ : state) {
-    pv::RowTable<double> rows;
+    pvtest::RowTable<double> rows;
     TIFF* t = TIFFOpen(path.c_str(), "r");
     std::uint32_t rps = 0;
     TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rps);

@@ -21,6 +21,7 @@
 
 #include "common/error.h"
 #include "tests/support/fatal.h"
+#include "tests/support/row_tables.h"
 #include "tiffread/rif.h"
 #include "tiffwrite/lzw_encode.h"
 #include "tiffwrite/sif.h"
@@ -55,7 +56,7 @@ void EncodeTwoWays(const std::uint8_t* data, std::size_t size) {
   encoder.EncodeBlock(data, size);
   const std::size_t n = encoder.TermLZWEncode();
   encoder.InitLZWEncode(bytes.data());
-  for (std::size_t i = 0; i < size; ++i) encoder.Encode(data[i]);
+  for (std::size_t i = 0; i < size; ++i) encoder.EncodeBlock(data + i, 1);
   Check(encoder.TermLZWEncode() == n, "byte and block forms differ in length");
   Check(n <= pv::LzwEncoder::WorstCaseBytes(size), "longer than the worst case");
   Check(std::memcmp(block.data(), bytes.data(), n) == 0, "byte and block forms differ");
@@ -66,9 +67,9 @@ void EncodeTwoWays(const std::uint8_t* data, std::size_t size) {
 void ReadWithOurs(const std::string& path, const std::uint8_t* data, std::size_t size) {
   pv::WarningCapture warnings;
   std::int32_t w = 0, h = 0;
-  pv::RowTable<std::uint16_t> rows;
+  pvtest::RowTable<std::uint16_t> rows;
   const std::string refusal =
-      pvtest::FatalLine([&] { pv::ReadImageFile(path.c_str(), &w, &h, nullptr, &rows, nullptr); });
+      pvtest::FatalLine([&] { pvtest::ReadRows(path.c_str(), &w, &h, nullptr, &rows, nullptr); });
   if (!refusal.empty()) std::fprintf(stderr, "%s", refusal.c_str());
   Check(refusal.empty(), "our reader refused the file");
   Check(warnings.Take().empty(), "our reader warned");

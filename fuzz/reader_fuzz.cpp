@@ -24,6 +24,8 @@
 #include "common/tiff.h"
 #include "tests/support/fatal.h"
 #include "tests/support/tiff_builder.h"
+#include "tests/support/image_access.h"
+#include "tests/support/row_tables.h"
 #include "tiffread/rif.h"
 #include "tiffread/rif_f.h"
 
@@ -97,21 +99,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t width = 0, height = 0;
   std::optional<std::string> description;
   pvtest::FatalLine([&] {
-    pv::RowTable<double> rows;
-    pv::ReadImageFile_Float(path, &width, &height, &rows, &description);
+    pvtest::RowTable<double> rows;
+    pvtest::ReadRows_Float(path, &width, &height, &rows, &description);
   });
   pvtest::FatalLine([&] {
     int bits = 0;
-    pv::RowTable<std::uint16_t> rows;
-    pv::ReadImageFile(path, &width, &height, &bits, &rows, &description);
+    pvtest::RowTable<std::uint16_t> rows;
+    pvtest::ReadRows(path, &width, &height, &bits, &rows, &description);
   });
   // Samples as stored, into one image reused from input to input.
   pvtest::FatalLine([&] {
     static pv::StoredImage image;
-    image.SetThreads(1);
+    pv::StoredImageAccess::SetThreads(image, 1);
     pv::ReadImageFile_Float(path, &width, &height, &image, &description);
-    std::vector<double> row(static_cast<std::size_t>(image.width()));
-    for (std::int32_t y = 0; y < image.height(); ++y) image.RowToDoubles(y, row.data());
+    pvtest::row_tables::Copy<double>(path, image);  // every sample touched
   });
   // Classification only: the directory phase with nothing requested.
   pvtest::FatalLine([&] { pv::ReadImageFile_Float(path, nullptr, nullptr, nullptr, nullptr); });

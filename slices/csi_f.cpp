@@ -272,15 +272,6 @@ void SliceStack::CheckSlice(const char* path, bool first) {
   if (first) checked_ = std::move(slice);
 }
 
-void SliceStack::Dump_TIFF_Float(const char* path, VolumeOut& out) {
-  std::unique_ptr<Slice> slice = std::move(checked_);
-  if (!slice) {
-    slice = std::make_unique<Slice>();
-    Read(path, *slice);
-  }
-  Write(*slice, out);
-}
-
 void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOut& out) {
   // Two slices in work and one being written keep both CPUs of a small
   // machine busy; more slots only hold more memory.
@@ -343,6 +334,8 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
     }
     throw;
   }
+  // The output stands behind the last frame, for whatever follows.
+  out.Seek(start + written * frame);
 }
 
 }  // namespace pv

@@ -66,9 +66,8 @@ class SliceStack {
   // export prints the warnings it would have printed.
   void CheckSlice(const char* path, bool first);
 
-  // Reads the slice at `path` and appends its frame to `out`.
-  void Dump_TIFF_Float(const char* path, VolumeOut& out);
-  // The same for every slice of `paths` in turn, reading ahead.
+  // Reads every slice of `paths` in turn, reading ahead, and appends its
+  // frame to `out`.
   void Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOut& out);
 
   // The smallest and largest finite value written so far (NaN while none

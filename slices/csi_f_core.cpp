@@ -181,15 +181,4 @@ void VolumeOut::PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_
 // values go out as they lie.
 void VolumeOut::PutValues(const double* v, std::size_t n) { PutBytes(v, n * sizeof(double)); }
 
-void VolumeOut::PutZeros(std::size_t n) {
-  // +0 is eight zero bytes in either byte order.
-  std::size_t bytes = n * sizeof(double);
-  while (bytes != 0) {
-    const std::size_t k = std::min(bytes, kBlock);
-    std::memset(Reserve(k), 0, k);
-    Commit(k);
-    bytes -= k;
-  }
-}
-
 }  // namespace pv::csi_f

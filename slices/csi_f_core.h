@@ -104,8 +104,6 @@ class VolumeOut : public BufferedOut {
   void PutText(std::string_view text) { PutBytes(text.data(), text.size()); }
   // Appends n values.
   void PutValues(const double* v, std::size_t n);
-  // Appends n zeros (+0).
-  void PutZeros(std::size_t n);
 
   // Writes n values at byte `offset` of the regular file `fd` (see
   // RegularFile), bypassing the buffer; any thread may call it. A failure

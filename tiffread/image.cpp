@@ -23,8 +23,6 @@ StoredImage& StoredImage::operator=(StoredImage&& other) noexcept {
     Release();
     width_ = other.width_;
     height_ = other.height_;
-    bits_ = other.bits_;
-    floating_ = other.floating_;
     type_ = other.type_;
     row_size_ = other.row_size_;
     threads_ = other.threads_;
@@ -87,12 +85,6 @@ bool StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
   };
   return attempt(want) || (want > bytes && attempt(bytes));
 #endif
-}
-
-void StoredImage::RowToDoubles(std::int32_t y, double* out) const {
-  VisitRow(*this, y, [&](const auto* row) {
-    for (std::int32_t k = 0; k < width_; ++k) out[k] = static_cast<double>(row[k]);
-  });
 }
 
 }  // namespace pv

@@ -16,8 +16,7 @@
 //
 // Values are final: in host byte order, unpacked, and with horizontal
 // differencing already undone. A read that fails leaves the object with no
-// image (0 x 0), its buffer kept for the next read. RowToDoubles gives a row exactly as the
-// row tables of doubles do (integers as their exact values, floats widened).
+// image (0 x 0), its buffer kept for the next read.
 #pragma once
 
 #include <cassert>
@@ -69,11 +68,7 @@ class StoredImage {
 
   std::int32_t width() const { return width_; }
   std::int32_t height() const { return height_; }
-  // Bits per sample as stored (1 to 32, or 32 and 64 for floating point).
-  int bits() const { return bits_; }
-  bool floating() const { return floating_; }
   SampleType type() const { return type_; }
-  std::size_t sample_size() const { return SampleSize(type_); }
   // Bytes of one row: width × sample size.
   std::size_t row_size() const { return row_size_; }
 
@@ -88,26 +83,17 @@ class StoredImage {
     return data_ + static_cast<std::size_t>(y) * row_size_;
   }
 
-  // The samples of row y as doubles.
-  void RowToDoubles(std::int32_t y, double* out) const;
-
-  // Bytes of the buffer held (what the largest image read so far took, or
-  // what a file could supply before it failed).
-  std::size_t capacity() const { return capacity_; }
-
   // No image (0 x 0); the buffer is kept.
   void Clear() {
     width_ = height_ = 0;
     row_size_ = 0;
   }
 
-  // The most threads a read may decode strips on: 0 (the default) for every
-  // usable CPU, 1 for the calling thread only.
-  void SetThreads(unsigned threads) { threads_ = threads; }
-  unsigned threads() const { return threads_; }
-
  private:
   friend class rif_core::StripReader;
+  // Tests and benchmarks set the threads and look at the buffer held
+  // (tests/support/image_access.h).
+  friend struct StoredImageAccess;
 
   // Makes room for `bytes` bytes, keeping the first `keep` bytes held; false
   // when the memory cannot be had.
@@ -115,10 +101,9 @@ class StoredImage {
   void Release();
 
   std::int32_t width_ = 0, height_ = 0;
-  int bits_ = 0;
-  bool floating_ = false;
   SampleType type_ = SampleType::kUint16;
   std::size_t row_size_ = 0;
+  // The most threads a read may decode strips on: 0 for every usable CPU.
   unsigned threads_ = 0;
 
   std::uint8_t* data_ = nullptr;

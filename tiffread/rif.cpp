@@ -1,9 +1,6 @@
 // Module rif: the TIFF reader delivering unsigned 16-bit samples.
 #include "tiffread/rif.h"
 
-#include <cstring>
-#include <new>
-
 #include "tiffread/reader_core.h"
 
 namespace pv {
@@ -35,28 +32,6 @@ void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, 
                                     : rif_core::SampleKind::kPacked;
   layout.type = SampleType::kUint16;
   rif_core::ReadStrips(tif, layout, *image);
-}
-
-void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, int* bits,
-                   RowTable<std::uint16_t>* rows, std::optional<std::string>* description) {
-  if (rows == nullptr) {
-    ReadImageFile(path, width, height, bits, static_cast<StoredImage*>(nullptr), description);
-    return;
-  }
-  StoredImage image;
-  ReadImageFile(path, width, height, bits, &image, description);
-  RowTable<std::uint16_t> table;
-  const auto w = static_cast<std::size_t>(image.width());
-  try {
-    table.reserve(static_cast<std::size_t>(image.height()));
-    for (std::int32_t y = 0; y < image.height(); ++y) {
-      table.emplace_back(new std::uint16_t[w]);
-      std::memcpy(table.back().get(), image.Row<std::uint16_t>(y), image.row_size());
-    }
-  } catch (const std::bad_alloc&) {
-    rif_core::ReaderError(path, "no allocatable memory for cell.");
-  }
-  *rows = std::move(table);
 }
 
 }  // namespace pv

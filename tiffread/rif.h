@@ -8,7 +8,6 @@
 #include <string>
 
 #include "tiffread/image.h"
-#include "tiffread/row_table.h"
 
 namespace pv {
 
@@ -21,10 +20,6 @@ namespace pv {
 // printed as "<path> : <message> (warning).\n".
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, int* bits,
                    StoredImage* image, std::optional<std::string>* description);
-
-// The same, delivering a table of separately allocated rows.
-void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, int* bits,
-                   RowTable<std::uint16_t>* rows, std::optional<std::string>* description);
 
 // No samples requested.
 inline void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, int* bits,

@@ -2,8 +2,6 @@
 // floating-point samples of 32 or 64 bits.
 #include "tiffread/rif_f.h"
 
-#include <new>
-
 #include "tiffread/reader_core.h"
 
 namespace pv {
@@ -41,26 +39,6 @@ int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* hei
     layout.type = bits == 8 ? SampleType::kUint8 : bits <= 16 ? SampleType::kUint16 : SampleType::kUint32;
   }
   rif_core::ReadStrips(tif, layout, *image);
-  return result;
-}
-
-int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
-                        RowTable<double>* rows, std::optional<std::string>* description) {
-  if (rows == nullptr)
-    return ReadImageFile_Float(path, width, height, static_cast<StoredImage*>(nullptr), description);
-  StoredImage image;
-  const int result = ReadImageFile_Float(path, width, height, &image, description);
-  RowTable<double> table;
-  try {
-    table.reserve(static_cast<std::size_t>(image.height()));
-    for (std::int32_t y = 0; y < image.height(); ++y) {
-      table.emplace_back(new double[static_cast<std::size_t>(image.width())]);
-      image.RowToDoubles(y, table.back().get());
-    }
-  } catch (const std::bad_alloc&) {
-    rif_core::ReaderError(path, "no allocatable memory for cell.");
-  }
-  *rows = std::move(table);
   return result;
 }
 

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "tiffread/image.h"
-#include "tiffread/row_table.h"
 
 namespace pv {
 
@@ -18,11 +17,6 @@ namespace pv {
 // a floating-point image, whichever outputs were requested.
 int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
                         StoredImage* image, std::optional<std::string>* description);
-
-// The same, delivering a table of separately allocated rows of doubles (the
-// values of StoredImage::RowToDoubles).
-int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
-                        RowTable<double>* rows, std::optional<std::string>* description);
 
 // No samples requested.
 inline int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,

@@ -188,8 +188,6 @@ void StripReader::Run() {
   // Only a whole image gets its shape: after a failure the object holds none.
   image_.width_ = static_cast<std::int32_t>(width);
   image_.height_ = static_cast<std::int32_t>(height);
-  image_.bits_ = layout_.bits;
-  image_.floating_ = layout_.kind == SampleKind::kFloat32 || layout_.kind == SampleKind::kFloat64;
   image_.type_ = layout_.type;
   image_.row_size_ = row_size_;
 }
@@ -300,7 +298,7 @@ bool StripReader::ReadParallel(std::uint32_t end) {
   const std::size_t batches = (std::size_t{end} + per_batch - 1) / per_batch;
   // Two batches or more for every thread, or a thread's start is not worth it.
   const unsigned threads = static_cast<unsigned>(
-      std::min<std::size_t>(image_.threads() != 0 ? image_.threads() : UsableCpus(), batches / 2));
+      std::min<std::size_t>(image_.threads_ != 0 ? image_.threads_ : UsableCpus(), batches / 2));
   if (threads <= 1) return false;
 
   const std::size_t slots = 2 * std::size_t{threads};

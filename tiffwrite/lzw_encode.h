@@ -9,8 +9,8 @@
 //                        table, no current string; `out` has room for
 //                        WorstCaseBytes(n) + kSlack bytes for a strip of n
 //                        input bytes
-//   Encode(b) ...        one call per uncompressed byte of the strip, in file
-//                        order; EncodeBlock is the same for a run of bytes
+//   EncodeBlock(p, n)    the strip's uncompressed bytes in file order, in
+//                        runs of any length (a byte at a time or a row)
 //   TermLZWEncode()      the pending string's code, the end code, the last
 //                        byte completed with zero bits; returns the strip's
 //                        compressed length
@@ -71,10 +71,8 @@ class LzwEncoder {
 
   // Starts a strip written from `out` on: clear code, fresh table.
   void InitLZWEncode(std::uint8_t* out);
-  // Takes the next uncompressed byte of the strip.
-  void Encode(std::uint8_t b) { EncodeBlock(&b, 1); }
-  // Takes the next n uncompressed bytes of the strip; the output is exactly
-  // that of n calls of Encode.
+  // Takes the next n uncompressed bytes of the strip; the output is the
+  // same however the strip's bytes are cut into calls.
   void EncodeBlock(const std::uint8_t* data, std::size_t n);
   // Ends the strip; returns its compressed length in bytes (pad byte not
   // included: writing it is the writer's business).

@@ -3,7 +3,6 @@
 // compressed on all CPUs (lzw_strips.h). The stored bytes of a row:
 //   8 bits   one byte per sample
 //   16 bits  two bytes per sample, low byte first
-//   32 bits  the sample widened to 32 bits, four bytes, low byte first
 //   other    samples packed most significant bit first without gaps, the
 //            row's last byte completed with zero bits
 // so every row begins on a byte boundary and is B = (nx bps + 7) / 8 bytes.
@@ -39,14 +38,6 @@ void PackRow(const std::uint16_t* row, std::uint32_t nx, int bps, std::uint8_t* 
         }
       }
       break;
-    case 32:
-      for (std::uint32_t j = 0; j < nx; ++j) {
-        out[4 * std::size_t(j)] = static_cast<std::uint8_t>(row[j]);
-        out[4 * std::size_t(j) + 1] = static_cast<std::uint8_t>(row[j] >> 8);
-        out[4 * std::size_t(j) + 2] = 0;
-        out[4 * std::size_t(j) + 3] = 0;
-      }
-      break;
     default: {
       const std::uint32_t mask = (1u << bps) - 1;
       std::uint32_t acc = 0;  // at most 7 + 15 bits pending
@@ -68,7 +59,7 @@ void PackRow(const std::uint16_t* row, std::uint32_t nx, int bps, std::uint8_t* 
 
 void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& rows,
                     const char* description) {
-  if (nx < 1 || ny < 1 || bps < 1 || (bps > 16 && bps != 32)) TiffOut::NotStored(path);
+  if (nx < 1 || ny < 1 || bps < 1 || bps > 16) TiffOut::NotStored(path);
   const auto width = std::uint32_t(nx), height = std::uint32_t(ny);
   const std::uint64_t row_bytes = (std::uint64_t(width) * unsigned(bps) + 7) / 8;
   const StripPlan plan = PlanStrips(row_bytes, height);

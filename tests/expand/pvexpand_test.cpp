@@ -13,6 +13,7 @@
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tests/support/run_program.h"
+#include "tests/support/row_tables.h"
 #include "tiffread/rif_f.h"
 #include "tiffwrite/sif.h"
 #include "tiffwrite/sif_f.h"
@@ -38,8 +39,8 @@ std::vector<double> Values(const std::string& path) {
   EXPECT_EQ(img.bits, 32);
   EXPECT_EQ(img.sample_format, pv::tiff::kSampleIEEEFloat);
   std::int32_t w = 0, h = 0;
-  pv::RowTable<double> rows;
-  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), &w, &h, &rows, nullptr), 0);
+  RowTable<double> rows;
+  EXPECT_EQ(ReadRows_Float(path.c_str(), &w, &h, &rows, nullptr), 0);
   std::vector<double> ours;
   for (std::int32_t i = 0; i < h; ++i) ours.insert(ours.end(), rows[i].get(), rows[i].get() + w);
   EXPECT_EQ(ours, img.values) << "our reader and libtiff differ";

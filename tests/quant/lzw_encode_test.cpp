@@ -11,6 +11,7 @@
 #include "tests/support/libtiff_oracle.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/support/tiff_layout.h"
+#include "tests/support/row_tables.h"
 #include "tiffread/rif.h"
 #include "tiffwrite/lzw_encode.h"
 
@@ -28,7 +29,7 @@ Bytes EncodeStrip(const Bytes& input, std::size_t piece) {
   Bytes out(room + 64, 0xA5);
   encoder.InitLZWEncode(out.data());
   if (piece == 0) {
-    for (std::uint8_t b : input) encoder.Encode(b);
+    for (std::uint8_t b : input) encoder.EncodeBlock(&b, 1);
   } else {
     for (std::size_t i = 0; i < input.size(); i += piece)
       encoder.EncodeBlock(input.data() + i, std::min(piece, input.size() - i));
@@ -192,9 +193,9 @@ TEST(LzwEncode, RoundTripsThroughLibtiffAndOurReader) {
       if (img.values[i] != in.bytes[i]) FAIL() << "byte " << i << " differs";
 
     std::int32_t w = 0, h = 0;
-    pv::RowTable<std::uint16_t> rows;
+    RowTable<std::uint16_t> rows;
     testing::internal::CaptureStderr();
-    pv::ReadImageFile((dir / "strip.tif").c_str(), &w, &h, nullptr, &rows, nullptr);
+    ReadRows((dir / "strip.tif").c_str(), &w, &h, nullptr, &rows, nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     ASSERT_EQ(std::size_t(w) * std::size_t(h), in.bytes.size());
     for (std::size_t i = 0; i < n; ++i)

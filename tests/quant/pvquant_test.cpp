@@ -13,6 +13,7 @@
 #include "tests/support/images.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tests/support/run_program.h"
+#include "tests/support/row_tables.h"
 #include "tiffread/rif.h"
 #include "tiffwrite/sif.h"
 #include "tiffwrite/sif_f.h"
@@ -184,8 +185,8 @@ TEST(Pvquant, EndToEndCodesEqualTheMapping) {
     EXPECT_EQ(Codes(dir / "q.tif"), want);
     std::int32_t w = 0, h = 0;
     int bits = 0;
-    pv::RowTable<std::uint16_t> rows;
-    pv::ReadImageFile((dir / "q.tif").c_str(), &w, &h, &bits, &rows, nullptr);
+    RowTable<std::uint16_t> rows;
+    ReadRows((dir / "q.tif").c_str(), &w, &h, &bits, &rows, nullptr);
     ASSERT_EQ(w, 300);
     ASSERT_EQ(h, 200);
     EXPECT_EQ(bits, bps);

@@ -42,10 +42,6 @@ Image MakeImage(int nx, int ny, int bps, std::uint32_t seed) {
 // The bytes a row is stored as, packed sample by sample and bit by bit.
 Bytes RowBytes(const std::vector<std::uint16_t>& row, int bps) {
   Bytes out;
-  if (bps == 32) {
-    for (std::uint16_t s : row) out.insert(out.end(), {std::uint8_t(s), std::uint8_t(s >> 8), 0, 0});
-    return out;
-  }
   std::size_t bit = 0;
   for (std::uint16_t s : row)
     for (int b = bps - 1; b >= 0; --b, ++bit) {
@@ -100,7 +96,6 @@ TEST(StoreImageFile, Layouts) {
       {"1-bit width 10: two bytes a row, WhiteIsZero", 10, 7, 1, {4096, 1, 8, S, S}},
       {"12-bit odd width", 5, 4, 12, {1024, 1, 8, S, S}},
       {"16-bit", 300, 40, 16, {13, 4, 8, S, S}},
-      {"32-bit widened samples", 100, 30, 32, {20, 2, 8, S, S}},
       {"3-bit", 33, 9, 3, {630, 1, 8, S, S}},
       {"width 65535: SHORT", 65535, 1, 1, {1, 1, 8, S, S}},
       {"width 65536: LONG", 65536, 1, 1, {1, 1, 8, L, S}},
@@ -115,7 +110,6 @@ TEST(StoreImageFile, Layouts) {
     const std::string path = dir / "out.tif";
     pv::StoreImageFile(path.c_str(), c.nx, c.ny, c.bps, img.pointers().data(), nullptr);
     CheckFile(ReadFile(path), img, nullptr, c.want);
-    if (c.bps == 32) continue;  // libtiff reads 32-bit integers too, but check values below 32
     const LibtiffImage back = ReadWithLibtiff(path);
     EXPECT_LIBTIFF_CLEAN(back);
     EXPECT_EQ(back.photometric, c.bps == 1 ? pv::tiff::kWhiteIsZero : pv::tiff::kBlackIsZero);
@@ -177,7 +171,7 @@ TEST(StoreImageFile, RefusesDepthsOutsideTheInterface) {
   TempDir dir;
   const std::uint16_t sample = 0;
   const std::uint16_t* rows[] = {&sample};
-  for (int bps : {0, 17, 31}) {
+  for (int bps : {0, 17, 32}) {
     SCOPED_TRACE(bps);
     const std::string path = dir / "a.tif";
     EXPECT_EQ(FatalLine([&] { pv::StoreImageFile(path.c_str(), 1, 1, bps, rows, nullptr); }),

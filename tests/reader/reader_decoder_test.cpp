@@ -70,7 +70,7 @@ TEST_P(Decoder, Decodes) {
                                      : c.compression == kNone ? Compression::kNone
                                                               : Compression::kPackBits,
                                      c.reverse_fill);
-  const ReadResult r = Collect<std::uint8_t>(path, [&](ReadResult& got, pv::RowTable<std::uint8_t>&) {
+  const ReadResult r = Collect<std::uint8_t>(path, [&](ReadResult& got, RowTable<std::uint8_t>&) {
     std::uint32_t offset = 8;  // the builder's strips follow the header
     for (std::size_t k = 0; k < c.strips.size(); ++k) {
       const std::size_t rows = std::min<std::size_t>(c.rows_per_strip, c.height - k * c.rows_per_strip);

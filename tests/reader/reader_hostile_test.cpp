@@ -7,6 +7,7 @@
 #include "common/tiff.h"
 #include "tests/reader/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
+#include "tests/support/image_access.h"
 
 namespace pvtest {
 namespace {
@@ -38,10 +39,10 @@ TEST_P(Hostile, EndsOnTheMissingData) {
   EXPECT_EQ(i.warnings, c.warnings);
   // Memory follows the data: what the file declares is not taken up front.
   pv::StoredImage image;
-  Collect<double>(path, [&](ReadResult&, pv::RowTable<double>&) {
+  Collect<double>(path, [&](ReadResult&, RowTable<double>&) {
     pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
   });
-  EXPECT_LT(image.capacity(), std::size_t{4} << 20);
+  EXPECT_LT(pv::StoredImageAccess::Capacity(image), std::size_t{4} << 20);
 }
 
 Bytes Ten() { return Bytes(10, 0x55); }
@@ -147,7 +148,7 @@ TEST(Reader, ParallelStripsReportInOrder) {
   const std::string warning = "MPB too many code (warning).\n";
   for (unsigned threads : {4u, 1u}) {
     pv::StoredImage image;
-    image.SetThreads(threads);
+    pv::StoredImageAccess::SetThreads(image, threads);
     for (bool fail : {true, false}) {
       // PackBits strips of 128-byte runs of the strip's number. A lone no-op
       // header at the end warns; the failing strip lacks its last run, which

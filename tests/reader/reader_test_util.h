@@ -11,6 +11,7 @@
 
 #include "tests/support/fatal.h"
 #include "tests/support/files.h"
+#include "tests/support/row_tables.h"
 #include "tiffread/rif.h"
 #include "tiffread/rif_f.h"
 
@@ -44,7 +45,7 @@ inline std::string StripPath(const std::string& text, const std::string& path) {
 template <class T, class Call>
 ReadResult Collect(const std::string& path, Call call) {
   ReadResult r;
-  pv::RowTable<T> table;
+  RowTable<T> table;
   testing::internal::CaptureStderr();
   r.error = StripPath(FatalLine([&] { call(r, table); }), path);
   if (!r.error.empty()) r.error.pop_back();  // the newline
@@ -56,17 +57,17 @@ ReadResult Collect(const std::string& path, Call call) {
 
 // ReadImageFile_Float with every output requested (rows only when `rows`).
 inline ReadResult ReadFloat(const std::string& path, bool rows = true) {
-  return Collect<double>(path, [&](ReadResult& r, pv::RowTable<double>& table) {
-    r.result = pv::ReadImageFile_Float(path.c_str(), &r.width, &r.height, rows ? &table : nullptr,
-                                       &r.description);
+  return Collect<double>(path, [&](ReadResult& r, RowTable<double>& table) {
+    r.result = ReadRows_Float(path.c_str(), &r.width, &r.height, rows ? &table : nullptr,
+                              &r.description);
   });
 }
 
 // ReadImageFile with every output requested (rows only when `rows`).
 inline ReadResult ReadInt(const std::string& path, bool rows = true) {
-  return Collect<std::uint16_t>(path, [&](ReadResult& r, pv::RowTable<std::uint16_t>& table) {
-    pv::ReadImageFile(path.c_str(), &r.width, &r.height, &r.result, rows ? &table : nullptr,
-                      &r.description);
+  return Collect<std::uint16_t>(path, [&](ReadResult& r, RowTable<std::uint16_t>& table) {
+    ReadRows(path.c_str(), &r.width, &r.height, &r.result, rows ? &table : nullptr,
+             &r.description);
   });
 }
 

@@ -148,7 +148,7 @@ Export Dump(const pvtest::SliceImage& slice, int width, int height) {
   testing::internal::CaptureStderr();
   e.error = pvtest::FatalLine([&] {
     pv::VolumeOut out(std::fopen(out_path.c_str(), "wb"), out_path, true);
-    pv::SliceStack(width, height).Dump_TIFF_Float((dir / "s.tif").c_str(), out);
+    pv::SliceStack(width, height).Dump_TIFF_Float({dir / "s.tif"}, out);
     out.Close();
   });
   e.err = testing::internal::GetCapturedStderr();
@@ -212,10 +212,10 @@ TEST(SliceExport, SmallerSlicesArePaddedAndTheRangeCoversEverySlice) {
   testing::internal::CaptureStderr();
   {
     pv::VolumeOut out(std::fopen((dir / "v.bin").c_str(), "wb"), dir / "v.bin", true);
-    stack.Dump_TIFF_Float((dir / "a.tif").c_str(), out);
+    stack.Dump_TIFF_Float({dir / "a.tif"}, out);
     EXPECT_EQ(stack.Min(), 0);  // the padding counts
     EXPECT_EQ(stack.Max(), 4);
-    stack.Dump_TIFF_Float((dir / "b.tif").c_str(), out);
+    stack.Dump_TIFF_Float({dir / "b.tif"}, out);  // appended behind the first frame
     out.Close();
   }
   testing::internal::GetCapturedStderr();
@@ -239,7 +239,7 @@ TEST(SliceExport, RangeOfTheFiniteValuesWritten) {
   EXPECT_EQ(stack.Min(), -9);  // NaN and the infinities never become an extreme
   EXPECT_EQ(stack.Max(), 9);
   pv::SliceStack narrow(2, 1);
-  narrow.Dump_TIFF_Float((dir / "a.tif").c_str(), out);
+  narrow.Dump_TIFF_Float({dir / "a.tif"}, out);
   EXPECT_EQ(narrow.Min(), -8);
   EXPECT_EQ(narrow.Max(), -7);  // not a 0 from before the first value
 }

@@ -1,0 +1,74 @@
+// Images as tables of separately allocated rows, one per image row (row 0
+// the top row, element 0 its leftmost sample): what the tests, the fuzz
+// harnesses and the benchmarks compare against, read through the readers'
+// one form (a StoredImage) and copied out row by row.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "tiffread/image.h"
+#include "tiffread/rif.h"
+#include "tiffread/rif_f.h"
+
+namespace pvtest {
+
+template <class T>
+using RowTable = std::vector<std::unique_ptr<T[]>>;
+
+namespace row_tables {
+
+// The rows of `image` as T (the integer reader's uint16 samples as they
+// are, any sample of the float reader as a double); a table that cannot be
+// allocated ends with the reader's line for the path.
+template <class T>
+RowTable<T> Copy(const char* path, const pv::StoredImage& image) {
+  RowTable<T> table;
+  const auto w = static_cast<std::size_t>(image.width());
+  try {
+    table.reserve(static_cast<std::size_t>(image.height()));
+    for (std::int32_t y = 0; y < image.height(); ++y) {
+      table.emplace_back(new T[w]);
+      T* out = table.back().get();
+      if constexpr (std::is_same_v<T, double>) {
+        pv::VisitRow(image, y, [&](const auto* row) {
+          for (std::size_t k = 0; k < w; ++k) out[k] = static_cast<double>(row[k]);
+        });
+      } else {
+        std::memcpy(out, image.Row<T>(y), image.row_size());
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    pv::Fail(pv::ErrorLine(path, "no allocatable memory for cell."));
+  }
+  return table;
+}
+
+}  // namespace row_tables
+
+// ReadImageFile_Float delivering a table of rows of doubles (null: no rows).
+inline int ReadRows_Float(const char* path, std::int32_t* width, std::int32_t* height,
+                          RowTable<double>* rows, std::optional<std::string>* description) {
+  if (rows == nullptr) return pv::ReadImageFile_Float(path, width, height, nullptr, description);
+  pv::StoredImage image;
+  const int result = pv::ReadImageFile_Float(path, width, height, &image, description);
+  *rows = row_tables::Copy<double>(path, image);
+  return result;
+}
+
+// ReadImageFile delivering a table of rows of 16-bit samples (null: no rows).
+inline void ReadRows(const char* path, std::int32_t* width, std::int32_t* height, int* bits,
+                     RowTable<std::uint16_t>* rows, std::optional<std::string>* description) {
+  if (rows == nullptr) return pv::ReadImageFile(path, width, height, bits, nullptr, description);
+  pv::StoredImage image;
+  pv::ReadImageFile(path, width, height, bits, &image, description);
+  *rows = row_tables::Copy<std::uint16_t>(path, image);
+}
+
+}  // namespace pvtest
