@@ -6,7 +6,24 @@
 
 #include <cstddef>
 
+// Under AddressSanitizer large buffers come from the allocator instead, at
+// their exact size, so that a read or write past what was asked for is
+// caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define PV_EXACT_BUFFERS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PV_EXACT_BUFFERS 1
+#endif
+#endif
+
 namespace pv {
+
+#ifdef PV_EXACT_BUFFERS
+inline constexpr bool kExactBuffers = true;
+#else
+inline constexpr bool kExactBuffers = false;
+#endif
 
 inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 

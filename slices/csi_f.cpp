@@ -1,6 +1,7 @@
 #include "slices/csi_f.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -131,6 +132,17 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
   if (bits != nullptr) *bits = bps;
   if (sizes != nullptr) *sizes = std::move(found);
   return paths;
+}
+
+bool OverwritesASlice(const char* target, const std::vector<std::string>& paths) {
+  struct stat out;
+  if ((target[0] == '-' ? ::fstat(STDOUT_FILENO, &out) : ::stat(target, &out)) != 0) return false;
+  for (const std::string& path : paths) {
+    struct stat in;
+    if (::stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+      return true;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------------------

@@ -37,6 +37,11 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
                                                 int* width, int* height, int* count, int* bits,
                                                 std::vector<SliceSize>* sizes = nullptr);
 
+// Whether writing the volume to `target` would write over one of `paths`:
+// the same file (device and inode) as the named file, if it exists, or as
+// standard output when `target` begins with "-".
+bool OverwritesASlice(const char* target, const std::vector<std::string>& paths);
+
 // The export of slices into a raw volume body: every slice becomes a frame
 // of the stack size, `height` rows of `width` values, sample x step + base
 // within the slice and 0 to the right of and below a smaller slice. Integer
@@ -66,8 +71,8 @@ class SliceStack {
   // The same for every slice of `paths` in turn, reading ahead.
   void Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOut& out);
 
-  // The smallest and largest value written so far (a NaN never becomes
-  // either, unless it was the very first value).
+  // The smallest and largest finite value written so far (NaN while none
+  // was).
   double Min() const { return range_.min(); }
   double Max() const { return range_.max(); }
 

@@ -8,18 +8,10 @@
 #include <cstdlib>
 #include <utility>
 
-// Under AddressSanitizer the buffer comes from malloc, at its exact size, so
-// that a decoder writing past what it was given is caught; otherwise large
-// buffers are anonymous mappings, which grow in place or move without a
-// copy (mremap).
-#if defined(__SANITIZE_ADDRESS__)
-#define PV_IMAGE_MALLOC 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PV_IMAGE_MALLOC 1
-#endif
-#endif
-
+// Under AddressSanitizer (PV_EXACT_BUFFERS) the buffer comes from malloc,
+// at its exact size, so that a decoder writing past what it was given is
+// caught; otherwise large buffers are anonymous mappings, which grow in
+// place or move without a copy (mremap).
 namespace pv {
 
 StoredImage::~StoredImage() { Release(); }
@@ -46,7 +38,7 @@ StoredImage& StoredImage::operator=(StoredImage&& other) noexcept {
 
 void StoredImage::Release() {
   if (data_ == nullptr) return;
-#ifdef PV_IMAGE_MALLOC
+#ifdef PV_EXACT_BUFFERS
   std::free(data_);
 #else
   UnmapPages(data_, capacity_);
@@ -61,7 +53,7 @@ bool StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
   // Growth while data is held goes in steps of half the capacity at least,
   // so that an image that grows strip by strip is moved a few times only.
   if (keep > 0) want = std::max(bytes, capacity_ + capacity_ / 2);
-#ifdef PV_IMAGE_MALLOC
+#ifdef PV_EXACT_BUFFERS
   void* p = keep > 0 ? std::realloc(data_, want) : std::malloc(want);
   if (p == nullptr && want > bytes) {
     want = bytes;

@@ -1,23 +1,70 @@
 #include "tiffread/input.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <new>
+#include <utility>
 
 #include "common/error.h"
+#include "common/pages.h"
 
 namespace pv::rif_core {
 
 namespace {
 
-// Files up to this size are read whole rather than mapped: one read costs
-// less than setting up and tearing down a mapping.
-constexpr std::uint64_t kReadWhole = 256 * 1024;
+// Files up to this size are read into memory from the allocator; larger
+// ones into fresh pages, which come in a huge page at a time.
+constexpr std::size_t kSmallFile = 256 * 1024;
+
+// The buffer of the last file read whole on this thread: a stack's slices
+// are read one after the other into the same memory.
+thread_local LoadBuffer spare;
 
 }  // namespace
+
+LoadBuffer::~LoadBuffer() { Release(); }
+
+LoadBuffer& LoadBuffer::operator=(LoadBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    data_ = std::exchange(other.data_, nullptr);
+    capacity_ = std::exchange(other.capacity_, 0);
+    mapped_ = std::exchange(other.mapped_, false);
+  }
+  return *this;
+}
+
+void LoadBuffer::Release() {
+  if (mapped_) UnmapPages(data_, capacity_);
+  else delete[] data_;
+  data_ = nullptr;
+  capacity_ = 0;
+  mapped_ = false;
+}
+
+bool LoadBuffer::Reserve(std::size_t bytes) {
+  if (bytes <= capacity_ && (!kExactBuffers || bytes == capacity_)) return true;
+  Release();
+  if (kExactBuffers || bytes <= kSmallFile) {
+    data_ = new (std::nothrow) std::uint8_t[bytes];
+    if (data_ == nullptr) return false;
+    capacity_ = bytes;
+    return true;
+  }
+  const std::size_t unit = bytes >= kHugePage ? kHugePage : PageSize();
+  if (bytes > SIZE_MAX - unit) return false;
+  const std::size_t size = (bytes + unit - 1) / unit * unit;
+  void* p = MapPages(size);
+  if (p == nullptr) return false;
+  AdviseHugePages(p, size);
+  data_ = static_cast<std::uint8_t*>(p);
+  capacity_ = size;
+  mapped_ = true;
+  return true;
+}
 
 void ReaderError(const char* path, std::string_view message) { Fail(ErrorLine(path, message)); }
 
@@ -40,31 +87,26 @@ Input::Input(const char* path) : path_(path) {
 }
 
 Input::~Input() {
-  if (mapped_) ::munmap(const_cast<std::uint8_t*>(memory_), size_);
   if (fd_ >= 0) ::close(fd_);
   if (file_ != nullptr) std::fclose(file_);
+  // The buffer goes back to the thread for its next file.
+  if (loaded_.capacity() > spare.capacity()) spare = std::move(loaded_);
 }
 
 void Input::Load() {
-  if (!regular_ || memory_ != nullptr || size_ == 0) return;
-  if (size_ <= kReadWhole) {
-    std::unique_ptr<std::uint8_t[]> whole(new (std::nothrow) std::uint8_t[size_]);
-    if (whole == nullptr) return;
-    std::size_t got = 0;
-    while (got < size_) {
-      const ssize_t n = ::pread(fd_, whole.get() + got, size_ - got, static_cast<off_t>(got));
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    if (got < size_) return;  // the file shrank: stay with positioned reads
-    owned_ = std::move(whole);
-    memory_ = owned_.get();
-    return;
+  if (!regular_ || memory_ != nullptr || size_ == 0 || size_ > SIZE_MAX) return;
+  const auto size = static_cast<std::size_t>(size_);
+  if (spare.capacity() >= size) loaded_ = std::move(spare);
+  if (!loaded_.Reserve(size)) return;
+  std::uint8_t* const data = loaded_.data();
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(fd_, data + got, size - got, static_cast<off_t>(got));
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
   }
-  void* map = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-  if (map == MAP_FAILED) return;
-  memory_ = static_cast<const std::uint8_t*>(map);
-  mapped_ = true;
+  if (got < size) return;  // the file shrank: stay with positioned reads
+  memory_ = data;
 }
 
 Bytes Input::Window(std::uint64_t at, std::uint8_t* block, std::size_t capacity) {

@@ -1,14 +1,21 @@
 // The reader's one input source: the file being read, its path, and the
 // reader's two kinds of message line.
 //
-// A regular file is read with positioned reads while its header and
-// directory are looked at (a few small reads, which is all that a call for
-// the size only costs), and is brought into memory for its strips: mapped
-// read-only, or read whole when it is small, so that every strip decoder
-// reads straight from memory, with no copy and no system call per block,
-// and several decoders may read it at once. Any other file (a pipe, a
-// device) is read through the standard stream in blocks, one reader at a
-// time. All three give the same bytes and the same end.
+// A regular file is read with positioned reads, in blocks: its header and
+// directory (a few small reads, which is all that a call for the size only
+// costs), and the strips of an uncompressed image, each block copied on into
+// the image. The stored strips of a compressed image are read whole into
+// memory first (Load), so that every strip decoder reads straight from
+// there, with no system call per block, and several decoders may read it at
+// once. Any other file (a pipe, a device) is read through the standard
+// stream in blocks, one reader at a time. All three give the same bytes and
+// the same end.
+//
+// The file is never mapped: a file that another process truncates while we
+// read it (a slice being rewritten, a copy still running) simply ends
+// sooner, like any short file, where a mapping would end the process with
+// a bus error. A file that shrinks while Load reads it is read on with
+// positioned reads, which meet its new end.
 //
 // They are seen through windows: Window(at) gives the bytes that lie from
 // file offset `at` on (in memory: everything up to the end of the file;
@@ -22,9 +29,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace pv::rif_core {
-
 
 // Throws FatalError with the reader's fatal line; never returns.
 [[noreturn]] void ReaderError(const char* path, std::string_view message);
@@ -33,6 +40,28 @@ namespace pv::rif_core {
 struct Bytes {
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
+};
+
+// Memory for a whole file: fresh pages (huge pages for large files) where
+// that is cheaper than the allocator's, kept by a thread from file to file.
+class LoadBuffer {
+ public:
+  LoadBuffer() = default;
+  ~LoadBuffer();
+  LoadBuffer(LoadBuffer&& other) noexcept { *this = std::move(other); }
+  LoadBuffer& operator=(LoadBuffer&& other) noexcept;
+
+  // Room for `bytes` bytes (the contents are not kept); false when it
+  // cannot be had.
+  bool Reserve(std::size_t bytes);
+  std::uint8_t* data() const { return data_; }
+  std::size_t capacity() const { return capacity_; }
+
+ private:
+  void Release();
+  std::uint8_t* data_ = nullptr;
+  std::size_t capacity_ = 0;
+  bool mapped_ = false;
 };
 
 class Input {
@@ -46,13 +75,16 @@ class Input {
 
   const char* path() const { return path_; }
 
-  // Brings a regular file into memory (mapped, or read whole when small);
-  // nothing for other files, or when that fails.
+  // Reads a regular file whole into memory, into a buffer that the calling
+  // thread keeps from file to file; nothing for other files, or when the
+  // memory cannot be had, or the file shrinks meanwhile.
   void Load();
   // Whether the file is in memory: then Window never copies and may be
   // called from several threads at once.
   bool in_memory() const { return memory_ != nullptr || (regular_ && size_ == 0); }
-  // The file's size (regular files).
+  // Whether the file is a regular one, whose size is known.
+  bool regular() const { return regular_; }
+  // The file's size when it was opened (regular files).
   std::uint64_t size() const { return size_; }
 
   // The bytes from file offset `at` on. In memory: a view up to the end of
@@ -71,9 +103,8 @@ class Input {
   int fd_ = -1;                  // a regular file
   bool regular_ = false;
   std::uint64_t size_ = 0;
-  const std::uint8_t* memory_ = nullptr;  // the whole file, once loaded
-  bool mapped_ = false;                   // memory_ is a mapping (else owned_)
-  std::unique_ptr<std::uint8_t[]> owned_;
+  const std::uint8_t* memory_ = nullptr;  // the whole file, once loaded (in loaded_)
+  LoadBuffer loaded_;
   std::FILE* file_ = nullptr;             // any other file
   std::uint64_t file_pos_ = UINT64_MAX;   // where the stream stands (unknown at first)
 };

@@ -10,14 +10,15 @@
 // decoded byte is overwritten before it is read), and horizontal
 // differencing undone.
 //
-// Memory follows the data the file can supply. For a file in memory each
+// Memory follows the data the file can supply. For a regular file each
 // strip's decoded size is bounded by its stored bytes that lie in the file
 // (uncompressed: as many; PackBits: 64 times as many; LZW: a code of at
 // least 9 bits stands for at most as many bytes as codes came before it,
 // and at most 3839). The buffer is allocated once up to the first strip that
 // cannot be complete (which must fail), and that far strips may be decoded
-// in parallel. From there on, and for a file that is not in memory (a pipe,
-// a device), the buffer grows as decoded bytes arrive.
+// in parallel. From there on, and for a file of unknown size (a pipe, a
+// device), the buffer grows as decoded bytes arrive. A regular file that
+// shrinks while it is read ends at its new end, as a short file does.
 //
 // In parallel, batches of consecutive strips are decoded on worker threads;
 // a batch collects its warnings and its failure, and they are printed (and
@@ -156,11 +157,14 @@ void StripReader::Run() {
 
   // The first strip that the file cannot supply whole, and the buffer that
   // the strips before it (and what that strip can deliver) take.
+  // The stored strips of a compressed image are read into memory whole, for
+  // decoders on several threads; uncompressed strips are copied on as they
+  // are read.
   Input& input = tif_.input();
-  input.Load();
+  if (layout_.compression != Compression::kNone) input.Load();
   std::uint32_t complete = 0;
   std::size_t reserve = 0;
-  if (input.in_memory()) {
+  if (input.regular()) {
     for (; complete < strips; ++complete) {
       const std::uint64_t offset = offsets_[complete];
       const std::uint64_t stored =

@@ -6,9 +6,9 @@
 // description is null (none), the address of SIF_F_desc (the writer formats
 // the image's minimum and maximum into it with SIF_F_form) or any other
 // text (stored unchanged). On return SIF_F_min and SIF_F_max hold the
-// extremes of the image just written, by the suite's range rule (the first
-// value starts both; a NaN never replaces an extreme), over the doubles as
-// given, before their rounding to single precision.
+// extremes of the image just written, by the suite's range rule (those of
+// the finite values; NaN, NaN for an image without one), over the doubles
+// as given, before their rounding to single precision.
 //
 // Three writers share this interface, each in its own namespace so that one
 // test can link all of them; a program picks one:

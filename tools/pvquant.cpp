@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ namespace {
 
 using pv::Error;
 
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
 // atoi's reading (leading digits, no number gives 0), without its undefined
 // result on overflow: out-of-range values saturate.
 int ParseInt(const char* text) {
@@ -37,17 +40,20 @@ int ParseInt(const char* text) {
 
 // The code of v: 0 at or below base, the top code at or above top, else the
 // nearest code with halves rounded up. A value that gives no number (a NaN
-// pixel, or a mapping made of NaN) gets code 0.
+// pixel, or any value under a mapping made of NaN, as an image without a
+// finite value derives) gets code 0, except +inf, which is the top code
+// under any mapping.
 std::uint16_t Quantise(double v, double base, double step, double top, std::uint32_t top_code) {
   if (v <= base) return 0;
   if (v >= top) return static_cast<std::uint16_t>(top_code);
   const double q = (v - base) / step + 0.5;
-  if (!(q >= 0)) return 0;
+  if (!(q >= 0)) return v == kInfinity ? static_cast<std::uint16_t>(top_code) : 0;
   if (q >= top_code) return static_cast<std::uint16_t>(top_code);  // rounding at the top edge
   return static_cast<std::uint16_t>(q);
 }
 
-// The range of every sample, found on all CPUs a band of rows at a time.
+// The range of the image's finite samples, found on all CPUs a band of rows
+// at a time.
 pv::Range ImageRange(const pv::StoredImage& image) {
   constexpr std::int32_t kBand = 64;
   const std::int32_t height = image.height();

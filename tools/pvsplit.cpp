@@ -9,8 +9,6 @@
 // actually supplies, so a few bytes declaring a huge volume cost a few
 // bytes, and end with "data read error".
 #include <sys/stat.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -21,6 +19,7 @@
 #include <new>
 
 #include "common/error.h"
+#include "common/range.h"
 #include "common/sizes.h"
 #include "slices/raw_volume.h"
 #include "tiffwrite/sif_f.h"
@@ -97,52 +96,6 @@ class SliceBuffer {
   std::unique_ptr<double, Free> data_;
 };
 
-// The slices that a regular file holds whole are read in place: each is
-// mapped (its pages brought in at once), and the writer's rows are copied
-// from the mapping as it asks for them, so the body is never copied into a
-// buffer of its own first. The file's size was checked before the slice's
-// output is created, so a slice whose data is missing still leaves no file
-// behind. Memory stays at one slice of the file's pages.
-class MappedSlices {
- public:
-  MappedSlices(int fd, std::uint64_t start, std::size_t row_bytes)
-      : fd_(fd), start_(start), row_bytes_(row_bytes) {}
-  ~MappedSlices() { Unmap(); }
-  MappedSlices(const MappedSlices&) = delete;
-  MappedSlices& operator=(const MappedSlices&) = delete;
-
-  // Slice k's rows for the writer (rows copied: a row of the body need not
-  // be aligned for doubles, since the header line has any length); nothing
-  // when the slice cannot be mapped (then it is read as from a pipe).
-  pv::FloatRows Slice(std::size_t k, std::size_t height) {
-    Unmap();
-    static const std::uint64_t page = std::uint64_t(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t at = start_ + k * height * row_bytes_;
-    const std::uint64_t base = at - at % page;
-    length_ = std::size_t(at - base) + height * row_bytes_;
-    void* m = ::mmap(nullptr, length_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, off_t(base));
-    if (m == MAP_FAILED) return nullptr;
-    map_ = static_cast<unsigned char*>(m);
-    const unsigned char* slice = map_ + (at - base);
-    return [this, slice](std::uint32_t y, double* scratch) {
-      std::memcpy(scratch, slice + std::size_t(y) * row_bytes_, row_bytes_);
-      return static_cast<const double*>(scratch);
-    };
-  }
-
- private:
-  void Unmap() {
-    if (map_ != nullptr) ::munmap(map_, length_);
-    map_ = nullptr;
-  }
-
-  const int fd_;
-  const std::uint64_t start_;
-  const std::size_t row_bytes_;
-  unsigned char* map_ = nullptr;
-  std::size_t length_ = 0;
-};
-
 int Run(int argc, char** argv) {
   if (argc != 3) Error("usage : pvsplit image.bin TIFF_format");
   const char* format = argv[2];
@@ -155,52 +108,24 @@ int Run(int argc, char** argv) {
   const rv::Header h = rv::ReadHeader(in);
   const auto bytes = pv::MulSize(std::size_t(h.width), std::size_t(h.height), rv::kSampleBytes);
   if (!bytes) Error("memory allocation error.");
-  // Slices a regular file holds whole are read in place; the rest (all of
-  // them on a pipe) are read whole into one buffer before their file is
-  // made.
-  const std::size_t left = BytesLeft(in);
-  std::size_t in_place = std::min<std::size_t>(left / *bytes, std::size_t(h.count));
-  const long data_start = std::ftell(in);
-  const std::size_t row_bytes = std::size_t(h.width) * rv::kSampleBytes;
-  std::unique_ptr<MappedSlices> placed;
-  if (in_place > 0) {
-    placed = std::make_unique<MappedSlices>(fileno(in), std::uint64_t(data_start), row_bytes);
-    if (in_place < std::size_t(h.count) &&
-        std::fseek(in, static_cast<long>(data_start + in_place * *bytes), SEEK_SET) != 0)
-      Error("data read error");
-  }
-  std::unique_ptr<SliceBuffer> slice;
+  // Each slice is read whole before its file is made: a volume that ends
+  // (or is cut short by another process) within a slice leaves no file of
+  // that slice behind.
+  SliceBuffer slice(*bytes, BytesLeft(in));
+  const std::size_t row_values = std::size_t(h.width);
+  const pv::FloatRows rows = [&](std::uint32_t y, double*) {
+    return slice.samples() + y * row_values;
+  };
 
-  double lo = 0, hi = 0;
+  pv::Range range;
   char name[2048];
   for (int k = 0; k < h.count; ++k) {
-    pv::FloatRows rows;
-    if (std::size_t(k) < in_place) {
-      rows = placed->Slice(std::size_t(k), std::size_t(h.height));
-      if (!rows) {
-        // Not to be mapped (no memory for it, or a file system without
-        // mappings): this slice and the rest are read into memory.
-        in_place = std::size_t(k);
-        if (std::fseek(in, static_cast<long>(data_start + in_place * *bytes), SEEK_SET) != 0)
-          Error("data read error");
-      }
-    }
-    if (!rows) {
-      if (!slice) slice = std::make_unique<SliceBuffer>(*bytes, BytesLeft(in));
-      slice->Read(in);
-      rows = [&](std::uint32_t y, double*) { return slice->samples() + y * (row_bytes / sizeof(double)); };
-    }
+    slice.Read(in);
     rv::FormatName(name, format, names_too_long, k);
     pv::sif_f_fast::StoreImageFile_Float(name, h.width, h.height, rows, pv::SIF_F_desc);
-    if (k == 0) {
-      lo = pv::SIF_F_min;
-      hi = pv::SIF_F_max;
-    } else {
-      if (pv::SIF_F_min < lo) lo = pv::SIF_F_min;
-      if (pv::SIF_F_max > hi) hi = pv::SIF_F_max;
-    }
+    range.Join(pv::Range::Spanning(pv::SIF_F_min, pv::SIF_F_max));
   }
-  std::printf("%lf\t%lf\n", lo, hi);
+  std::printf("%lf\t%lf\n", range.min(), range.max());
   return 0;
 }
 

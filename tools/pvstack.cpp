@@ -55,6 +55,9 @@ int Run(int argc, char** argv) {
 
   const char* target = argv[argc - 1];
   const bool to_stdout = target[0] == '-';
+  // A volume written over one of its own slices would destroy the slice
+  // before it is read.
+  if (pv::OverwritesASlice(target, slices)) Error("file not open.");
   std::FILE* file = to_stdout ? stdout : std::fopen(target, "wb");
   if (file == nullptr) Error("file not open.");
   pv::VolumeOut out(file, target, !to_stdout);

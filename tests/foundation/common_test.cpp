@@ -16,22 +16,28 @@
 
 namespace {
 
+// Equal bits; a missing range is the positive NaN.
 bool Same(double a, double b) {
-  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+  if (std::isnan(b)) return std::isnan(a) && !std::signbit(a);
+  return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Values drawn from few numbers, both zeros and NaN, so that ties, zero
-// signs and NaN starts occur all the time.
-TEST(Range, BlocksAndJoinsGiveTheExtremesOfOnePassInOrder) {
+// Values drawn from few numbers, both zeros, NaN and both infinities, so
+// that ties, zero signs and blocks without a finite value occur all the time.
+TEST(Range, BlocksAndJoinsGiveTheFiniteExtremesOfOnePassInOrder) {
   std::mt19937 gen(7);
-  const double pool[] = {0.0, -0.0, NAN, -2, -1, 1, 2};
+  const double pool[] = {0.0, -0.0, NAN, INFINITY, -INFINITY, -2, -1, 1, 2};
   for (int trial = 0; trial < 20000; ++trial) {
     std::vector<double> v(1 + gen() % 23);
-    for (double& x : v) x = pool[gen() % 7];
-    double lo = v[0], hi = v[0];
+    for (double& x : v) x = pool[gen() % 9];
+    // The plain model: the first finite value starts both extremes, a later
+    // finite value replaces one only when strictly beyond it; none: NaN.
+    double lo = NAN, hi = NAN;
     for (double x : v) {
-      if (lo > x) lo = x;
-      else if (x > hi) hi = x;
+      if (!std::isfinite(x)) continue;
+      if (std::isnan(lo)) lo = hi = x;
+      if (x < lo) lo = x;
+      if (x > hi) hi = x;
     }
     const std::size_t a = gen() % (v.size() + 1), b = a + gen() % (v.size() - a + 1);
     pv::Range whole, first, second, third;

@@ -1,7 +1,8 @@
 // Hostile inputs against the built programs, one table: each row is the
 // files it needs (made by small generators), the command, and the one line
 // the program must end with, exit status 1, within 2 seconds, in an address
-// space of 512 MiB and with at most 64 MiB per written file.
+// space of 512 MiB and with at most 64 MiB per written file, its input files
+// unchanged.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -117,6 +118,12 @@ TEST_P(Hostile, EndsWithOneLine) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, row.err + "\n");
   EXPECT_EQ(r.out, "");
+  // A refused run never changes one of its input files.
+  for (const File& f : row.files) {
+    if (f.size == 0) {
+      EXPECT_EQ(ReadFile(dir / f.name), f.bytes) << f.name;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -226,6 +233,9 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"StackCraftedHugeSlice",
             {{"d/a.tif", Grey(4, 4, Seq(16))}, {"d/b.tif", Grey(65535, 65535, Seq(10))}},
             {"pvstack", "d", "-a.tif b.tif", "out.bin"}, "d/b.tif : too few codes."},
+        Row{"StackOverItsOwnSlice", {{"d/u.tif", Valid()}, {"d/f.tif", Valid()}},
+            {"pvstack", "d", "-u.tif f.tif", "d/f.tif"}, "file not open."},
+        Row{"StackOverItsOneImage", In(Valid()), {"pvstack", "in.tif", "in.tif"}, "file not open."},
         Row{"SignedSixteenBit",
             In(B().Strip(Seq(8)).Grey(2, 2, 16).Short(kSampleFormat, kSampleSigned).Build()),
             Expand(), "in.tif : unknown sample format."},

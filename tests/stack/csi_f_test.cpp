@@ -225,18 +225,18 @@ TEST(SliceExport, SmallerSlicesArePaddedAndTheRangeCoversEverySlice) {
             pvtest::VolumeBytes("", {1, 2, 0, 3, 4, 0, 0, 5, 122.5, 0, 0, 0}));
 }
 
-TEST(SliceExport, RangeStartsAtTheFirstValueAndSkipsNaN) {
+TEST(SliceExport, RangeOfTheFiniteValuesWritten) {
   TempDir dir;
   pvtest::WriteSlice(dir / "a.tif", FloatSlice(2, 1, {-7, -8}));
-  pvtest::WriteSlice(dir / "n.tif", FloatSlice(9, 1, {2, NAN, -9, 5, NAN, 9, 1, NAN, 3}));
+  pvtest::WriteSlice(dir / "n.tif", FloatSlice(9, 1, {2, NAN, -9, 5, -INFINITY, 9, 1, INFINITY, 3}));
   pv::SliceStack stack(9, 1);
   pv::VolumeOut out(std::fopen((dir / "v.bin").c_str(), "wb"), dir / "v.bin", true);
   testing::internal::CaptureStderr();
   stack.CheckSlice((dir / "a.tif").c_str(), /*first=*/true);
-  EXPECT_TRUE(stack.Min() == 0 && stack.Max() == 0);  // nothing written yet
+  EXPECT_TRUE(std::isnan(stack.Min()) && std::isnan(stack.Max()));  // nothing written yet
   stack.Dump_TIFF_Float({dir / "a.tif", dir / "n.tif", dir / "a.tif"}, out);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(stack.Min(), -9);  // a NaN later on never becomes an extreme
+  EXPECT_EQ(stack.Min(), -9);  // NaN and the infinities never become an extreme
   EXPECT_EQ(stack.Max(), 9);
   pv::SliceStack narrow(2, 1);
   narrow.Dump_TIFF_Float((dir / "a.tif").c_str(), out);

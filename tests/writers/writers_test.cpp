@@ -114,10 +114,10 @@ float EntryFloat(const Bytes& file, std::uint16_t tag) {
   return e ? std::bit_cast<float>(e->value) : -1.0f;
 }
 
-// Equal, a NaN to any NaN, and zeros with their sign.
+// Equal, a NaN to any NaN, with the sign of zeros and of NaN.
 template <class T>
 bool Same(T a, T b) {
-  return std::isnan(a) ? std::isnan(b) : a == b && std::signbit(a) == std::signbit(b);
+  return (std::isnan(a) ? std::isnan(b) : a == b) && std::signbit(a) == std::signbit(b);
 }
 
 class AllWriters : public testing::TestWithParam<Writer> {};
@@ -167,9 +167,11 @@ TEST_P(AllWriters, DescriptionIsStoredAsGiven) {
 }
 
 TEST_P(FloatWriters, ExtremesFollowTheRangeRule) {
-  // The first value starts both extremes, a NaN never replaces one, of +0
-  // and -0 the first stays; over the doubles as given, not their floats.
+  // The extremes of the finite values (NaN and infinities never are one), of
+  // +0 and -0 the first stays; none: the positive NaN; over the doubles as
+  // given, not their floats.
   const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
   const int nx = 1024, ny = 300;
   const auto at = [](int row) { return std::size_t(row) * nx + 7; };
   const struct {
@@ -182,12 +184,16 @@ TEST_P(FloatWriters, ExtremesFollowTheRangeRule) {
   } cases[] = {
       {"equal values", 3, 1, 7.5, {}, 7.5, 7.5, "7.500000\t7.500000"},
       {"a NaN in between", 3, 1, 1, {{1, nan}, {2, -2}}, -2, 1, "-2.000000\t1.000000"},
-      {"a NaN first holds both", 3, 1, 1, {{0, nan}, {2, 2}}, nan, nan, "nan\tnan"},
+      {"a NaN first is skipped", 3, 1, 1, {{0, nan}, {2, 2}}, 1, 2, "1.000000\t2.000000"},
+      {"infinities are skipped", 3, 1, 1, {{0, -inf}, {2, inf}}, 1, 1, "1.000000\t1.000000"},
+      {"no finite value: NaN, NaN", 3, 1, nan, {{0, -inf}, {1, inf}}, nan, nan, "nan\tnan"},
       {"two doubles of one float", 2, 1, 1, {{1, 1 + 1e-12}}, 1, 1 + 1e-12, "1.000000\t1.000000"},
       // Many rows: the full writer finds the extremes in bands on all CPUs,
       // here with the deciding values in different bands.
-      {"many rows, a NaN first", nx, ny, 0.5, {{0, nan}, {at(100), -3}, {at(250), 9}}, nan, nan,
-       "nan\tnan"},
+      {"many rows, a NaN first", nx, ny, 0.5, {{0, nan}, {at(100), -3}, {at(250), 9}}, -3, 9,
+       "-3.000000\t9.000000"},
+      {"many rows, infinities in two bands", nx, ny, 0.5, {{at(10), inf}, {at(290), -inf}}, 0.5,
+       0.5, "0.500000\t0.500000"},
       {"many rows, a NaN later", nx, ny, 0.5, {{at(70), nan}, {at(200), -1e-300}}, -1e-300, 0.5,
        "-0.000000\t0.500000"},
       {"many rows, +0 before -0", nx, ny, 0.5, {{at(64), 0.0}, {at(260), -0.0}}, 0.0, 0.5,
