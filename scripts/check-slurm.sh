@@ -112,15 +112,14 @@ echo "   node $host idle, $(nproc) CPUs"
 
 echo "== sbatch --wait --array: one slice per task, one mapping for the volume"
 mkdir "$work/float"
-range=$("$bin/pvsplit" "$demo/phantom.bin" "$work/float/slice%03d.tif")
-n=$(ls "$work/float" | wc -l)
+read -r lo hi < <("$bin/pvsplit" "$demo/phantom.bin" "$work/float/slice%03d.tif")
+n=$(find "$work/float" -name '*.tif' | wc -l)
 (cd "$work" && PVQUANT=$bin/pvquant sbatch --quiet --wait --array=0-$((n - 1)) \
-   --output="$work/task-%a.out" "$repo/examples/slurm-quantise.sh" float slurm $range) ||
+   --output="$work/task-%a.out" "$repo/examples/slurm-quantise.sh" float slurm "$lo" "$hi") ||
   { cat "$work"/task-*.out >&2; fail "the job array failed"; }
 [ -z "$(cat "$work"/task-*.out)" ] || { cat "$work"/task-*.out >&2; fail "the tasks printed something"; }
 
 # The same by hand, one slice after the other.
-read -r lo hi <<<"$range"
 step=$(awk -v lo="$lo" -v hi="$hi" 'BEGIN { printf "%.17g", (hi - lo) / 255 }')
 mkdir "$work/serial"
 printf '%s\t%s\n' "$lo" "$step" > "$work/serial/mapping.tsv"
