@@ -174,8 +174,8 @@ void StoreImageFile_Ours(benchmark::State& state) {
 void StoreFloat_OursLzw(benchmark::State& state) {
   const Data& d = Slice(32);
   for (auto _ : state)
-    pv::sif_f_full_lzw::StoreImageFile_Float(ScratchPath().c_str(), kSide, kSide,
-                                             d.value_rows.data(), pv::SIF_F_desc);
+    pv::StoreImageFile_Float(ScratchPath().c_str(), kSide, kSide, d.value_rows.data(),
+                             pv::SIF_F_desc, pv::FloatLayout::kLzwStrips);
   Count(state, d);
 }
 
@@ -188,16 +188,16 @@ void StoreFloat_LibtiffLzw(benchmark::State& state) {
 void StoreFloat_OursNolzw(benchmark::State& state) {
   const Data& d = Slice(32);
   for (auto _ : state)
-    pv::sif_f_full_nolzw::StoreImageFile_Float(ScratchPath().c_str(), kSide, kSide,
-                                               d.value_rows.data(), pv::SIF_F_desc);
+    pv::StoreImageFile_Float(ScratchPath().c_str(), kSide, kSide, d.value_rows.data(),
+                             pv::SIF_F_desc, pv::FloatLayout::kStrips);
   Count(state, d);
 }
 
 void StoreFloat_OursFast(benchmark::State& state) {
   const Data& d = Slice(32);
   for (auto _ : state)
-    pv::sif_f_fast::StoreImageFile_Float(ScratchPath().c_str(), kSide, kSide,
-                                         d.value_rows.data(), pv::SIF_F_desc);
+    pv::StoreImageFile_Float(ScratchPath().c_str(), kSide, kSide, d.value_rows.data(),
+                             pv::SIF_F_desc, pv::FloatLayout::kOneStrip);
   Count(state, d);
 }
 

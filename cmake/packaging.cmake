@@ -31,7 +31,7 @@ function(pv_gzip source target)
 endfunction()
 
 set(pv_docs_built "")
-foreach(page pvsplit.1 pvquant.1 pvexpand.1 pvstack.1 pvtools.5)
+foreach(page pvsplit.1 pvheader.1 pvquant.1 pvexpand.1 pvstack.1 pvtools.5)
   string(REGEX MATCH "[0-9]$" section ${page})
   pv_gzip(${pv_man_src}/${page} ${pv_pkg_dir}/${page}.gz)
   list(APPEND pv_docs_built ${pv_pkg_dir}/${page}.gz)
@@ -61,12 +61,14 @@ set(CPACK_PACKAGE_CONTACT "${PV_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "convert grey image stacks between float TIFF, integer TIFF and raw volumes")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Four console programs for scientific image stacks (CT and microscopy
+    "Five console programs for scientific image stacks (CT and microscopy
 volumes, series of slices): pvsplit cuts a raw volume of doubles into
 floating-point TIFF slices, pvquant quantises an image to 1 to 16 bits,
 pvexpand (built three ways) turns integer TIFF back into floating point,
-and pvstack gathers slices into a raw volume, mapping integer slices back
-to their values from the range recorded in their descriptions.")
+pvstack gathers slices into a raw volume, mapping integer slices back
+to their values from the range recorded in their descriptions, and
+pvheader writes a detached NRRD, MetaImage or ENVI header that opens a
+raw volume in place in other viewers and libraries.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PV_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What a user of an installed pvtools meets, checked on a built tree:
-#   - cmake --install into an empty prefix gives the six programs and the
-#     man pages, and an installed program runs (pvsplit on the demo's
-#     volume gives the demo's slices, byte for byte);
+#   - cmake --install into an empty prefix gives the seven programs and the
+#     man pages, and installed programs run (pvsplit on the demo's
+#     volume gives the demo's slices, byte for byte; pvheader writes a
+#     header for it);
 #   - every man page renders with man --warnings without a single warning,
 #     and the pvexpand-nolzw and pvexpand-fast pages lead to pvexpand(1);
 #   - cpack -G DEB makes the Debian package, whose contents are listed, and
@@ -20,8 +21,8 @@ fail() {
   echo "check-install: $*" >&2
   exit 1
 }
-programs=(pvsplit pvquant pvexpand pvexpand-nolzw pvexpand-fast pvstack)
-pages=(man1/pvsplit.1 man1/pvquant.1 man1/pvexpand.1 man1/pvexpand-nolzw.1
+programs=(pvsplit pvheader pvquant pvexpand pvexpand-nolzw pvexpand-fast pvstack)
+pages=(man1/pvsplit.1 man1/pvheader.1 man1/pvquant.1 man1/pvexpand.1 man1/pvexpand-nolzw.1
        man1/pvexpand-fast.1 man1/pvstack.1 man5/pvtools.5)
 
 # The demo's volume and slices, which the checks below compare against.
@@ -43,6 +44,10 @@ mkdir "$work/slices"
 "$prefix/bin/pvsplit" "$demo/phantom.bin" "$work/slices/slice%03d.tif" >/dev/null
 diff -r "$demo/float" "$work/slices" || fail "installed pvsplit: slices differ from the demo's"
 echo "   installed pvsplit: $(ls "$work/slices" | wc -l) slices, as in the demo"
+"$prefix/bin/pvheader" "$demo/phantom.bin" "$work/phantom.nhdr" 0.5 0.5 1 ||
+  fail "installed pvheader failed"
+grep -q '^data file: ' "$work/phantom.nhdr" || fail "installed pvheader: no data file in the .nhdr"
+echo "   installed pvheader: a .nhdr for the demo's volume"
 
 echo "== man pages render without a warning"
 for page in docs/man/*.[1-9]; do
@@ -66,6 +71,9 @@ dpkg-deb --contents "$deb" | awk '{print "   " $1, $6, $7, $8}'
 contents=$(dpkg-deb --contents "$deb")
 for p in "${programs[@]}"; do
   grep -q " \./usr/bin/$p\$" <<<"$contents" || fail "$p not in the package"
+done
+for page in "${pages[@]}"; do
+  grep -q " \./usr/share/man/$page\.gz" <<<"$contents" || fail "$page not in the package"
 done
 if command -v lintian >/dev/null; then
   lintian --fail-on error "$deb" || fail "lintian reports an error"

@@ -22,10 +22,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "tiffwrite/directory.h"
 #include "tiffwrite/lzw_encode.h"
+#include "tiffwrite/tiff_out.h"
 
 namespace pv {
 
@@ -66,6 +68,30 @@ class LzwStrips {
   std::vector<std::unique_ptr<LzwEncoder>> encoders_;
   std::vector<LzwEncoder*> idle_;  // encoders no batch is using
   std::mutex mutex_;  // guards idle_
+};
+
+// The scratch rows of every slot of an LzwStrips: a row of samples of T for
+// the caller's row source and a row of its stored bytes. "<path> : no
+// allocatable memory." when they cannot be had.
+template <class T>
+class SlotRows {
+ public:
+  SlotRows(const char* path, std::size_t slots, std::size_t samples, std::size_t bytes) {
+    try {
+      for (std::size_t i = 0; i < slots; ++i) {
+        samples_.emplace_back(new T[samples]);
+        bytes_.emplace_back(new std::uint8_t[bytes]);
+      }
+    } catch (const std::bad_alloc&) {
+      TiffOut::NoMemory(path);
+    }
+  }
+  T* samples(std::size_t slot) const { return samples_[slot].get(); }
+  std::uint8_t* bytes(std::size_t slot) const { return bytes_[slot].get(); }
+
+ private:
+  std::vector<std::unique_ptr<T[]>> samples_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> bytes_;
 };
 
 }  // namespace pv

@@ -64,12 +64,6 @@ void PackRow(const std::uint16_t* row, std::uint32_t nx, int bps, std::uint8_t* 
   }
 }
 
-// Scratch of one slot: a row of samples for the source, a row as stored.
-struct RowScratch {
-  std::unique_ptr<std::uint16_t[]> samples;
-  std::unique_ptr<std::uint8_t[]> bytes;
-};
-
 }  // namespace
 
 void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& rows,
@@ -91,23 +85,15 @@ void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& ro
   StrippedTiff::CheckSize(path, plan, tags, LzwStripBound);
 
   LzwStrips strips(path, plan);
-  std::unique_ptr<RowScratch[]> scratch(new (std::nothrow) RowScratch[strips.slots()]);
-  if (!scratch) TiffOut::NoMemory(path);
-  for (std::size_t i = 0; i < strips.slots(); ++i) {
-    scratch[i].samples.reset(new (std::nothrow) std::uint16_t[width]);
-    scratch[i].bytes.reset(new (std::nothrow) std::uint8_t[row_bytes]);
-    if (!scratch[i].samples || !scratch[i].bytes) TiffOut::NoMemory(path);
-  }
-
+  const SlotRows<std::uint16_t> scratch(path, strips.slots(), width, row_bytes);
   StrippedTiff file(path, plan, tags, LzwStripBound);
   strips.Write(file, [&](std::uint32_t y, std::size_t slot) -> const std::uint8_t* {
-    RowScratch& s = scratch[slot];
-    const std::uint16_t* row = rows(y, s.samples.get());
+    const std::uint16_t* row = rows(y, scratch.samples(slot));
     // Rows of 16-bit samples are stored as they lie in a little-endian host.
     if (bps == 16 && std::endian::native == std::endian::little)
       return reinterpret_cast<const std::uint8_t*>(row);
-    PackRow(row, width, bps, s.bytes.get());
-    return s.bytes.get();
+    PackRow(row, width, bps, scratch.bytes(slot));
+    return scratch.bytes(slot);
   });
   file.Finish();
 }

@@ -10,12 +10,13 @@
 // the finite values; NaN, NaN for an image without one), over the doubles
 // as given, before their rounding to single precision.
 //
-// Three writers share this interface, each in its own namespace so that one
-// test can link all of them; a program picks one:
-//   sif_f_fast       - one uncompressed strip, written front to back ("-" is
-//                      standard output)
-//   sif_f_full_lzw   - strips of about 8 KiB, LZW-compressed on all CPUs
-//   sif_f_full_nolzw - strips of about 8 KiB, uncompressed
+// One writer, three file layouts, chosen by the caller as a value:
+//   FloatLayout::kOneStrip   - one uncompressed strip, written front to
+//                              back ("-" is standard output): sif_f_fast
+//   FloatLayout::kStrips     - strips of about 8 KiB, uncompressed:
+//                              sif_f_full without LZW
+//   FloatLayout::kLzwStrips  - strips of about 8 KiB, LZW-compressed on all
+//                              CPUs: sif_f_full with LZW
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,8 @@
 
 namespace pv {
 
-extern char SIF_F_form[2048];
+// The format of the description of the extremes: "%lf\t%lf".
+extern const char SIF_F_form[2048];
 extern char SIF_F_desc[2048];
 extern double SIF_F_min;
 extern double SIF_F_max;
@@ -41,23 +43,11 @@ extern double SIF_F_max;
 // stored at all).
 using FloatRows = std::function<const double*(std::uint32_t y, double* scratch)>;
 
-namespace sif_f_fast {
+enum class FloatLayout { kOneStrip, kStrips, kLzwStrips };
+
 void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
-                          const char* description);
+                          const char* description, FloatLayout layout);
 void StoreImageFile_Float(const char* path, int nx, int ny, const double* const* rows,
-                          const char* description);
-}  // namespace sif_f_fast
-namespace sif_f_full_lzw {
-void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
-                          const char* description);
-void StoreImageFile_Float(const char* path, int nx, int ny, const double* const* rows,
-                          const char* description);
-}  // namespace sif_f_full_lzw
-namespace sif_f_full_nolzw {
-void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
-                          const char* description);
-void StoreImageFile_Float(const char* path, int nx, int ny, const double* const* rows,
-                          const char* description);
-}  // namespace sif_f_full_nolzw
+                          const char* description, FloatLayout layout);
 
 }  // namespace pv

@@ -1,4 +1,5 @@
-// Pieces shared by the floating-point writers.
+// Pieces shared by the float writer's layouts (sif_f_fast: one strip;
+// sif_f_full: strips, LZW or not), and the layouts themselves.
 #pragma once
 
 #include <algorithm>
@@ -16,11 +17,6 @@
 #include "tiffwrite/tiff_out.h"
 
 namespace pv::sif_f {
-
-// The source over a table of row pointers.
-inline FloatRows TableRows(const double* const* rows) {
-  return [rows](std::uint32_t y, double*) { return rows[y]; };
-}
 
 // The bits of v rounded to single precision (nearest, ties to even;
 // magnitudes beyond the range become infinities, NaN stays NaN).
@@ -79,23 +75,34 @@ inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
   return range;
 }
 
-// The description of a float image, decided in one place from what the
-// caller passed: null (none), the address of SIF_F_desc (the description
-// of the extremes: a test of the address, not of the contents), or any
-// other text (stored unchanged).
+// The description of a float image: none, a text stored unchanged, or the
+// text of the image's extremes, formatted with SIF_F_form.
 class FloatDescription {
  public:
-  explicit FloatDescription(const char* given) : given_(given) {}
+  enum class Kind { kNone, kGiven, kExtremes };
+
+  // The callers' convention: null for none, the address of SIF_F_desc
+  // itself for the text of the extremes (a test of the address, not of the
+  // contents), any other text stored unchanged.
+  static FloatDescription Of(const char* description) {
+    if (description == nullptr) return FloatDescription(Kind::kNone, nullptr);
+    if (description == SIF_F_desc) return FloatDescription(Kind::kExtremes, nullptr);
+    return FloatDescription(Kind::kGiven, description);
+  }
 
   // Whether the text is made from the extremes.
-  bool OfExtremes() const { return given_ == SIF_F_desc; }
+  bool OfExtremes() const { return kind_ == Kind::kExtremes; }
 
   // The description as stored, for an image of extremes `range`; nothing
   // when no 32-bit count holds the caller's text. The text of the extremes
   // is formatted into a buffer of its own: SIF_F_desc changes only in
   // Publish.
   std::optional<Description> Settle(const Range& range) {
-    if (!OfExtremes()) return Description::Of(given_);
+    switch (kind_) {
+      case Kind::kNone: return Description{};
+      case Kind::kGiven: return Description::Of(given_);
+      case Kind::kExtremes: break;
+    }
     std::snprintf(own_, sizeof own_, SIF_F_form, range.min(), range.max());
     return Description::Of(own_);
   }
@@ -109,9 +116,22 @@ class FloatDescription {
   }
 
  private:
+  FloatDescription(Kind kind, const char* given) : kind_(kind), given_(given) {}
+  Kind kind_;
   const char* given_;
   char own_[sizeof SIF_F_desc] = {};
 };
+
+// A row of values converted straight into the output's buffer, in pieces
+// that fit it.
+inline void PutRow(BufferedOut& out, const double* row, std::uint32_t n) {
+  constexpr std::uint32_t kPiece = BufferedOut::kBlock / 4;
+  for (std::uint32_t j = 0; j < n; j += kPiece) {
+    const std::uint32_t k = n - j < kPiece ? n - j : kPiece;
+    ConvertRow(row + j, k, out.Reserve(4 * std::size_t(k)));
+    out.Commit(4 * std::size_t(k));
+  }
+}
 
 // The directory's description of a float image; the strips are the
 // writer's.
@@ -125,5 +145,11 @@ inline ImageTags FloatTags(std::uint32_t nx, std::uint32_t ny, std::uint16_t com
   t.floating = true;
   return t;
 }
+
+// The layouts, for an image of at least 1 x 1.
+void StoreOneStrip(const char* path, std::uint32_t nx, std::uint32_t ny, const FloatRows& rows,
+                   FloatDescription& text);
+void StoreStrips(const char* path, std::uint32_t nx, std::uint32_t ny, const FloatRows& rows,
+                 FloatDescription& text, bool lzw);
 
 }  // namespace pv::sif_f

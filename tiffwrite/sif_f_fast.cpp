@@ -1,4 +1,4 @@
-// Fast floating-point writer: the whole image as one uncompressed strip,
+// The float writer's one-strip layout (sif_f_fast): the whole image as one uncompressed strip,
 // written strictly front to back, so the output may be standard output or a
 // pipe. The strip size is known in advance, hence the directory offset too.
 //
@@ -32,20 +32,20 @@
 #include "tiffwrite/sif_f_common.h"
 #include "tiffwrite/tiff_out.h"
 
-namespace pv::sif_f_fast {
+namespace pv::sif_f {
 
 namespace {
 
 // The directory of the image; the description block follows it.
 ImageTags Tags(std::uint32_t nx, std::uint32_t ny, const Description& d, const Range& range) {
-  ImageTags t = sif_f::FloatTags(nx, ny, tiff::kCompressionNone);
+  ImageTags t = FloatTags(nx, ny, tiff::kCompressionNone);
   t.long_sizes = true;
   t.description = d;
   t.rows_per_strip = ny;  // one strip holds the whole image
   t.strip_offsets = 8;
   t.strip_byte_counts = 4 * nx * ny;  // below 2^32: checked before writing
-  t.min_bits = sif_f::FloatBits(range.min());
-  t.max_bits = sif_f::FloatBits(range.max());
+  t.min_bits = FloatBits(range.min());
+  t.max_bits = FloatBits(range.max());
   t.description_at = 8 + t.strip_byte_counts + Directory(t).Bytes();
   return t;
 }
@@ -58,21 +58,18 @@ constexpr std::uint64_t kLongestOwnDescription = sizeof SIF_F_desc;
 // with a description entry. With the block of L bytes (L = 0 without a
 // description) it must stay below 2^32.
 std::uint64_t FileWithoutText(std::uint32_t nx, std::uint32_t ny) {
-  ImageTags with_text = sif_f::FloatTags(nx, ny, tiff::kCompressionNone);
+  ImageTags with_text = FloatTags(nx, ny, tiff::kCompressionNone);
   with_text.description.text = "";
   return 8 + 4 * std::uint64_t(nx) * ny + Directory(with_text).Bytes();
 }
 
 }  // namespace
 
-void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
-                          const char* description) {
-  if (nx < 1 || ny < 1) TiffOut::NotStored(path);
-  const auto width = std::uint32_t(nx), height = std::uint32_t(ny);
+void StoreOneStrip(const char* path, std::uint32_t width, std::uint32_t height,
+                   const FloatRows& rows, FloatDescription& text) {
   // Files whose offsets could reach 2^32 are refused before anything is
   // written, and before the globals change.
   const std::uint64_t fixed = FileWithoutText(width, height);
-  sif_f::FloatDescription text(description);
   if (!text.OfExtremes()) {
     const std::optional<Description> given = text.Settle(Range());
     if (!given || !FitsTiff32(fixed + given->length)) TiffOut::NotStored(path);
@@ -82,7 +79,7 @@ void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& row
   if (text.OfExtremes() && !FitsTiff32(fixed + kLongestOwnDescription)) {
     // Close to the limit the exact length matters: the extremes are found
     // and formatted first.
-    const Range range = sif_f::FindRange(path, width, height, rows);
+    const Range range = FindRange(path, width, height, rows);
     if (!FitsTiff32(fixed + text.Settle(range)->length)) TiffOut::NotStored(path);
   }
   TiffOut out(path, /*allow_stdout=*/true);
@@ -94,16 +91,10 @@ void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& row
   out.Put4(8 + strip);
 
   Range range;
-  // A row is converted in pieces that fit the output buffer.
-  constexpr std::uint32_t kChunk = BufferedOut::kBlock / 4;
   for (std::uint32_t y = 0; y < height; ++y) {
     const double* row = rows(y, scratch.get());
     range.Add(row, width);
-    for (std::uint32_t j = 0; j < width; j += kChunk) {
-      const std::uint32_t n = width - j < kChunk ? width - j : kChunk;
-      sif_f::ConvertRow(row + j, n, out.Reserve(4 * std::size_t(n)));
-      out.Commit(4 * std::size_t(n));
-    }
+    PutRow(out, row, width);
   }
 
   const Description d = *text.Settle(range);  // its length was checked
@@ -114,9 +105,4 @@ void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& row
   out.Close();
 }
 
-void StoreImageFile_Float(const char* path, int nx, int ny, const double* const* rows,
-                          const char* description) {
-  StoreImageFile_Float(path, nx, ny, sif_f::TableRows(rows), description);
-}
-
-}  // namespace pv::sif_f_fast
+}  // namespace pv::sif_f

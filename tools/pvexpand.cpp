@@ -2,8 +2,9 @@
 //
 // Turns an integer TIFF image back into a floating-point one: value = base
 // + step x sample. The input's description goes to the output unchanged.
-// One front end, three programs: the writer is chosen when the program is
-// built (PVEXPAND_WRITER: sif_f_full_lzw, sif_f_full_nolzw or sif_f_fast).
+// One front end, three programs: the layout of the float file is fixed when
+// the program is built (PVEXPAND_LAYOUT: kLzwStrips for pvexpand, kStrips
+// for pvexpand-nolzw, kOneStrip for pvexpand-fast).
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -14,15 +15,15 @@
 #include "tiffread/rif.h"
 #include "tiffwrite/sif_f.h"
 
-#ifndef PVEXPAND_WRITER
-#error "PVEXPAND_WRITER must name the floating-point writer's namespace"
+#ifndef PVEXPAND_LAYOUT
+#error "PVEXPAND_LAYOUT must name the float file's layout (a pv::FloatLayout)"
 #endif
-
-using pv::PVEXPAND_WRITER::StoreImageFile_Float;
 
 namespace {
 
 using pv::Error;
+
+constexpr pv::FloatLayout kLayout = pv::FloatLayout::PVEXPAND_LAYOUT;
 
 int Run(int argc, char** argv) {
   if (argc != 5) Error("usage : pvexpand TIFF_int base step TIFF_float");
@@ -42,8 +43,8 @@ int Run(int argc, char** argv) {
     for (std::int32_t j = 0; j < width; ++j) row[j] = base + step * in[j];
     return row;
   };
-  StoreImageFile_Float(argv[4], width, height, values,
-                       description ? description->c_str() : nullptr);
+  pv::StoreImageFile_Float(argv[4], width, height, values,
+                           description ? description->c_str() : nullptr, kLayout);
   return 0;
 }
 

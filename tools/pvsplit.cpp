@@ -124,7 +124,8 @@ int Run(int argc, char** argv) {
   for (int k = 0; k < h.count; ++k) {
     slice.Read(in);
     rv::FormatName(name, format, names_too_long, k);
-    pv::sif_f_fast::StoreImageFile_Float(name, h.width, h.height, rows, pv::SIF_F_desc);
+    pv::StoreImageFile_Float(name, h.width, h.height, rows, pv::SIF_F_desc,
+                             pv::FloatLayout::kOneStrip);
     range.Join(pv::Range::Spanning(pv::SIF_F_min, pv::SIF_F_max));
     progress.Count();
   }

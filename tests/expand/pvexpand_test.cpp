@@ -182,8 +182,8 @@ TEST(Pvexpand, QuantThenExpandIsWithinHalfAStep) {
     for (int j = 0; j < 90; ++j) values.push_back(500 * std::sin(0.05 * i + 0.02 * j) + noise(rng));
   std::vector<const double*> rows;
   for (int i = 0; i < 120; ++i) rows.push_back(values.data() + std::size_t(i) * 90);
-  pv::sif_f_fast::StoreImageFile_Float((dir / "orig.tif").c_str(), 90, 120, rows.data(),
-                                       pv::SIF_F_desc);
+  pv::StoreImageFile_Float((dir / "orig.tif").c_str(), 90, 120, rows.data(), pv::SIF_F_desc,
+                           pv::FloatLayout::kOneStrip);
   const std::vector<double> stored = AsFloat32(values);
   for (int bps : {4, 8, 16}) {
     const RunResult q = RunProgram("pvquant", {dir / "orig.tif", std::to_string(bps), dir / "q.tif"});

@@ -19,14 +19,13 @@ namespace {
 
 namespace tiff = pv::tiff;
 
-using Writer = void (*)(const char*, int, int, const double* const*, const char*);
 const struct Build {
   const char* name;
-  Writer store;
+  pv::FloatLayout layout;
   std::uint16_t compression;
 } kBuilds[] = {
-    {"lzw", pv::sif_f_full_lzw::StoreImageFile_Float, tiff::kCompressionLZW},
-    {"nolzw", pv::sif_f_full_nolzw::StoreImageFile_Float, tiff::kCompressionNone},
+    {"lzw", pv::FloatLayout::kLzwStrips, tiff::kCompressionLZW},
+    {"nolzw", pv::FloatLayout::kStrips, tiff::kCompressionNone},
 };
 
 struct Layout {
@@ -82,7 +81,7 @@ TEST(FullFloatWriter, Layouts) {
     for (const Build& build : kBuilds) {
       SCOPED_TRACE(build.name);
       const std::string path = dir / "f.tif";
-      build.store(path.c_str(), c.nx, c.ny, img.rows().data(), nullptr);
+      pv::StoreImageFile_Float(path.c_str(), c.nx, c.ny, img.rows().data(), nullptr, build.layout);
       CheckFile(ReadFile(path), build, img, nullptr, c.want);
       const LibtiffImage back = ReadWithLibtiff(path);
       EXPECT_LIBTIFF_CLEAN(back);
@@ -100,8 +99,8 @@ TEST(FullFloatWriter, UncompressedCounts) {
   } cases[] = {{1024, 5, {8192, 8192, 4096}}, {10, 10, {400}}};
   for (const auto& c : cases) {
     const Image img = SmoothImage(c.nx, c.ny, 5);
-    pv::sif_f_full_nolzw::StoreImageFile_Float((dir / "u.tif").c_str(), c.nx, c.ny,
-                                               img.rows().data(), nullptr);
+    pv::StoreImageFile_Float((dir / "u.tif").c_str(), c.nx, c.ny, img.rows().data(), nullptr,
+                             pv::FloatLayout::kStrips);
     const Bytes f = ReadFile(dir / "u.tif");
     EXPECT_EQ(Strips(f, ParseDirectory(f)).counts, c.counts);
   }
@@ -128,7 +127,7 @@ TEST(FullFloatWriter, DescriptionPlacement) {
       SCOPED_TRACE(std::string(build.name) + ": " + c.name);
       const char* given =
           c.given == nullptr ? nullptr : std::strcmp(c.given, "own") == 0 ? pv::SIF_F_desc : c.given;
-      build.store((dir / "e.tif").c_str(), 3, 1, img.rows().data(), given);
+      pv::StoreImageFile_Float((dir / "e.tif").c_str(), 3, 1, img.rows().data(), given, build.layout);
       CheckFile(ReadFile(dir / "e.tif"), build, img, c.text, {682, 1, c.first_strip, S});
     }
 }

@@ -19,10 +19,10 @@ namespace pvtest {
 namespace {
 
 using namespace pv::tiff;
-using pv::sif_f_fast::StoreImageFile_Float;
 
 Bytes Store(const Image& img, const char* description, const std::string& path) {
-  StoreImageFile_Float(path.c_str(), img.nx, img.ny, img.rows().data(), description);
+  pv::StoreImageFile_Float(path.c_str(), img.nx, img.ny, img.rows().data(), description,
+                           pv::FloatLayout::kOneStrip);
   return ReadFile(path);
 }
 
@@ -91,7 +91,8 @@ TEST(FastFloatWriter, RefusesOffsetsOf4GiBBeforeWriting) {
   const std::string path = dir / "big.tif";
   std::vector<const double*> rows(1, nullptr);
   EXPECT_EQ(FatalLine([&] {
-              StoreImageFile_Float(path.c_str(), 1073741775, 1, rows.data(), "fourteen chars");
+              pv::StoreImageFile_Float(path.c_str(), 1073741775, 1, rows.data(), "fourteen chars",
+                                       pv::FloatLayout::kOneStrip);
             }),
             path + " : file not stored.\n");
   EXPECT_FALSE(Exists(path));

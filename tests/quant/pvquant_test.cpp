@@ -28,8 +28,8 @@ const char kUsage[] = "usage : pvquant TIFF_float {base step} BPS TIFF_int\n";
 void WriteFloat(const std::string& path, const std::vector<double>& values, int nx,
                 bool describe = true) {
   const Image img{nx, int(values.size()) / nx, values};
-  pv::sif_f_fast::StoreImageFile_Float(path.c_str(), img.nx, img.ny, img.rows().data(),
-                                       describe ? pv::SIF_F_desc : nullptr);
+  pv::StoreImageFile_Float(path.c_str(), img.nx, img.ny, img.rows().data(),
+                           describe ? pv::SIF_F_desc : nullptr, pv::FloatLayout::kOneStrip);
 }
 
 std::vector<double> Codes(const std::string& path) {

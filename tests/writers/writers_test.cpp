@@ -66,14 +66,14 @@ void StoreInt(const std::string& p, const Image& img, const char* d, Form form) 
   StoreAs<std::uint16_t>([](auto... a) { pv::StoreImageFile(a...); }, p, img, d, form, kBits);
 }
 void StoreFast(const std::string& p, const Image& img, const char* d, Form form) {
-  StoreAs<double>([](auto... a) { pv::sif_f_fast::StoreImageFile_Float(a...); }, p, img, d, form);
+  StoreAs<double>([](auto... a) { pv::StoreImageFile_Float(a..., pv::FloatLayout::kOneStrip); }, p, img, d, form);
 }
 void StoreFullLzw(const std::string& p, const Image& img, const char* d, Form form) {
-  StoreAs<double>([](auto... a) { pv::sif_f_full_lzw::StoreImageFile_Float(a...); }, p, img, d,
+  StoreAs<double>([](auto... a) { pv::StoreImageFile_Float(a..., pv::FloatLayout::kLzwStrips); }, p, img, d,
                   form);
 }
 void StoreFullNoLzw(const std::string& p, const Image& img, const char* d, Form form) {
-  StoreAs<double>([](auto... a) { pv::sif_f_full_nolzw::StoreImageFile_Float(a...); }, p, img, d,
+  StoreAs<double>([](auto... a) { pv::StoreImageFile_Float(a..., pv::FloatLayout::kStrips); }, p, img, d,
                   form);
 }
 
