@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <new>
 
+#include "common/progress.h"
+
 namespace pv {
 
 namespace {
@@ -42,6 +44,7 @@ void Warn(const std::string& line) {
     capture->lines_ += line;
     return;
   }
+  if (!line.empty()) EraseProgressLine();
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
@@ -49,11 +52,13 @@ int RunMain(int (*body)(int argc, char** argv), int argc, char** argv) {
   try {
     return body(argc, argv);
   } catch (const FatalError& e) {
+    EraseProgressLine();
     std::fflush(stdout);
     std::fputs(e.what(), stderr);
   } catch (const std::bad_alloc&) {
     // Modules turn the allocations a file can steer into their own messages;
     // this only catches what is left (the host itself running out).
+    EraseProgressLine();
     std::fflush(stdout);
     std::fputs("memory allocation error.\n", stderr);
   }

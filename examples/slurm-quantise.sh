@@ -1,38 +1,47 @@
 #!/usr/bin/env bash
 #SBATCH --job-name=pvquant
-#SBATCH --array=0-99
 #SBATCH --ntasks=1
 #SBATCH --cpus-per-task=1
 #SBATCH --time=00:30:00
-# Quantises every slice of a directory with pvquant as a Slurm job array.
-# Task i of an array of N tasks takes the slices i, i + N, i + 2N, ... in
-# name order, so any number of tasks covers any number of slices; each
-# task writes its slices' ranges to OUT_DIR/ranges.ID.tsv (ID: its array
-# index).
+# Quantises the slices of one volume with pvquant as a Slurm job array, one
+# slice per task, all with one mapping: the volume's range MIN .. MAX (as
+# pvsplit prints it) spread over the codes of BITS bits, base MIN and step
+# (MAX - MIN) / (2^BITS - 1). So every slice has the same scale, and the
+# result is the same as a serial loop of pvquant with that base and step,
+# byte for byte.
 #
-# Usage: sbatch [--array=0-(N-1)] slurm-quantise.sh IN_DIR OUT_DIR [BITS]
-#   then, when the array has finished:
-#   LC_ALL=C sort -m OUT_DIR/ranges.*.tsv > OUT_DIR/ranges.tsv
-# IN_DIR and OUT_DIR must be on a file system that the compute nodes
-# share, and pvquant installed on them (or named by PVQUANT).
+# Usage: sbatch --array=0-(N-1) slurm-quantise.sh IN_DIR OUT_DIR MIN MAX [BITS]
+#   IN_DIR   the N slices (*.tif) of the volume; task i takes the i-th in
+#            name order, and an array of another size than N is refused
+#   OUT_DIR  gets one integer slice of the same name per slice (made if
+#            missing), and from the first task mapping.tsv: the base and step
+#            (TAB-separated), which pvexpand takes to turn the slices back
+#            into values
+#   BITS     bits per sample, 1 to 16 (default 8)
+# For example, after range=$(pvsplit ct.bin float/slice%04d.tif):
+#   sbatch --array=0-$(($(ls float | wc -l) - 1)) slurm-quantise.sh float int8 $range
+# IN_DIR and OUT_DIR must be on a file system that the compute nodes share,
+# and pvquant installed on them (or named by PVQUANT).
 set -euo pipefail
 
-in=${1:?usage: sbatch slurm-quantise.sh IN_DIR OUT_DIR [BITS]}
-out=${2:?usage: sbatch slurm-quantise.sh IN_DIR OUT_DIR [BITS]}
-bits=${3:-8}
+usage="usage: sbatch --array=0-(N-1) slurm-quantise.sh IN_DIR OUT_DIR MIN MAX [BITS]"
+[ $# -eq 4 ] || [ $# -eq 5 ] || { echo "$usage" >&2; exit 2; }
+in=$1 out=$2 min=$3 max=$4 bits=${5:-8}
 pvquant=${PVQUANT:-pvquant}
 # The task's place in the array, from 0, whatever the array's first index.
 task=$((${SLURM_ARRAY_TASK_ID:?not run as a Slurm job array} - ${SLURM_ARRAY_TASK_MIN:-0}))
 tasks=${SLURM_ARRAY_TASK_COUNT:?not run as a Slurm job array}
-mkdir -p "$out"
 
-i=0
-while IFS= read -r -d '' f; do
-  if [ $((i % tasks)) -eq "$task" ]; then
-    name=${f##*/}
-    printf '%s\t' "$name"
-    "$pvquant" "$f" "$bits" "$out/$name"
-  fi
-  i=$((i + 1))
-done < <(find "$in" -maxdepth 1 -type f -name '*.tif' -print0 | LC_ALL=C sort -z) \
-  > "$out/ranges.$SLURM_ARRAY_TASK_ID.tsv"
+mapfile -d '' slices < <(find "$in" -maxdepth 1 -type f -name '*.tif' -print0 | LC_ALL=C sort -z)
+if [ "$tasks" -ne ${#slices[@]} ]; then
+  echo "slurm-quantise.sh: an array of $tasks tasks for ${#slices[@]} slices in $in" >&2
+  exit 1
+fi
+# One step for all tasks, to 17 significant digits (the double exactly);
+# a volume of one value gets step 1, as pvquant's own mapping does.
+step=$(awk -v lo="$min" -v hi="$max" -v bits="$bits" \
+  'BEGIN { printf "%.17g", (hi > lo ? (hi - lo) / (2 ^ bits - 1) : 1) }')
+mkdir -p "$out"
+[ "$task" -ne 0 ] || printf '%s\t%s\n' "$min" "$step" > "$out/mapping.tsv"
+f=${slices[$task]}
+"$pvquant" "$f" "$min" "$step" "$bits" "$out/${f##*/}"

@@ -20,4 +20,5 @@ run_config() {  # name, cmake options...
 run_config release -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_BENCH=ON
 run_config asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=ON
 scripts/check-install.sh build/release
+scripts/check-slurm.sh build/release
 scripts/fuzz-ci.sh

@@ -15,6 +15,7 @@
 
 #include "common/error.h"
 #include "common/parallel.h"
+#include "common/progress.h"
 #include "tiffread/image.h"
 #include "tiffread/rif_f.h"
 
@@ -282,6 +283,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
   if (checked_ && !paths.empty()) slice[0] = std::move(*checked_);
   const bool have_first = checked_ != nullptr;
   checked_.reset();
+  Progress progress(paths.size());  // counted as each slice's turn ends
 
   // Into a regular file every frame is written at its own place by the
   // thread that made it, so frames are made and written on all CPUs at
@@ -297,7 +299,11 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
           if (i == 0 && have_first) return;
           Read(paths[i].c_str(), slice[s]);
         },
-        [&](std::size_t, std::size_t s) { Write(slice[s], out); }, threads);
+        [&](std::size_t, std::size_t s) {
+          Write(slice[s], out);
+          progress.Count();
+        },
+        threads);
     return;
   }
   out.Flush();
@@ -325,6 +331,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
           Report(slice[s]);
           range_.Join(slice[s].range);
           ++written;
+          progress.Count();
         },
         threads);
   } catch (...) {

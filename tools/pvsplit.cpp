@@ -19,6 +19,7 @@
 #include <new>
 
 #include "common/error.h"
+#include "common/progress.h"
 #include "common/range.h"
 #include "common/sizes.h"
 #include "slices/raw_volume.h"
@@ -119,12 +120,14 @@ int Run(int argc, char** argv) {
 
   pv::Range range;
   char name[2048];
+  pv::Progress progress(std::size_t(h.count));
   for (int k = 0; k < h.count; ++k) {
     slice.Read(in);
     rv::FormatName(name, format, names_too_long, k);
     pv::StoreImageFile_Float(name, h.width, h.height, rows, pv::SIF_F_desc,
                              pv::FloatLayout::kOneStrip);
     range.Join(pv::Range::Spanning(pv::SIF_F_min, pv::SIF_F_max));
+    progress.Count();
   }
   std::printf("%lf\t%lf\n", range.min(), range.max());
   return 0;

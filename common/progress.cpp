@@ -1,0 +1,80 @@
+#include "common/progress.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace pv {
+
+namespace {
+
+// Redraws at most this often: enough to see the count move, few enough
+// writes to leave the terminal (often remote) alone.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+
+// The characters of the progress line now on the screen, 0 when none is.
+std::atomic<std::size_t> shown_length{0};
+
+// Straight to the file descriptor: standard error's stdio stream is
+// unbuffered, so these bytes and its own keep their order.
+void WriteToTerminal(const std::string& text) {
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a progress line is no reason to fail a run
+    p += n;
+    left -= std::size_t(n);
+  }
+}
+
+}  // namespace
+
+void EraseProgressLine() {
+  const std::size_t length = shown_length.exchange(0);
+  if (length == 0) return;
+  // Blanks rather than an escape sequence: every terminal knows them.
+  std::string blanks(length + 2, ' ');
+  blanks.front() = blanks.back() = '\r';
+  WriteToTerminal(blanks);
+}
+
+Progress::Progress(std::size_t total)
+    : total_(total), on_terminal_(::isatty(STDERR_FILENO) == 1) {
+  if (on_terminal_) start_ = next_draw_ = Clock::now();
+}
+
+Progress::~Progress() {
+  if (on_terminal_) EraseProgressLine();
+}
+
+void Progress::Count() {
+  if (!on_terminal_) return;
+  ++done_;
+  if (done_ >= total_) {
+    EraseProgressLine();
+    return;
+  }
+  const Clock::time_point now = Clock::now();
+  if (now < next_draw_) return;
+  next_draw_ = now + kRedrawInterval;
+  const double seconds = std::chrono::duration<double>(now - start_).count();
+  char text[96];
+  const int n = std::snprintf(text, sizeof text, "%zu of %zu slices, %.1f slices/s", done_, total_,
+                              seconds > 0 ? double(done_) / seconds : 0.0);
+  if (n <= 0) return;
+  const std::size_t length = std::min(std::size_t(n), sizeof text - 1);
+  // A shorter line than the one it replaces is padded over the old one's end.
+  const std::size_t old_length = shown_length.exchange(length);
+  std::string line = "\r";
+  line.append(text, length);
+  if (old_length > length) line.append(old_length - length, ' ');
+  WriteToTerminal(line);
+}
+
+}  // namespace pv
