@@ -10,10 +10,10 @@
 #     lintian (if installed) finds no error in it;
 #   - examples/parallel-quantise.sh on the demo's slices gives files
 #     byte-identical to a serial loop of pvquant.
-# Usage: scripts/check-install.sh [build-dir]   (default: build/release)
+# Usage: scripts/check-install.sh [build-dir]   (default: build-release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=$(cd "${1:-build/release}" && pwd)
+build=$(cd "${1:-build-release}" && pwd)
 work=$build/check-install
 rm -rf "$work"
 mkdir -p "$work"

@@ -7,11 +7,11 @@
 # task, and its files must equal a serial loop's, byte for byte.
 # Installs slurm-wlm and munge (Debian) when they are missing; needs root,
 # as the daemons run as root.
-# Usage: scripts/check-slurm.sh [build-dir]   (default: build/release)
+# Usage: scripts/check-slurm.sh [build-dir]   (default: build-release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
-build=$(cd "${1:-build/release}" && pwd)
+build=$(cd "${1:-build-release}" && pwd)
 bin=$build/tools
 fail() {
   echo "check-slurm: $*" >&2

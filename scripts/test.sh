@@ -10,7 +10,7 @@ scripts/install-test-deps.sh
 jobs=${PV_JOBS:-2}
 
 run_config() {  # name, cmake options...
-  local dir=build/$1
+  local dir=build-$1
   shift
   cmake -S . -B "$dir" -DPV_WERROR=ON -DPV_BUILD_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
@@ -19,6 +19,6 @@ run_config() {  # name, cmake options...
 
 run_config release -DCMAKE_BUILD_TYPE=Release -DPV_BUILD_BENCH=ON
 run_config asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPV_SANITIZE=ON
-scripts/check-install.sh build/release
-scripts/check-slurm.sh build/release
+scripts/check-install.sh build-release
+scripts/check-slurm.sh build-release
 scripts/fuzz-ci.sh
