@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "slices/raw_volume.h"
+#include "slices/name_pattern.h"
 #include "tests/support/fatal.h"
 
 namespace {
 
-using namespace pv::raw_volume;
+using namespace pv::name_pattern;
 
 void Check(bool ok) {
   if (!ok) std::abort();

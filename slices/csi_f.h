@@ -16,10 +16,11 @@
 
 #include "common/range.h"
 #include "slices/csi_f_core.h"
+#include "slices/raw_volume.h"
 
 namespace pv {
 
-using csi_f::VolumeOut;
+using raw_volume::VolumeOut;
 
 // The size of one slice file, as its directory gives it.
 struct SliceSize {

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "common/error.h"
-#include "slices/raw_volume.h"
 
 namespace pv::csi_f {
 
@@ -161,24 +160,5 @@ Mapping DescriptionMapping(std::string_view description, int bits) {
   }
   return {};
 }
-
-VolumeOut::VolumeOut(std::FILE* file, const std::string& name, bool owned)
-    : BufferedOut(file, owned, ErrorLine(name, "data write error."), OnAbandon::kWriteOut), name_(name) {}
-
-void VolumeOut::PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const {
-  auto p = reinterpret_cast<const unsigned char*>(v);
-  std::size_t left = n * sizeof(double);
-  while (left > 0) {
-    const ssize_t put = ::pwrite(fd, p, left, static_cast<off_t>(offset));
-    if (put <= 0) Error(name_, "data write error");
-    p += put;
-    left -= std::size_t(put);
-    offset += std::uint64_t(put);
-  }
-}
-
-// The host's doubles have the body's layout (raw_volume.h checks it), so
-// values go out as they lie.
-void VolumeOut::PutValues(const double* v, std::size_t n) { PutBytes(v, n * sizeof(double)); }
 
 }  // namespace pv::csi_f

@@ -1,8 +1,8 @@
 // The reader-independent half of the slice module csi_f: how the names
 // argument of pvstack becomes a list of file names, how a directory listing is
-// ordered, how an integer slice's description gives back its PV mapping, and
-// the block output of a raw volume body. Nothing here opens a TIFF file, so
-// every piece can be tested and fuzzed on its own.
+// ordered, and how an integer slice's description gives back its PV mapping.
+// Nothing here opens a TIFF file, so every piece can be tested and fuzzed on
+// its own.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#include "common/buffered_out.h"
 
 namespace pv::csi_f {
 
@@ -89,29 +88,5 @@ struct Mapping {
 // a base and a step (step > 0). Any other count, a word that is no number,
 // or a word longer than kMaxWord gives no mapping.
 Mapping DescriptionMapping(std::string_view description, int bits);
-
-// A raw volume being written: the header line, then the body as
-// little-endian 8-byte doubles. A failed write, flush or close ends the run
-// with "<name> : data write error.\n"; a run ended by any other fault still
-// writes out what was buffered, so the volume keeps every frame written
-// before the fault.
-class VolumeOut : public BufferedOut {
- public:
-  // `file` is open for binary writing; it is closed by Close when `owned`,
-  // else only flushed (standard output).
-  VolumeOut(std::FILE* file, const std::string& name, bool owned);
-
-  void PutText(std::string_view text) { PutBytes(text.data(), text.size()); }
-  // Appends n values.
-  void PutValues(const double* v, std::size_t n);
-
-  // Writes n values at byte `offset` of the regular file `fd` (see
-  // RegularFile), bypassing the buffer; any thread may call it. A failure
-  // throws the volume's "data write error" line.
-  void PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const;
-
- private:
-  std::string name_;
-};
 
 }  // namespace pv::csi_f

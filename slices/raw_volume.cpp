@@ -1,11 +1,18 @@
 #include "slices/raw_volume.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "common/error.h"
+#include "common/sizes.h"
 
 namespace pv::raw_volume {
 
@@ -60,39 +67,172 @@ Header ReadHeader(std::FILE* in) {
   return ParseHeader(line);
 }
 
-bool CheckNameFormat(const char* format) {
-  int conversions = 0;
-  bool too_long = false;
-  for (const char* p = format; *p != '\0'; ++p) {
-    if (*p != '%') continue;
-    if (p[1] == '%') {
-      ++p;
-      continue;
-    }
-    ++p;
-    while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) ++p;
-    for (int field = 0; field < 2; ++field) {
-      if (field == 1) {
-        if (*p != '.') break;
-        ++p;
+// ---------------------------------------------------------------------------
+// Slices in.
+
+namespace {
+
+constexpr char kReadError[] = "data read error";
+
+// Rows are read in bands of about this many bytes: large enough that a
+// read's fixed cost is small beside its copy, small enough to stay in the
+// second-level cache while the rows are converted.
+constexpr std::size_t kBandBytes = std::size_t{1} << 18;
+
+}  // namespace
+
+// One slice's samples read whole, reused for every slice. It starts at what
+// the input can supply (the bytes left in a regular file, else one block)
+// and doubles while data keeps coming, up to a whole slice; from then on
+// every slice is one read straight into it.
+struct VolumeIn::Whole {
+  Whole(std::size_t slice_bytes, std::size_t first)
+      : slice(slice_bytes), first(std::min(slice_bytes, RoundUp(first))) {}
+  ~Whole() { std::free(data); }
+
+  void Read(std::FILE* in) {
+    for (std::size_t have = 0; have < slice;) {
+      if (have == capacity) {
+        // Grow only for data that is there: a file that ends right at the
+        // buffer's end costs no larger buffer.
+        if (have > 0) {
+          const int c = std::getc(in);
+          if (c == EOF) Error(kReadError);
+          std::ungetc(c, in);
+        }
+        Grow();
       }
-      long digits = 0;
-      while (*p >= '0' && *p <= '9') {
-        if (digits <= 2047) digits = digits * 10 + (*p - '0');
-        ++p;
-      }
-      if (digits > 2047) too_long = true;
+      const std::size_t want = capacity - have;
+      const std::size_t got = std::fread(data + have, 1, want, in);
+      have += got;
+      if (got < want) Error(kReadError);
     }
-    if (*p == '\0' || std::strchr("diouxX", *p) == nullptr) Error("bad file name format.");
-    if (++conversions > 1) Error("bad file name format.");
   }
-  return too_long;
+
+  static constexpr std::size_t kBlock = std::size_t{1} << 16;
+  // At least one block, whole samples.
+  static std::size_t RoundUp(std::size_t n) {
+    n = std::max(n, kBlock);
+    return n + (kSampleBytes - n % kSampleBytes) % kSampleBytes;
+  }
+  void Grow() {
+    const std::size_t next = capacity == 0 ? first : capacity > slice / 2 ? slice : capacity * 2;
+    void* p = std::realloc(data, next);
+    if (p == nullptr) Error("memory allocation error.");
+    data = static_cast<unsigned char*>(p);
+    capacity = next;
+  }
+
+  const std::size_t slice, first;
+  std::size_t capacity = 0;
+  unsigned char* data = nullptr;
+};
+
+VolumeIn::VolumeIn(std::FILE* in) : in_(in), header_(ReadHeader(in)) {
+  const auto bytes = MulSize(std::size_t(header_.width), std::size_t(header_.height), kSampleBytes);
+  if (!bytes) Error("memory allocation error.");
+  slice_bytes_ = *bytes;
+  row_bytes_ = std::size_t(header_.width) * kSampleBytes;
+  struct stat st;
+  const long at = std::ftell(in);
+  if (at >= 0 && ::fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode)) {
+    fd_ = fileno(in);
+    next_ = std::uint64_t(at);
+  }
 }
 
-void FormatName(char (&name)[2048], const char* format, bool too_long, int k) {
-  if (too_long) Error("bad file name format.");
-  int n = std::snprintf(name, sizeof name, format, k);
-  if (n < 0 || n >= static_cast<int>(sizeof name)) Error("bad file name format.");
+VolumeIn::~VolumeIn() = default;
+
+void VolumeIn::NextSlice() {
+  struct stat st;
+  const bool held = fd_ >= 0 && ::fstat(fd_, &st) == 0 && std::uint64_t(st.st_size) >= next_ &&
+                    std::uint64_t(st.st_size) - next_ >= slice_bytes_;
+  if (held) {
+    in_place_ = true;
+    slice_at_ = next_;
+    next_ += slice_bytes_;
+    band_count_ = 0;
+    owner_ = std::this_thread::get_id();
+    if (!band_) {
+      band_rows_ = std::uint32_t(std::clamp<std::size_t>(kBandBytes / row_bytes_, 1, header_.height));
+      if (std::size_t(band_rows_) * row_bytes_ <= kBandBytes) {
+        band_.reset(new (std::nothrow) double[std::size_t(band_rows_) * std::size_t(header_.width)]);
+        if (!band_) Error("memory allocation error.");
+      } else {
+        band_rows_ = 0;  // rows longer than a band are read straight into their scratch
+      }
+    }
+    return;
+  }
+  // Read whole: from a stream in order; from a regular file from the
+  // slice's place on (the volume ends within this slice, or it could not be
+  // sized).
+  if (in_place_ || (fd_ >= 0 && std::ftell(in_) != long(next_))) {
+    if (next_ > std::uint64_t(LONG_MAX) || std::fseek(in_, long(next_), SEEK_SET) != 0) Error(kReadError);
+  }
+  in_place_ = false;
+  if (!whole_) {
+    std::size_t left = 0;
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && std::uint64_t(st.st_size) > next_)
+      left = std::size_t(std::uint64_t(st.st_size) - next_);
+    whole_ = std::make_unique<Whole>(slice_bytes_, left);
+  }
+  whole_->Read(in_);
+  next_ += slice_bytes_;
 }
+
+void VolumeIn::ReadAt(std::uint64_t at, void* into, std::size_t n) {
+  auto* p = static_cast<unsigned char*>(into);
+  while (n > 0) {
+    const ssize_t got = ::pread(fd_, p, n, off_t(at));
+    if (got <= 0) {
+      cut_short_ = true;
+      Error(kReadError);
+    }
+    p += got;
+    at += std::uint64_t(got);
+    n -= std::size_t(got);
+  }
+}
+
+const double* VolumeIn::Row(std::uint32_t y, double* scratch) {
+  if (!in_place_) return reinterpret_cast<const double*>(whole_->data + std::size_t(y) * row_bytes_);
+  const std::uint64_t row_at = slice_at_ + std::uint64_t(y) * row_bytes_;
+  // Other threads (a writer finding the extremes of a huge image first) and
+  // rows longer than a band read the row alone, into its scratch.
+  if (band_rows_ == 0 || std::this_thread::get_id() != owner_) {
+    ReadAt(row_at, scratch, row_bytes_);
+    return scratch;
+  }
+  if (y < band_first_ || y >= band_first_ + band_count_) {
+    band_first_ = y;
+    band_count_ = std::min<std::uint32_t>(band_rows_, std::uint32_t(header_.height) - y);
+    ReadAt(row_at, band_.get(), std::size_t(band_count_) * row_bytes_);
+  }
+  return band_.get() + std::size_t(y - band_first_) * std::size_t(header_.width);
+}
+
+// ---------------------------------------------------------------------------
+// Frames out.
+
+VolumeOut::VolumeOut(std::FILE* file, const std::string& name, bool owned)
+    : BufferedOut(file, owned, ErrorLine(name, "data write error."), OnAbandon::kWriteOut),
+      name_(name) {}
+
+void VolumeOut::PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const {
+  auto p = reinterpret_cast<const unsigned char*>(v);
+  std::size_t left = n * sizeof(double);
+  while (left > 0) {
+    const ssize_t put = ::pwrite(fd, p, left, static_cast<off_t>(offset));
+    if (put <= 0) Fail(ErrorLine(name_, "data write error."));
+    p += put;
+    left -= std::size_t(put);
+    offset += std::uint64_t(put);
+  }
+}
+
+// The host's doubles have the body's layout (checked above), so values go
+// out as they lie.
+void VolumeOut::PutValues(const double* v, std::size_t n) { PutBytes(v, n * sizeof(double)); }
 
 }  // namespace pv::raw_volume

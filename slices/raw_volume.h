@@ -11,14 +11,21 @@
 // alone. Readers take up to three decimal ints separated by white space,
 // need the first two, and let a missing count mean 1.
 //
-// Also here: the printf-style pattern that names the slices of a volume
-// when it is cut into TIFF files.
+// This module is the one home of the format: the header, the slices read
+// (pvsplit), the frames written (pvstack), the body's byte order.
 #pragma once
 
+#include <atomic>
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <thread>
+
+#include "common/buffered_out.h"
 
 namespace pv::raw_volume {
 
@@ -48,16 +55,80 @@ Header ReadHeader(std::FILE* in);
 // NUL counts).
 Header ParseHeader(const char* line);
 
-// Output names of the slices: a printf format with the slice index as its
-// one int argument. CheckNameFormat accepts at most one conversion, of the
-// form % [-+ #0]* [digits] [. digits] one of d i o u x X, and any number of
-// "%%"; anything else gives "bad file name format.". It returns whether
-// every name is 2048 characters or more (a width or precision above 2047),
-// which FormatName reports only when it makes the first name.
-bool CheckNameFormat(const char* format);
+// A raw volume being read, slice after slice, into one slice's memory at
+// most. The header line is read and checked first.
+//
+// A slice that a regular file holds whole (by its size when the slice is
+// taken up) is read as its rows are asked for, a band of rows at a time
+// with positioned reads into a buffer that stays in the cache while the
+// rows are used: no copy of the body beforehand, and no mapping that a
+// process cutting the file short could turn into a bus error. Any other
+// slice, and every slice of a stream, is read whole into memory first,
+// which grows only while data arrives (a few bytes declaring a huge volume
+// cost a few bytes), so that a slice whose data is missing fails before
+// anything is made of it.
+class VolumeIn {
+ public:
+  // Reads the header line of `in` ("bad image size."); `in` must outlive
+  // the object.
+  explicit VolumeIn(std::FILE* in);
+  ~VolumeIn();
+  VolumeIn(const VolumeIn&) = delete;
+  VolumeIn& operator=(const VolumeIn&) = delete;
 
-// The name of slice k, in a 2048-byte buffer; "bad file name format." when
-// it does not fit. `too_long` is what CheckNameFormat returned.
-void FormatName(char (&name)[2048], const char* format, bool too_long, int k);
+  const Header& header() const { return header_; }
+
+  // Takes up the next slice. "data read error" when the input ends within
+  // it, "memory allocation error." when its memory cannot be had.
+  void NextSlice();
+  // Row y of the slice taken up, valid until the next call: where it lies
+  // in memory, or read into `scratch` (room for a row). May be called from
+  // several threads at once with different scratch. "data read error" when the file was cut short
+  // since the slice was taken up; cut_short() then tells.
+  const double* Row(std::uint32_t y, double* scratch);
+  bool cut_short() const { return cut_short_; }
+
+ private:
+  struct Whole;
+  void ReadAt(std::uint64_t at, void* into, std::size_t n);
+
+  std::FILE* in_;
+  Header header_;
+  std::size_t slice_bytes_ = 0, row_bytes_ = 0;
+  int fd_ = -1;                   // a regular file: its descriptor
+  std::uint64_t next_ = 0;        // file offset of the next slice
+  std::uint64_t slice_at_ = 0;    // file offset of the slice taken up
+  bool in_place_ = false;         // the slice is read as its rows are asked for
+  std::unique_ptr<Whole> whole_;  // the slices read whole
+  // The band of rows read last, for the thread that took the slice up.
+  std::unique_ptr<double[]> band_;
+  std::uint32_t band_rows_ = 0, band_first_ = 0, band_count_ = 0;
+  std::thread::id owner_;
+  std::atomic<bool> cut_short_{false};
+};
+
+// A raw volume being written: the header line, then the body as
+// little-endian 8-byte doubles. A failed write, flush or close ends the run
+// with "<name> : data write error.\n"; a run ended by any other fault still
+// writes out what was buffered, so the volume keeps every frame written
+// before the fault.
+class VolumeOut : public BufferedOut {
+ public:
+  // `file` is open for binary writing; it is closed by Close when `owned`,
+  // else only flushed (standard output).
+  VolumeOut(std::FILE* file, const std::string& name, bool owned);
+
+  void PutText(std::string_view text) { PutBytes(text.data(), text.size()); }
+  // Appends n values.
+  void PutValues(const double* v, std::size_t n);
+
+  // Writes n values at byte `offset` of the regular file `fd` (see
+  // RegularFile), bypassing the buffer; any thread may call it. A failure
+  // throws the volume's "data write error" line.
+  void PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const;
+
+ private:
+  std::string name_;
+};
 
 }  // namespace pv::raw_volume

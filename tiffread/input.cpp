@@ -1,6 +1,8 @@
 #include "tiffread/input.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +89,8 @@ Input::Input(const char* path) : path_(path) {
 }
 
 Input::~Input() {
+  // Closing the file gives its read lease back.
+  if (mapped_) ::munmap(const_cast<std::uint8_t*>(memory_), size_);
   if (fd_ >= 0) ::close(fd_);
   if (file_ != nullptr) std::fclose(file_);
   // The buffer goes back to the thread for its next file.
@@ -95,6 +99,7 @@ Input::~Input() {
 
 void Input::Load() {
   if (!regular_ || memory_ != nullptr || size_ == 0 || size_ > SIZE_MAX) return;
+  if (size_ > kSmallFile && MapLeased()) return;
   const auto size = static_cast<std::size_t>(size_);
   if (spare.capacity() >= size) loaded_ = std::move(spare);
   if (!loaded_.Reserve(size)) return;
@@ -107,6 +112,31 @@ void Input::Load() {
   }
   if (got < size) return;  // the file shrank: stay with positioned reads
   memory_ = data;
+}
+
+bool Input::MapLeased() {
+  // The kernel tells a lease holder of a break with SIGIO, whose default
+  // would end the process; the lease is given back when the file is closed
+  // anyway, so the signal is of no use here.
+  static const bool ignored = [] {
+    struct sigaction now;
+    if (::sigaction(SIGIO, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) ::signal(SIGIO, SIG_IGN);
+    return true;
+  }();
+  (void)ignored;
+  if (::fcntl(fd_, F_SETLEASE, F_RDLCK) != 0) return false;
+  // The size it has under the lease must be the size it had when opened.
+  struct stat st;
+  void* map = MAP_FAILED;
+  if (::fstat(fd_, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == size_)
+    map = ::mmap(nullptr, static_cast<std::size_t>(size_), PROT_READ, MAP_PRIVATE, fd_, 0);
+  if (map == MAP_FAILED) {
+    ::fcntl(fd_, F_SETLEASE, F_UNLCK);
+    return false;
+  }
+  memory_ = static_cast<const std::uint8_t*>(map);
+  mapped_ = true;
+  return true;
 }
 
 Bytes Input::Window(std::uint64_t at, std::uint8_t* block, std::size_t capacity) {

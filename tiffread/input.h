@@ -4,18 +4,23 @@
 // A regular file is read with positioned reads, in blocks: its header and
 // directory (a few small reads, which is all that a call for the size only
 // costs), and the strips of an uncompressed image, each block copied on into
-// the image. The stored strips of a compressed image are read whole into
+// the image. The stored strips of a compressed image are brought into
 // memory first (Load), so that every strip decoder reads straight from
 // there, with no system call per block, and several decoders may read it at
 // once. Any other file (a pipe, a device) is read through the standard
 // stream in blocks, one reader at a time. All three give the same bytes and
 // the same end.
 //
-// The file is never mapped: a file that another process truncates while we
-// read it (a slice being rewritten, a copy still running) simply ends
-// sooner, like any short file, where a mapping would end the process with
-// a bus error. A file that shrinks while Load reads it is read on with
-// positioned reads, which meet its new end.
+// A file that another process truncates while we read it (a slice being
+// rewritten, a copy still running) must end as any short file does, never
+// with the bus error that reading a mapping past the file's new end gives.
+// So Load maps a file only under a read lease: the kernel then holds back
+// any other process's truncation of the file (or opening it for writing)
+// until we close it, up to the lease-break time (45 s by default). Where
+// no lease can be had (the file is open for writing elsewhere, it belongs
+// to another user, its file system has none), Load reads it into memory;
+// a file that shrinks meanwhile is read on with positioned reads, which
+// meet its new end.
 //
 // They are seen through windows: Window(at) gives the bytes that lie from
 // file offset `at` on (in memory: everything up to the end of the file;
@@ -75,9 +80,10 @@ class Input {
 
   const char* path() const { return path_; }
 
-  // Reads a regular file whole into memory, into a buffer that the calling
-  // thread keeps from file to file; nothing for other files, or when the
-  // memory cannot be had, or the file shrinks meanwhile.
+  // Brings a regular file into memory: mapped under a read lease, or read
+  // whole into a buffer that the calling thread keeps from file to file;
+  // nothing for other files, or when the memory cannot be had, or the file
+  // shrinks meanwhile.
   void Load();
   // Whether the file is in memory: then Window never copies and may be
   // called from several threads at once.
@@ -99,11 +105,15 @@ class Input {
   void Warning(std::string_view message) const;
 
  private:
+  // Maps the file under a read lease; false when no lease can be had.
+  bool MapLeased();
+
   const char* path_;
   int fd_ = -1;                  // a regular file
   bool regular_ = false;
   std::uint64_t size_ = 0;
-  const std::uint8_t* memory_ = nullptr;  // the whole file, once loaded (in loaded_)
+  const std::uint8_t* memory_ = nullptr;  // the whole file, once loaded
+  bool mapped_ = false;                   // memory_ is a leased mapping (else in loaded_)
   LoadBuffer loaded_;
   std::FILE* file_ = nullptr;             // any other file
   std::uint64_t file_pos_ = UINT64_MAX;   // where the stream stands (unknown at first)

@@ -215,7 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
             "65536\t65536\t65536\n" + std::string(1000, '\1')},
         Row{"VolumeSizeBeyond64Bits", In(Text("2147483647\t2147483647\n12345678"), "in.bin"), Split(),
             "memory allocation error."},
-        Row{"VolumeSliceBeyondMemory", {{"in.bin", Text("16384\t8192\n"), (std::uintmax_t{1} << 30) + 11}},
+        // A slice one byte short in the file is read whole, which memory cannot hold.
+        Row{"VolumeSliceBeyondMemory", {{"in.bin", Text("16384\t8192\n"), (std::uintmax_t{1} << 30) + 10}},
             Split(), "memory allocation error."},
         Row{"VolumeNegativeHeight", In(Text("4 -3\n"), "in.bin"), Split(), "bad image size."},
         Row{"VolumeCountBeyondInt", In(Text("4 3 2147483648\n"), "in.bin"), Split(), "bad image size."},

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "slices/csi_f_core.h"
+#include "slices/raw_volume.h"
 #include "tests/support/fatal.h"
 #include "tests/support/files.h"
 #include "tests/support/name_order.h"
@@ -17,6 +18,7 @@
 namespace {
 
 using namespace pv::csi_f;
+using pv::raw_volume::VolumeOut;
 using pvtest::FatalLine;
 using pvtest::Outcome;
 using Names = std::vector<std::string>;

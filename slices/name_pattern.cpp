@@ -1,0 +1,45 @@
+#include "slices/name_pattern.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/error.h"
+
+namespace pv::name_pattern {
+
+bool CheckNameFormat(const char* format) {
+  int conversions = 0;
+  bool too_long = false;
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p != '%') continue;
+    if (p[1] == '%') {
+      ++p;
+      continue;
+    }
+    ++p;
+    while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) ++p;
+    for (int field = 0; field < 2; ++field) {
+      if (field == 1) {
+        if (*p != '.') break;
+        ++p;
+      }
+      long digits = 0;
+      while (*p >= '0' && *p <= '9') {
+        if (digits <= 2047) digits = digits * 10 + (*p - '0');
+        ++p;
+      }
+      if (digits > 2047) too_long = true;
+    }
+    if (*p == '\0' || std::strchr("diouxX", *p) == nullptr) Error("bad file name format.");
+    if (++conversions > 1) Error("bad file name format.");
+  }
+  return too_long;
+}
+
+void FormatName(char (&name)[2048], const char* format, bool too_long, int k) {
+  if (too_long) Error("bad file name format.");
+  int n = std::snprintf(name, sizeof name, format, k);
+  if (n < 0 || n >= static_cast<int>(sizeof name)) Error("bad file name format.");
+}
+
+}  // namespace pv::name_pattern
