@@ -195,7 +195,7 @@ void BM_Image_Ours(benchmark::State& state) {
   pv::StoredImageAccess::SetThreads(image, static_cast<unsigned>(state.range(2)));
   for (auto _ : state) {
     pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
-    benchmark::DoNotOptimize(image.RowBytes(0));
+    benchmark::DoNotOptimize(image.RowData(0));
   }
   Label(state, state.range(2) == 1 ? ", one thread" : ", all CPUs");
 }
@@ -208,7 +208,7 @@ void BM_Fresh_Ours(benchmark::State& state) {
     pv::StoredImage image;
     pv::StoredImageAccess::SetThreads(image, static_cast<unsigned>(state.range(2)));
     pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
-    benchmark::DoNotOptimize(image.RowBytes(0));
+    benchmark::DoNotOptimize(image.RowData(0));
   }
   Label(state, state.range(2) == 1 ? ", one thread" : ", all CPUs");
 }

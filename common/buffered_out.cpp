@@ -18,11 +18,12 @@ thread_local std::unique_ptr<std::uint8_t[]> spare_buffer;
 
 }  // namespace
 
-BufferedOut::BufferedOut(std::FILE* file, bool owned, std::string failure_line,
+BufferedOut::BufferedOut(std::FILE* file, bool owned, std::string subject, const char* message,
                          OnAbandon on_abandon)
     : file_(file),
       owned_(owned),
-      failure_line_(std::move(failure_line)),
+      subject_(std::move(subject)),
+      message_(message),
       on_abandon_(on_abandon) {
   try {
     buffer_ = spare_buffer ? std::move(spare_buffer) : std::make_unique<std::uint8_t[]>(kBlock);
@@ -49,7 +50,7 @@ BufferedOut::~BufferedOut() {
 void BufferedOut::Failed() {
   if (file_ != nullptr && owned_) std::fclose(file_);
   file_ = nullptr;
-  Fail(failure_line_);
+  Error(subject_, message_);
 }
 
 void BufferedOut::WriteOrFail(const void* data, std::size_t n) {
@@ -99,7 +100,7 @@ void BufferedOut::Close() {
   if (std::fflush(file_) != 0 || std::ferror(file_)) Failed();
   std::FILE* f = file_;
   file_ = nullptr;
-  if (owned_ && std::fclose(f) != 0) Fail(failure_line_);
+  if (owned_ && std::fclose(f) != 0) Error(subject_, message_);
 }
 
 }  // namespace pv

@@ -11,7 +11,7 @@
 // a stream buffer of its own would only copy them once more.
 //
 // Failure reporting is the owner's: every failed write, seek, flush or
-// close ends the run with the owner's line (a FatalError), so a short file
+// close ends the run with the owner's subject and message, so a short file
 // is never reported as a success. Each owner also says what its destructor
 // does with what is still buffered when a run ends on a fatal error before
 // Close: drop it (a TIFF file is never complete without its directory) or
@@ -32,9 +32,10 @@ class BufferedOut {
 
   // `file` is open for binary writing. When `owned` it is set unbuffered
   // here and closed by Close (or the destructor); otherwise (standard
-  // output) it is only flushed. `failure_line` is the exact line of the
-  // FatalError that every failure throws.
-  BufferedOut(std::FILE* file, bool owned, std::string failure_line, OnAbandon on_abandon);
+  // output) it is only flushed. Every failure ends the run with
+  // "<subject> : <message>".
+  BufferedOut(std::FILE* file, bool owned, std::string subject, const char* message,
+              OnAbandon on_abandon);
   // Without Close (a run ended by a fatal error): writes out or drops what is
   // buffered, as the owner chose, and closes silently.
   virtual ~BufferedOut();
@@ -97,7 +98,8 @@ class BufferedOut {
 
   std::FILE* file_;
   bool owned_;
-  std::string failure_line_;
+  std::string subject_;
+  const char* message_;
   OnAbandon on_abandon_;
   std::uint64_t flushed_ = 0;  // offset of buffer_[0] in the file
   std::size_t used_ = 0;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "common/messages.h"
 #include "common/progress.h"
 
 namespace pv {
@@ -20,17 +21,15 @@ std::string SubjectLine(std::string_view subject, std::string_view message, std:
 
 }  // namespace
 
-std::string ErrorLine(std::string_view subject, std::string_view message) {
-  return SubjectLine(subject, message, "\n");
+void Error(std::string_view message) {
+  std::string line(message);
+  line += '\n';
+  throw FatalError(std::move(line));
 }
 
-std::string WarningLine(std::string_view subject, std::string_view message) {
-  return SubjectLine(subject, message, " (warning).\n");
+void Error(std::string_view subject, std::string_view message) {
+  throw FatalError(SubjectLine(subject, message, "\n"));
 }
-
-void Error(const std::string& message) { throw FatalError(message + "\n"); }
-
-void Fail(std::string line) { throw FatalError(std::move(line)); }
 
 namespace {
 thread_local WarningCapture* capture = nullptr;
@@ -39,13 +38,18 @@ thread_local WarningCapture* capture = nullptr;
 WarningCapture::WarningCapture() : outer_(capture) { capture = this; }
 WarningCapture::~WarningCapture() { capture = outer_; }
 
-void Warn(const std::string& line) {
+void Warn(const std::string& lines) {
+  if (lines.empty()) return;
   if (capture != nullptr) {
-    capture->lines_ += line;
+    capture->lines_ += lines;
     return;
   }
-  if (!line.empty()) EraseProgressLine();
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  EraseProgressLine();
+  std::fwrite(lines.data(), 1, lines.size(), stderr);
+}
+
+void Warning(std::string_view subject, std::string_view message) {
+  Warn(SubjectLine(subject, message, " (warning).\n"));
 }
 
 int RunMain(int (*body)(int argc, char** argv), int argc, char** argv) {
@@ -60,7 +64,7 @@ int RunMain(int (*body)(int argc, char** argv), int argc, char** argv) {
     // this only catches what is left (the host itself running out).
     EraseProgressLine();
     std::fflush(stdout);
-    std::fputs("memory allocation error.\n", stderr);
+    std::fprintf(stderr, "%s\n", msg::kMemoryAllocation);
   }
   return 1;
 }

@@ -24,22 +24,20 @@ class FatalError : public std::exception {
   std::string line_;
 };
 
-// The lines about a file (or another subject) that the suite prints:
-// "<subject> : <message>\n" for a fault, "<subject> : <message>
-// (warning).\n" for a warning.
-std::string ErrorLine(std::string_view subject, std::string_view message);
-std::string WarningLine(std::string_view subject, std::string_view message);
+// The one way to end the run: "<message>\n" (the front ends' own faults)
+// or "<subject> : <message>\n" (a fault of a file or another subject).
+// Messages are those of common/messages.h, each with its own final period.
+[[noreturn]] void Error(std::string_view message);
+[[noreturn]] void Error(std::string_view subject, std::string_view message);
 
-// The front ends' reporter: the message and a newline. Never returns.
-[[noreturn]] void Error(const std::string& message);
-
-// Ends the run with a line already formatted by a module (newline included).
-[[noreturn]] void Fail(std::string line);
-
-// Prints one warning line (already formatted, newline included) on standard
+// The one way to warn: "<subject> : <message> (warning).\n" on standard
 // error at once; work goes on. While a WarningCapture is alive on the
 // calling thread, the line goes to it instead.
-void Warn(const std::string& line);
+void Warning(std::string_view subject, std::string_view message);
+
+// Prints warning lines that a WarningCapture collected (already formatted,
+// newlines included), as Warning would have printed them.
+void Warn(const std::string& lines);
 
 // Collects the warning lines of the calling thread while it is alive, for
 // work done ahead of the moment its warnings are due (a slice read on a

@@ -6,8 +6,11 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include "common/error.h"
 
 namespace pv {
 
@@ -45,6 +48,7 @@ struct Pool {
   std::size_t emitted = 0;            // items emitted so far
   std::vector<char> done;             // per slot: work of its current item ended
   std::vector<std::exception_ptr> failure;  // per slot
+  std::vector<std::string> warnings;        // per slot: the lines its work warned
   bool stop = false;
 };
 
@@ -72,6 +76,7 @@ void OrderedParallel(std::size_t items, std::size_t slots,
   pool.slots = slots;
   pool.done.assign(slots, 0);
   pool.failure.assign(slots, nullptr);
+  pool.warnings.assign(slots, std::string());
 
   auto worker = [&pool, &work] {
     in_worker = true;
@@ -87,14 +92,20 @@ void OrderedParallel(std::size_t items, std::size_t slots,
       }
       const std::size_t slot = i % pool.slots;
       std::exception_ptr failure;
-      try {
-        work(i, slot);
-      } catch (...) {
-        failure = std::current_exception();
+      std::string warnings;
+      {
+        WarningCapture capture;
+        try {
+          work(i, slot);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+        warnings = capture.Take();
       }
       {
         std::lock_guard lock(pool.mutex);
         pool.failure[slot] = failure;
+        pool.warnings[slot] = std::move(warnings);
         pool.done[slot] = 1;
         // A failed item ends the run at its emit: nothing after it is needed.
         if (failure) pool.items = std::min(pool.items, i + 1);
@@ -117,11 +128,14 @@ void OrderedParallel(std::size_t items, std::size_t slots,
     for (std::size_t i = 0; i < items; ++i) {
       const std::size_t slot = i % slots;
       std::exception_ptr failure;
+      std::string warnings;
       {
         std::unique_lock lock(pool.mutex);
         pool.finished.wait(lock, [&] { return pool.done[slot] != 0; });
         failure = pool.failure[slot];
+        warnings = std::move(pool.warnings[slot]);
       }
+      if (!warnings.empty()) Warn(warnings);
       if (failure) std::rethrow_exception(failure);
       emit(i, slot);
       {

@@ -11,12 +11,14 @@
 // of their work and the end of their emit, so memory stays bounded: item i
 // owns slot i % slots (its buffers) until its emit returns.
 //
-// Failures keep the sequential order too. work(i) must not print or write
-// anything the user sees (it leaves that to emit). When work(i) throws, the
-// exception is rethrown on the calling thread in place of emit(i), after
-// emit(0 .. i-1) and before anything later, exactly where a one-thread run
-// would have failed; work started on later items is dropped. When emit
-// throws, the workers stop and the exception goes on.
+// Warnings and failures keep the sequential order too. work(i) writes
+// nothing the user sees (it leaves that to emit) but its warnings: the
+// lines it warns (Warn) on a worker thread are held with the item and
+// printed on the calling thread right before emit(i). When work(i) throws,
+// its warnings and then the exception come on the calling thread in place
+// of emit(i), after emit(0 .. i-1) and before anything later, exactly where
+// a one-thread run would have failed; work started on later items is
+// dropped. When emit throws, the workers stop and the exception goes on.
 //
 // With one usable CPU (or one item, or one slot), or when called from the
 // work of another OrderedParallel, no thread is started: each item's work

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "common/parallel.h"
 #include "common/progress.h"
 #include "tiffread/image.h"
@@ -23,12 +24,10 @@ namespace pv {
 
 namespace {
 
-using csi_f::Error;
-
 // The entries of a directory except "." and "..", in the order of the listing.
 std::vector<std::string> ListDirectory(const char* directory) {
   DIR* dir = opendir(directory);
-  if (dir == nullptr) Error(directory, "directory not open");
+  if (dir == nullptr) Error(directory, msg::kDirectoryNotOpen);
   std::vector<std::string> names;
   for (;;) {
     errno = 0;
@@ -40,7 +39,7 @@ std::vector<std::string> ListDirectory(const char* directory) {
   // A listing broken off by a read error must not pass for a shorter stack.
   const bool failed = errno != 0;
   closedir(dir);
-  if (failed) Error(directory, "directory not open");
+  if (failed) Error(directory, msg::kDirectoryNotOpen);
   return names;
 }
 
@@ -50,7 +49,7 @@ std::vector<std::string> CollectNames(const char* directory, const char* names) 
   switch (csi_f::FormOf(names)) {
     case csi_f::Form::kNameFile: {
       std::FILE* file = std::fopen(names, "r");
-      if (file == nullptr) Error(names, "name file not open");
+      if (file == nullptr) Error(names, msg::kNameFileNotOpen);
       try {
         list = csi_f::ReadNameFile(file, names);
       } catch (...) {
@@ -58,16 +57,16 @@ std::vector<std::string> CollectNames(const char* directory, const char* names) 
         throw;
       }
       std::fclose(file);
-      if (list.empty()) Error(names, "no image file name");
+      if (list.empty()) Error(names, msg::kNoImageFileName);
       break;
     }
     case csi_f::Form::kInlineList:
       list = csi_f::InlineNames(names + 1);
-      if (list.empty()) Error(names + 1, "no image file name");
+      if (list.empty()) Error(names + 1, msg::kNoImageFileName);
       break;
     case csi_f::Form::kListing:
       list = ListDirectory(directory);
-      if (list.empty()) Error(directory, "no image file name");
+      if (list.empty()) Error(directory, msg::kNoImageFileName);
       break;
   }
   return list;
@@ -78,7 +77,7 @@ std::vector<std::string> CollectNames(const char* directory, const char* names) 
 std::vector<std::string> CheckSliceImages_Float(const char* directory, const char* names,
                                                 int* width, int* height, int* count, int* bits,
                                                 std::vector<SliceSize>* sizes) {
-  if (std::strlen(directory) > csi_f::kMaxDirectory) Error(directory, "too long name");
+  if (std::strlen(directory) > csi_f::kMaxDirectory) Error(directory, msg::kTooLongName);
   // Every slice path begins with the directory text and its "/".
   const std::string prefix = std::string(directory) + "/";
   int nx = 0, ny = 0, bps = 0;
@@ -90,7 +89,7 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
     paths.reserve(list.size());
     found.reserve(list.size());
   } catch (const std::bad_alloc&) {
-    Error(prefix, "no memory for paths");
+    Error(prefix, msg::kNoMemoryForPaths);
   }
   for (const std::string& name : list) {
     std::string path;
@@ -98,7 +97,7 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
       path.reserve(prefix.size() + name.size());
       path.append(prefix).append(name);
     } catch (const std::bad_alloc&) {
-      Error(prefix, "no memory for path");
+      Error(prefix, msg::kNoMemoryForPath);
     }
     // Header, directory, sample format, bits per sample and size only; the
     // rest of the file is looked at when the slice is exported.
@@ -114,7 +113,7 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
   if (csi_f::FormOf(names) == csi_f::Form::kListing) {
     // The option is looked at only now, after every slice has been opened.
     const std::optional<csi_f::Order> order = csi_f::SortingOption(names);
-    if (!order) Error(names + 1, "unknown sorting option");
+    if (!order) Error(names + 1, msg::kUnknownSortingOption);
     if (sizes != nullptr) {
       // The sizes follow their paths through the sort (a listing names
       // each file once).
@@ -150,15 +149,12 @@ bool OverwritesASlice(const char* target, const std::vector<std::string>& paths)
 // Slice export.
 
 // A slice read, with its mapping back to PV, ready to be written; then
-// the range of its whole frame, found as the frame is made. A slice that
-// failed holds the failure instead, after the warning lines its reading
-// printed before it.
+// the range of its whole frame, found as the frame is made.
 struct SliceStack::Slice {
   StoredImage image;  // the samples as read; kept from slice to slice
   double base = 0, step = 1;
   Range range;
-  std::string warnings;
-  std::exception_ptr failure;
+  std::string warnings;  // of a slice read ahead by CheckSlice, due in its turn
   std::unique_ptr<double[]> band;  // a piece of the frame; kept from slice to slice
 };
 
@@ -174,26 +170,27 @@ SliceStack::SliceStack(int width, int height) : width_(width), height_(height) {
 SliceStack::~SliceStack() = default;
 
 void SliceStack::Read(const char* path, Slice& slice) const {
-  WarningCapture capture;
-  slice.failure = nullptr;
-  try {
-    std::int32_t w = 0, h = 0;
-    std::optional<std::string> description;
-    const int bits = ReadImageFile_Float(path, &w, &h, &slice.image, &description);
-    slice.base = 0;
-    slice.step = 1;
-    if (bits != 0) {
-      csi_f::Mapping m;
-      if (description) m = csi_f::DescriptionMapping(*description, bits);
-      slice.base = m.base;
-      slice.step = m.step;
-      Warn(WarningLine(path, m.found ? "converting PV by TIFF image description tag"
-                                     : "using integer PV as is floating-point PV"));
-    }
-  } catch (...) {
-    slice.failure = std::current_exception();
+  std::int32_t w = 0, h = 0;
+  std::optional<std::string> description;
+  const int bits = ReadImageFile_Float(path, &w, &h, &slice.image, &description);
+  slice.base = 0;
+  slice.step = 1;
+  if (bits != 0) {
+    csi_f::Mapping m;
+    if (description) m = csi_f::DescriptionMapping(*description, bits);
+    slice.base = m.base;
+    slice.step = m.step;
+    Warning(path, m.found ? msg::kConvertingByDescription : msg::kIntegerAsIs);
   }
-  slice.warnings = capture.Take();
+}
+
+void SliceStack::Take(const char* path, bool read_ahead, Slice& slice) const {
+  if (!read_ahead) {
+    Read(path, slice);
+  } else if (!slice.warnings.empty()) {
+    Warn(slice.warnings);
+    slice.warnings.clear();
+  }
 }
 
 template <class Sink>
@@ -255,21 +252,16 @@ void SliceStack::MakeFrame(Slice& slice, Sink&& sink) const {
   flush();
 }
 
-void SliceStack::Report(const Slice& slice) {
-  Warn(slice.warnings);
-  if (slice.failure) std::rethrow_exception(slice.failure);
-}
-
 void SliceStack::Write(Slice& slice, VolumeOut& out) {
-  Report(slice);
   MakeFrame(slice, [&](const double* v, std::size_t n) { out.PutValues(v, n); });
   range_.Join(slice.range);
 }
 
 void SliceStack::CheckSlice(const char* path, bool first) {
   auto slice = std::make_unique<Slice>();
+  WarningCapture capture;
   Read(path, *slice);
-  if (slice->failure) std::rethrow_exception(slice->failure);
+  slice->warnings = capture.Take();
   if (first) checked_ = std::move(slice);
 }
 
@@ -295,10 +287,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
   if (fd < 0) {
     OrderedParallel(
         paths.size(), slots,
-        [&](std::size_t i, std::size_t s) {
-          if (i == 0 && have_first) return;
-          Read(paths[i].c_str(), slice[s]);
-        },
+        [&](std::size_t i, std::size_t s) { Take(paths[i].c_str(), i == 0 && have_first, slice[s]); },
         [&](std::size_t, std::size_t s) {
           Write(slice[s], out);
           progress.Count();
@@ -314,21 +303,14 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
     OrderedParallel(
         paths.size(), slots,
         [&](std::size_t i, std::size_t s) {
-          Slice& z = slice[s];
-          if (!(i == 0 && have_first)) Read(paths[i].c_str(), z);
-          if (z.failure) return;
+          Take(paths[i].c_str(), i == 0 && have_first, slice[s]);
           std::uint64_t at = start + i * frame;
-          try {
-            MakeFrame(z, [&](const double* v, std::size_t n) {
-              out.PutValuesAt(fd, v, n, at);
-              at += n * sizeof(double);
-            });
-          } catch (...) {
-            z.failure = std::current_exception();
-          }
+          MakeFrame(slice[s], [&](const double* v, std::size_t n) {
+            out.PutValuesAt(fd, v, n, at);
+            at += n * sizeof(double);
+          });
         },
         [&](std::size_t, std::size_t s) {
-          Report(slice[s]);
           range_.Join(slice[s].range);
           ++written;
           progress.Count();

@@ -78,14 +78,15 @@ class SliceStack {
 
  private:
   struct Slice;
+  // Reads the slice at `path` into `slice`; its warnings go out as it reads.
   void Read(const char* path, Slice& slice) const;
+  // The slice of the next turn: read now, or read ahead by CheckSlice, whose
+  // warnings come now.
+  void Take(const char* path, bool read_ahead, Slice& slice) const;
   // Makes the slice's frame a band of values at a time, handing each band
   // to sink(values, count) in order, and finds the frame's range.
   template <class Sink>
   void MakeFrame(Slice& slice, Sink&& sink) const;
-  // Prints the slice's warnings, then ends the run with its failure if it
-  // has one: what reading it in turn would have shown.
-  static void Report(const Slice& slice);
   void Write(Slice& slice, VolumeOut& out);
 
   int width_, height_;

@@ -7,12 +7,9 @@
 #include <cstring>
 
 #include "common/error.h"
+#include "common/messages.h"
 
 namespace pv::csi_f {
-
-void Error(const std::string& subject, const char* message) {
-  pv::Fail(ErrorLine(subject, std::string(message) + "."));
-}
 
 Form FormOf(const char* names) {
   if (names[0] != '-') return Form::kNameFile;
@@ -40,13 +37,13 @@ std::vector<std::string> ReadNameFile(std::FILE* file, const std::string& path) 
   char line[2048];
   while (std::fgets(line, sizeof line, file) != nullptr) {
     if (line[0] == '\0') continue;
-    if (line[std::strlen(line) - 1] != '\n') Error(path, "too long line");
+    if (line[std::strlen(line) - 1] != '\n') Error(path, msg::kTooLongLine);
     std::string_view word = FirstWord(line);
     if (!word.empty()) names.emplace_back(word);
   }
   // A failed read must not pass for the end of the list (a name file that
   // is a directory fails here too).
-  if (std::ferror(file)) Error(path, "name file not open");
+  if (std::ferror(file)) Error(path, msg::kNameFileNotOpen);
   return names;
 }
 
@@ -55,7 +52,7 @@ std::vector<std::string> InlineNames(const char* text) {
   for (;;) {
     std::string_view word = FirstWord(text);
     if (word.empty()) break;
-    if (word.size() > kMaxWord) Error(std::string(word), "too long name");
+    if (word.size() > kMaxWord) Error(word, msg::kTooLongName);
     names.emplace_back(word);
     text = word.data() + word.size();
   }

@@ -17,9 +17,6 @@
 
 namespace pv::csi_f {
 
-// The module's fatal reporter: "<subject> : <message>.\n". Never returns.
-[[noreturn]] void Error(const std::string& subject, const char* message);
-
 // The directory text and every word are held in 2048-byte texts: the
 // directory argument may have up to 2046 characters (a "/" is appended), a
 // word up to 2047.

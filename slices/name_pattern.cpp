@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/error.h"
+#include "common/messages.h"
 
 namespace pv::name_pattern {
 
@@ -30,16 +31,16 @@ bool CheckNameFormat(const char* format) {
       }
       if (digits > 2047) too_long = true;
     }
-    if (*p == '\0' || std::strchr("diouxX", *p) == nullptr) Error("bad file name format.");
-    if (++conversions > 1) Error("bad file name format.");
+    if (*p == '\0' || std::strchr("diouxX", *p) == nullptr) Error(msg::kBadFileNameFormat);
+    if (++conversions > 1) Error(msg::kBadFileNameFormat);
   }
   return too_long;
 }
 
 void FormatName(char (&name)[2048], const char* format, bool too_long, int k) {
-  if (too_long) Error("bad file name format.");
+  if (too_long) Error(msg::kBadFileNameFormat);
   int n = std::snprintf(name, sizeof name, format, k);
-  if (n < 0 || n >= static_cast<int>(sizeof name)) Error("bad file name format.");
+  if (n < 0 || n >= static_cast<int>(sizeof name)) Error(msg::kBadFileNameFormat);
 }
 
 }  // namespace pv::name_pattern

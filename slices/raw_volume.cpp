@@ -12,6 +12,7 @@
 #include <new>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "common/sizes.h"
 
 namespace pv::raw_volume {
@@ -36,7 +37,7 @@ int ScanInts(const char* text, int* values, int max) {
     errno = 0;
     long long v = std::strtoll(text, &end, 10);
     if (end == text) break;
-    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) Error("bad image size.");
+    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) Error(msg::kBadImageSize);
     values[n++] = static_cast<int>(v);
     text = end;
   }
@@ -48,7 +49,7 @@ int ScanInts(const char* text, int* values, int max) {
 Header ParseHeader(const char* line) {
   int size[3] = {0, 0, 1};
   if (ScanInts(line, size, 3) < 2 || size[0] <= 0 || size[1] <= 0 || size[2] <= 0)
-    Error("bad image size.");
+    Error(msg::kBadImageSize);
   return {size[0], size[1], size[2]};
 }
 
@@ -62,7 +63,7 @@ Header ReadHeader(std::FILE* in) {
     line[n++] = static_cast<char>(c);
     if (c == '\n') break;
   }
-  if (n == 0 || (n == sizeof line - 1 && line[n - 1] != '\n')) Error("bad image size.");
+  if (n == 0 || (n == sizeof line - 1 && line[n - 1] != '\n')) Error(msg::kBadImageSize);
   line[n] = '\0';
   return ParseHeader(line);
 }
@@ -71,8 +72,6 @@ Header ReadHeader(std::FILE* in) {
 // Slices in.
 
 namespace {
-
-constexpr char kReadError[] = "data read error";
 
 // Rows are read in bands of about this many bytes: large enough that a
 // read's fixed cost is small beside its copy, small enough to stay in the
@@ -97,7 +96,7 @@ struct VolumeIn::Whole {
         // buffer's end costs no larger buffer.
         if (have > 0) {
           const int c = std::getc(in);
-          if (c == EOF) Error(kReadError);
+          if (c == EOF) Error(msg::kDataReadError);
           std::ungetc(c, in);
         }
         Grow();
@@ -105,7 +104,7 @@ struct VolumeIn::Whole {
       const std::size_t want = capacity - have;
       const std::size_t got = std::fread(data + have, 1, want, in);
       have += got;
-      if (got < want) Error(kReadError);
+      if (got < want) Error(msg::kDataReadError);
     }
   }
 
@@ -118,7 +117,7 @@ struct VolumeIn::Whole {
   void Grow() {
     const std::size_t next = capacity == 0 ? first : capacity > slice / 2 ? slice : capacity * 2;
     void* p = std::realloc(data, next);
-    if (p == nullptr) Error("memory allocation error.");
+    if (p == nullptr) Error(msg::kMemoryAllocation);
     data = static_cast<unsigned char*>(p);
     capacity = next;
   }
@@ -130,7 +129,7 @@ struct VolumeIn::Whole {
 
 VolumeIn::VolumeIn(std::FILE* in) : in_(in), header_(ReadHeader(in)) {
   const auto bytes = MulSize(std::size_t(header_.width), std::size_t(header_.height), kSampleBytes);
-  if (!bytes) Error("memory allocation error.");
+  if (!bytes) Error(msg::kMemoryAllocation);
   slice_bytes_ = *bytes;
   row_bytes_ = std::size_t(header_.width) * kSampleBytes;
   struct stat st;
@@ -157,7 +156,7 @@ void VolumeIn::NextSlice() {
       band_rows_ = std::uint32_t(std::clamp<std::size_t>(kBandBytes / row_bytes_, 1, header_.height));
       if (std::size_t(band_rows_) * row_bytes_ <= kBandBytes) {
         band_.reset(new (std::nothrow) double[std::size_t(band_rows_) * std::size_t(header_.width)]);
-        if (!band_) Error("memory allocation error.");
+        if (!band_) Error(msg::kMemoryAllocation);
       } else {
         band_rows_ = 0;  // rows longer than a band are read straight into their scratch
       }
@@ -168,7 +167,7 @@ void VolumeIn::NextSlice() {
   // slice's place on (the volume ends within this slice, or it could not be
   // sized).
   if (in_place_ || (fd_ >= 0 && std::ftell(in_) != long(next_))) {
-    if (next_ > std::uint64_t(LONG_MAX) || std::fseek(in_, long(next_), SEEK_SET) != 0) Error(kReadError);
+    if (next_ > std::uint64_t(LONG_MAX) || std::fseek(in_, long(next_), SEEK_SET) != 0) Error(msg::kDataReadError);
   }
   in_place_ = false;
   if (!whole_) {
@@ -187,7 +186,7 @@ void VolumeIn::ReadAt(std::uint64_t at, void* into, std::size_t n) {
     const ssize_t got = ::pread(fd_, p, n, off_t(at));
     if (got <= 0) {
       cut_short_ = true;
-      Error(kReadError);
+      Error(msg::kDataReadError);
     }
     p += got;
     at += std::uint64_t(got);
@@ -216,7 +215,7 @@ const double* VolumeIn::Row(std::uint32_t y, double* scratch) {
 // Frames out.
 
 VolumeOut::VolumeOut(std::FILE* file, const std::string& name, bool owned)
-    : BufferedOut(file, owned, ErrorLine(name, "data write error."), OnAbandon::kWriteOut),
+    : BufferedOut(file, owned, name, msg::kDataWriteError, OnAbandon::kWriteOut),
       name_(name) {}
 
 void VolumeOut::PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const {
@@ -224,7 +223,7 @@ void VolumeOut::PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_
   std::size_t left = n * sizeof(double);
   while (left > 0) {
     const ssize_t put = ::pwrite(fd, p, left, static_cast<off_t>(offset));
-    if (put <= 0) Fail(ErrorLine(name_, "data write error."));
+    if (put <= 0) Error(name_, msg::kDataWriteError);
     p += put;
     left -= std::size_t(put);
     offset += std::uint64_t(put);

@@ -76,9 +76,9 @@ class StoredImage {
   template <class T>
   const T* Row(std::int32_t y) const {
     assert(SampleTypeOf<T>() == type_);
-    return reinterpret_cast<const T*>(RowBytes(y));
+    return reinterpret_cast<const T*>(RowData(y));
   }
-  const void* RowBytes(std::int32_t y) const {
+  const void* RowData(std::int32_t y) const {
     assert(y >= 0 && y < height_);
     return data_ + static_cast<std::size_t>(y) * row_size_;
   }

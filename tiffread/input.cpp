@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "common/pages.h"
 
 namespace pv::rif_core {
@@ -68,11 +69,9 @@ bool LoadBuffer::Reserve(std::size_t bytes) {
   return true;
 }
 
-void ReaderError(const char* path, std::string_view message) { Fail(ErrorLine(path, message)); }
-
 Input::Input(const char* path) : path_(path) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Error("file not found.");
+  if (fd < 0) Error(path, msg::kFileNotFound);
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     fd_ = fd;
@@ -84,7 +83,7 @@ Input::Input(const char* path) : path_(path) {
   file_ = ::fdopen(fd, "rb");
   if (file_ == nullptr) {
     ::close(fd);
-    Error("file not found.");
+    Error(path, msg::kFileNotFound);
   }
 }
 
@@ -162,9 +161,5 @@ Bytes Input::Window(std::uint64_t at, std::uint8_t* block, std::size_t capacity)
   }
   return {block, got};
 }
-
-void Input::Error(std::string_view message) const { ReaderError(path_, message); }
-
-void Input::Warning(std::string_view message) const { Warn(WarningLine(path_, message)); }
 
 }  // namespace pv::rif_core

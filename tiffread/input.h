@@ -1,5 +1,5 @@
-// The reader's one input source: the file being read, its path, and the
-// reader's two kinds of message line.
+// The reader's one input source: the file being read and its path, which
+// every message of the reader names.
 //
 // A regular file is read with positioned reads, in blocks: its header and
 // directory (a few small reads, which is all that a call for the size only
@@ -37,9 +37,6 @@
 #include <utility>
 
 namespace pv::rif_core {
-
-// Throws FatalError with the reader's fatal line; never returns.
-[[noreturn]] void ReaderError(const char* path, std::string_view message);
 
 // A view of file bytes: `size` bytes at `data`.
 struct Bytes {
@@ -97,12 +94,6 @@ class Input {
   // the file (`block` unused). Otherwise at most `capacity` bytes read into
   // `block`. Empty when the file has no byte at `at` (or cannot seek there).
   Bytes Window(std::uint64_t at, std::uint8_t* block, std::size_t capacity);
-
-  // Throws FatalError with the reader's line; never returns.
-  [[noreturn]] void Error(std::string_view message) const;
-  // Prints the reader's warning line (through Warn, so a WarningCapture
-  // collects it).
-  void Warning(std::string_view message) const;
 
  private:
   // Maps the file under a read lease; false when no lease can be had.

@@ -34,7 +34,7 @@ struct StripLayout {
   bool differencing = false;  // Predictor 2
 
   // Decoded bytes of one row: whole bytes, every row starts on a fresh one.
-  std::uint64_t RowBytes() const { return (std::uint64_t{width} * static_cast<unsigned>(bits) + 7) / 8; }
+  std::uint64_t DecodedRowSize() const { return (std::uint64_t{width} * static_cast<unsigned>(bits) + 7) / 8; }
 };
 
 }  // namespace pv::rif_core

@@ -14,7 +14,6 @@ namespace {
 // of this size.
 constexpr std::size_t kBlock = 16 * 1024;
 
-constexpr char kEndOfFile[] = "unexpected end of file.";
 
 }  // namespace
 
@@ -24,12 +23,12 @@ constexpr char kEndOfFile[] = "unexpected end of file.";
 TiffFile::TiffFile(const char* path) : input_(path) {
   block_.reset(new std::uint8_t[kBlock]);
   const int first = GetChar();
-  if (first != tiff::kLittleEndian && first != tiff::kBigEndian) Error("bad magic number.");
+  if (first != tiff::kLittleEndian && first != tiff::kBigEndian) Error(path, msg::kBadMagicNumber);
   big_endian_ = first == tiff::kBigEndian;
-  if (GetChar() != first) Error("bad magic number.");
-  if (Get2() != tiff::kMagic) Error("bad magic number.");
+  if (GetChar() != first) Error(path, msg::kBadMagicNumber);
+  if (Get2() != tiff::kMagic) Error(path, msg::kBadMagicNumber);
   ifd_ = Get4();
-  if (ifd_ == 0) Error("no image file directory.");
+  if (ifd_ == 0) Error(path, msg::kNoImageFileDirectory);
 }
 
 bool TiffFile::Available() {
@@ -40,7 +39,7 @@ bool TiffFile::Available() {
 }
 
 int TiffFile::FillWindow() {
-  if (!Available()) Error(kEndOfFile);
+  if (!Available()) Error(path(), msg::kUnexpectedEndOfFile);
   ++pos_;
   return window_.data[0];
 }
@@ -78,7 +77,7 @@ bool TiffFile::LookupTag(unsigned tag) {
   return false;
 }
 
-std::uint32_t TiffFile::Check(const TagRule& rule, std::uint32_t image_length) {
+std::uint32_t TiffFile::TagValue(const TagRule& rule, std::uint32_t image_length) {
   // The reads stop where the entry's form is settled: a single SHORT lookup
   // reads no count after a type other than SHORT.
   std::optional<std::uint32_t> value;
@@ -93,12 +92,12 @@ std::uint32_t TiffFile::Check(const TagRule& rule, std::uint32_t image_length) {
   }
   if (!value) {
     switch (rule.absent.how) {
-      case WhenAbsent::kRefused: Error(rule.message);
+      case WhenAbsent::kRefused: Error(path(), rule.message);
       case WhenAbsent::kDefault: return rule.absent.value;
       case WhenAbsent::kImageLength: return image_length;
     }
   }
-  if (!rule.accepted(*value)) Error(rule.message);
+  if (!rule.accepted(*value)) Error(path(), rule.message);
   return *value;
 }
 
@@ -109,10 +108,10 @@ std::optional<std::string> TiffFile::ReadDescription() {
   // The text and its NUL take n + 1 bytes, which a 32-bit size cannot hold
   // for the largest count.
   if constexpr (sizeof(std::size_t) <= sizeof(std::uint32_t)) {
-    if (n == UINT32_MAX) Error("no allocatable memory for image description.");
+    if (n == UINT32_MAX) Error(path(), msg::kNoMemoryForDescription);
   }
   // The text grows as its bytes are read, so a count far beyond the file's
-  // end costs no memory: it ends in "missing image description." as soon
+  // end costs no memory: it ends in msg::kMissingDescription as soon
   // as the file runs out.
   std::string text;
   try {
@@ -124,30 +123,30 @@ std::optional<std::string> TiffFile::ReadDescription() {
       pos_ += k;
     }
   } catch (const std::bad_alloc&) {
-    Error("no allocatable memory for image description.");
+    Error(path(), msg::kNoMemoryForDescription);
   }
-  if (text.size() < n) Error("missing image description.");
+  if (text.size() < n) Error(path(), msg::kMissingDescription);
   return text;
 }
 
-std::vector<std::uint32_t> TiffFile::GetStrip(unsigned tag, std::uint32_t strips,
-                                              const char* name) {
-  const std::string no_memory = std::string("no allocatable memory for strip ") + name + ".";
-  const std::string missing = std::string("missing strip ") + name + ".";
-  if (!MulSize(strips, sizeof(std::uint32_t))) Error(no_memory);
+std::vector<std::uint32_t> TiffFile::GetStrip(unsigned tag, std::uint32_t strips) {
+  const bool offsets = tag == tiff::kStripOffsets;
+  const char* no_memory = offsets ? msg::kNoMemoryForStripOffset : msg::kNoMemoryForStripBytesCount;
+  const char* missing = offsets ? msg::kMissingStripOffset : msg::kMissingStripBytesCount;
+  if (!MulSize(strips, sizeof(std::uint32_t))) Error(path(), no_memory);
   // A tiled image is not a striped one, whatever its StripOffsets say.
   if (tag == tiff::kStripOffsets &&
       (LookupTag(tiff::kTileWidth) || LookupTag(tiff::kTileLength)))
-    Error(missing);
+    Error(path(), missing);
   // The table grows as its values are read: a count that the file cannot
   // back ends at the file's end, not in a huge allocation.
   std::vector<std::uint32_t> table;
   try {
     table.reserve(std::min<std::uint32_t>(strips, 1u << 16));
-    if (!LookupTag(tag)) Error(missing);
+    if (!LookupTag(tag)) Error(path(), missing);
     const unsigned type = Get2();
-    if (type != tiff::kShort && type != tiff::kLong) Error(missing);
-    if (Get4() != strips) Error(std::string("bad number of strip ") + name + ".");
+    if (type != tiff::kShort && type != tiff::kLong) Error(path(), missing);
+    if (Get4() != strips) Error(path(), offsets ? msg::kBadNumberOfStripOffset : msg::kBadNumberOfStripBytesCount);
     // Up to 4 bytes of values lie in the entry itself; more lie elsewhere.
     if (type == tiff::kShort) {
       if (strips > 2) pos_ = Get4();
@@ -157,7 +156,7 @@ std::vector<std::uint32_t> TiffFile::GetStrip(unsigned tag, std::uint32_t strips
       for (std::uint32_t i = 0; i < strips; ++i) table.push_back(Get4());
     }
   } catch (const std::bad_alloc&) {
-    Error(no_memory);
+    Error(path(), no_memory);
   }
   return table;
 }
@@ -168,9 +167,9 @@ std::vector<std::uint32_t> TiffFile::GetStrip(unsigned tag, std::uint32_t strips
 void ReadImageSize(TiffFile& tif, std::int32_t* width, std::int32_t* height, bool rows,
                    StripLayout& layout) {
   if (width == nullptr && height == nullptr && !rows) return;
-  const std::uint32_t w = tif.Check(rule::kWidth);
-  const std::uint32_t h = tif.Check(rule::kLength);
-  if ((w | h) & 0x80000000u) tif.Error("too large image size.");
+  const std::uint32_t w = tif.TagValue(rule::kWidth);
+  const std::uint32_t h = tif.TagValue(rule::kLength);
+  if ((w | h) & 0x80000000u) Error(tif.path(), msg::kTooLargeImageSize);
   if (width != nullptr) *width = static_cast<std::int32_t>(w);
   if (height != nullptr) *height = static_cast<std::int32_t>(h);
   layout.width = w;
@@ -178,20 +177,20 @@ void ReadImageSize(TiffFile& tif, std::int32_t* width, std::int32_t* height, boo
 }
 
 void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout) {
-  switch (tif.Check(rule::kCompressionMethod)) {
+  switch (tif.TagValue(rule::kCompressionMethod)) {
     case tiff::kCompressionLZW: layout.compression = Compression::kLZW; break;
     case tiff::kCompressionPackBits: layout.compression = Compression::kPackBits; break;
     default: layout.compression = Compression::kNone; break;
   }
   // WhiteIsZero, BlackIsZero, Palette and transparency mask are accepted;
   // samples are delivered as stored either way.
-  tif.Check(rule::kPhotometric);
-  layout.reverse_fill = tif.Check(rule::kFill) == tiff::kFillLsbFirst;
-  tif.Check(rule::kSamples);
-  layout.rows_per_strip = std::min(tif.Check(rule::kRows, layout.height), layout.height);
-  tif.Check(rule::kPlanar);
-  layout.differencing = tif.Check(rule::kDifferencing) == tiff::kPredictorHorizontal;
-  if (floating) tif.Check(rule::kDifferencingFloat);
+  tif.TagValue(rule::kPhotometric);
+  layout.reverse_fill = tif.TagValue(rule::kFill) == tiff::kFillLsbFirst;
+  tif.TagValue(rule::kSamples);
+  layout.rows_per_strip = std::min(tif.TagValue(rule::kRows, layout.height), layout.height);
+  tif.TagValue(rule::kPlanar);
+  layout.differencing = tif.TagValue(rule::kDifferencing) == tiff::kPredictorHorizontal;
+  if (floating) tif.TagValue(rule::kDifferencingFloat);
 }
 
 }  // namespace pv::rif_core

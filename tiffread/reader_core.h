@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/messages.h"
 #include "common/tiff.h"
 #include "tiffread/image.h"
 #include "tiffread/input.h"
@@ -83,25 +84,25 @@ constexpr std::uint32_t kAny = 0xFFFFFFFFu;
 //                            tag                         form          when absent                accepted values                                                otherwise
 // rif_f, always:
 inline constexpr TagRule
-    kSampleFormat_f    {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned, kSampleIEEEFloat),                     "unknown sample format."},
-    kBitsFloat         {kBitsPerSample,             kShort1,      kRefused,                  Values(32, 64),                                                "bad bits per sample."},
-    kBitsInt_f         {kBitsPerSample,             kShort1,      Default(1),                Range(1, 32),                                                  "bad bits per sample."},
+    kSampleFormat_f    {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned, kSampleIEEEFloat),                     msg::kUnknownSampleFormat},
+    kBitsFloat         {kBitsPerSample,             kShort1,      kRefused,                  Values(32, 64),                                                msg::kBadBitsPerSample},
+    kBitsInt_f         {kBitsPerSample,             kShort1,      Default(1),                Range(1, 32),                                                  msg::kBadBitsPerSample},
 // rif, when bits per sample or samples are requested:
-    kBitsInt           {kBitsPerSample,             kShort1,      Default(1),                Range(1, 16),                                                  "bad bits per sample."},
-    kSampleFormatInt   {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned),                                       "unknown sample format."},
+    kBitsInt           {kBitsPerSample,             kShort1,      Default(1),                Range(1, 16),                                                  msg::kBadBitsPerSample},
+    kSampleFormatInt   {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned),                                       msg::kUnknownSampleFormat},
 // both, when sizes or samples are requested:
-    kWidth             {kImageWidth,                kShortOrLong, kRefused,                  Range(1, kAny),                                                "missing image size."},
-    kLength            {kImageLength,               kShortOrLong, kRefused,                  Range(1, kAny),                                                "missing image size."},
+    kWidth             {kImageWidth,                kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingImageSize},
+    kLength            {kImageLength,               kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingImageSize},
 // both, when samples are requested:
-    kCompressionMethod {kCompression,               kShort1,      Default(kCompressionNone), Values(kCompressionNone, kCompressionLZW, kCompressionPackBits), "unknown image compression method."},
-    kPhotometric       {kPhotometricInterpretation, kShort1,      kRefused,                  Values(kWhiteIsZero, kBlackIsZero, kPalette, kTransparencyMask), "bad photometric interpretation."},
-    kFill              {kFillOrder,                 kShort1,      Default(kFillMsbFirst),    Values(kFillMsbFirst, kFillLsbFirst),                          "unknown fill order."},
-    kSamples           {kSamplesPerPixel,           kShort1,      Default(1),                Values(1),                                                     "bad samples per pixel."},
-    kRows              {kRowsPerStrip,              kShortOrLong, kTakeImageLength,          Range(1, kAny),                                                "bad rows per strip."},
-    kPlanar            {kPlanarConfiguration,       kShort1,      Default(kPlanarChunky),    Values(kPlanarChunky),                                         "bad planar configuration."},
-    kDifferencing      {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone, kPredictorHorizontal),                  "unknown differencing predictor."},
+    kCompressionMethod {kCompression,               kShort1,      Default(kCompressionNone), Values(kCompressionNone, kCompressionLZW, kCompressionPackBits), msg::kUnknownCompression},
+    kPhotometric       {kPhotometricInterpretation, kShort1,      kRefused,                  Values(kWhiteIsZero, kBlackIsZero, kPalette, kTransparencyMask), msg::kBadPhotometric},
+    kFill              {kFillOrder,                 kShort1,      Default(kFillMsbFirst),    Values(kFillMsbFirst, kFillLsbFirst),                          msg::kUnknownFillOrder},
+    kSamples           {kSamplesPerPixel,           kShort1,      Default(1),                Values(1),                                                     msg::kBadSamplesPerPixel},
+    kRows              {kRowsPerStrip,              kShortOrLong, kTakeImageLength,          Range(1, kAny),                                                msg::kBadRowsPerStrip},
+    kPlanar            {kPlanarConfiguration,       kShort1,      Default(kPlanarChunky),    Values(kPlanarChunky),                                         msg::kBadPlanarConfiguration},
+    kDifferencing      {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone, kPredictorHorizontal),                  msg::kUnknownPredictor},
 // rif_f, floating-point samples, after kDifferencing:
-    kDifferencingFloat {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone),                                        "unapplicable differencing predictor."};
+    kDifferencingFloat {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone),                                        msg::kUnapplicablePredictor};
 // clang-format on
 }  // namespace rule
 
@@ -135,7 +136,6 @@ class TiffFile {
   const char* path() const { return input_.path(); }
   bool big_endian() const { return big_endian_; }
 
-  [[noreturn]] void Error(std::string_view message) const { input_.Error(message); }
 
   // The next byte of the file, untranslated ("unexpected end of file." at
   // its end).
@@ -156,12 +156,12 @@ class TiffFile {
   bool LookupTag(unsigned tag);
   // A value checked by its rule (the message when it is refused).
   // `image_length` serves RowsPerStrip.
-  std::uint32_t Check(const TagRule& rule, std::uint32_t image_length = 0);
+  std::uint32_t TagValue(const TagRule& rule, std::uint32_t image_length = 0);
   // ImageDescription as stored (count bytes), nothing when absent or not
   // ASCII.
   std::optional<std::string> ReadDescription();
-  // The StripOffsets or StripByteCounts table; `name` serves the messages.
-  std::vector<std::uint32_t> GetStrip(unsigned tag, std::uint32_t strips, const char* name);
+  // The StripOffsets or StripByteCounts table, with its own messages.
+  std::vector<std::uint32_t> GetStrip(unsigned tag, std::uint32_t strips);
 
  private:
   int FillWindow();

@@ -17,8 +17,8 @@ void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, 
   // Unsigned integer samples of 1 to 16 bits only; a floating-point file is
   // refused for its 32 or 64 bits, a 16-bit one for its sample format.
   if (bits != nullptr || image != nullptr) {
-    layout.bits = static_cast<int>(tif.Check(rule::kBitsInt));
-    tif.Check(rule::kSampleFormatInt);
+    layout.bits = static_cast<int>(tif.TagValue(rule::kBitsInt));
+    tif.TagValue(rule::kSampleFormatInt);
     if (bits != nullptr) *bits = layout.bits;
   }
 

@@ -13,8 +13,8 @@ int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* hei
   rif_core::StripLayout layout;
   namespace rule = rif_core::rule;
 
-  const bool floating = tif.Check(rule::kSampleFormat_f) == tiff::kSampleIEEEFloat;
-  const int bits = static_cast<int>(tif.Check(floating ? rule::kBitsFloat : rule::kBitsInt_f));
+  const bool floating = tif.TagValue(rule::kSampleFormat_f) == tiff::kSampleIEEEFloat;
+  const int bits = static_cast<int>(tif.TagValue(floating ? rule::kBitsFloat : rule::kBitsInt_f));
   // The result classifies the file whatever is requested: its bits per
   // sample when it holds integers, 0 for floating-point samples.
   const int result = floating ? 0 : bits;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "common/tiff.h"
 
 namespace pv::rif_core {
@@ -48,8 +49,6 @@ alignas(64) constexpr std::array<std::uint8_t, 256 * 16> kLiterals = MakeLiteral
 // table is full.
 constexpr std::uint16_t kNoFastString = UINT16_MAX;
 
-constexpr char kEndOfFile[] = "unexpected end of file.";
-constexpr char kLZWTooFew[] = "LZW too few codes.";
 
 std::uint64_t LoadBE64(const std::uint8_t* p) {
   std::uint64_t v;
@@ -116,8 +115,8 @@ bool StripDecoder::FillWindow() {
 }
 
 void StripDecoder::Refill(const char* too_few) {
-  if (bytes() == 0) input_.Error(too_few);
-  if (!FillWindow()) input_.Error(kEndOfFile);
+  if (bytes() == 0) Error(input_.path(), too_few);
+  if (!FillWindow()) Error(input_.path(), msg::kUnexpectedEndOfFile);
 }
 
 bool StripDecoder::TryNextByte(int& b) {
@@ -172,10 +171,10 @@ void StripDecoder::InitNICDecode(std::uint32_t offset, std::uint32_t count) {
   StartStrip(offset, count);
 }
 
-void StripDecoder::NICDecode(std::uint8_t* out, std::size_t n) { TakeBytes(out, n, "too few codes."); }
+void StripDecoder::NICDecode(std::uint8_t* out, std::size_t n) { TakeBytes(out, n, msg::kTooFewCodes); }
 
 void StripDecoder::TermNICDecode() {
-  if (bytes() != 0) input_.Warning("too many codes");
+  if (bytes() != 0) Warning(input_.path(), msg::kTooManyCodes);
 }
 
 // ---------------------------------------------------------------------------
@@ -183,7 +182,7 @@ void StripDecoder::TermNICDecode() {
 // one byte repeated 257 - h times, and 128 is skipped. Runs may cross rows;
 // only InitMPBDecode resets them. A header is read only when the next
 // output byte needs it, so a strip ending in a lone 128 that the rows never
-// need is left unread (and reported as "MPB too many code").
+// need is left unread (and reported as msg::kMPBTooManyCode).
 
 void StripDecoder::InitMPBDecode(std::uint32_t offset, std::uint32_t count) {
   StartStrip(offset, count);
@@ -192,7 +191,6 @@ void StripDecoder::InitMPBDecode(std::uint32_t offset, std::uint32_t count) {
 }
 
 void StripDecoder::MPBDecode(std::uint8_t* out, std::size_t n) {
-  static constexpr char kTooFew[] = "MPB too few codes.";
   std::size_t i = 0;
   while (i < n) {
     if (MPBcopies_ > 0) {
@@ -202,17 +200,17 @@ void StripDecoder::MPBDecode(std::uint8_t* out, std::size_t n) {
       i += k;
     } else if (MPBlit_ > 0) {
       const std::size_t k = std::min<std::size_t>(MPBlit_, n - i);
-      TakeBytes(out + i, k, kTooFew);
+      TakeBytes(out + i, k, msg::kMPBTooFewCodes);
       MPBlit_ -= static_cast<unsigned>(k);
       i += k;
     } else {
       unsigned h;
-      do h = static_cast<unsigned>(NextByte(kTooFew));
+      do h = static_cast<unsigned>(NextByte(msg::kMPBTooFewCodes));
       while (h == 128);
       if (h < 128) {
         MPBlit_ = h + 1;
       } else {
-        MPBrep_ = static_cast<std::uint8_t>(NextByte(kTooFew));
+        MPBrep_ = static_cast<std::uint8_t>(NextByte(msg::kMPBTooFewCodes));
         out[i++] = MPBrep_;
         MPBcopies_ = 256 - h;
       }
@@ -222,9 +220,9 @@ void StripDecoder::MPBDecode(std::uint8_t* out, std::size_t n) {
 
 void StripDecoder::TermMPBDecode() {
   if (MPBlit_ != 0 || MPBcopies_ != 0) {
-    input_.Warning("MPB too many data");
+    Warning(input_.path(), msg::kMPBTooManyData);
   } else if (bytes() != 0) {
-    input_.Warning("MPB too many code");
+    Warning(input_.path(), msg::kMPBTooManyCode);
   }
 }
 
@@ -347,7 +345,7 @@ void StripDecoder::NeedBits(CodeBits& bits, int n, const std::uint8_t*& in,
   while (bits.num < n) {
     if (in == in_end) {
       pos_ = end_;
-      Refill(kLZWTooFew);
+      Refill(msg::kLZWTooFewCodes);
       in = window_ + pos_;
       in_end = window_ + end_;
     }
@@ -419,7 +417,7 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
     bool self = false;  // the code being defined, overlapping its source
 
     // The careful path, in the order of the byte-at-a-time decoder.
-    if (code == tiff::kLzwEnd) input_.Error("LZW unexpected end of code.");
+    if (code == tiff::kLzwEnd) Error(input_.path(), msg::kLZWUnexpectedEnd);
     if (code == tiff::kLzwClear) {
       LZWForget(first ? tiff::kLzwFirstFree : next == 0 ? tiff::kLzwCodes : next);
       width = tiff::kLzwMinBits;
@@ -429,15 +427,15 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
       continue;
     }
     if (first) {
-      if (code >= tiff::kLzwClear) input_.Error("LZW bad code after clear code.");
+      if (code >= tiff::kLzwClear) Error(input_.path(), msg::kLZWBadCodeAfterClear);
       next = tiff::kLzwFirstFree;
       first = false;
       prev_length = 1;
       *op++ = static_cast<std::uint8_t>(code);
       continue;
     }
-    if (next == 0) input_.Error("LZW missing clear code.");
-    if (code > next) input_.Error("LZW bad code.");
+    if (next == 0) Error(input_.path(), msg::kLZWMissingClearCode);
+    if (code > next) Error(input_.path(), msg::kLZWBadCode);
     if (code == next) {
       // The code being defined: the previous string and its first byte.
       src = op - prev_length;
@@ -537,18 +535,18 @@ void StripDecoder::LZWFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t
 // must be the end code with nothing stored after it.
 void StripDecoder::TermLZWDecode() {
   if (LZWrem_ > 0) {
-    input_.Warning("LZW too many data");
+    Warning(input_.path(), msg::kLZWTooManyData);
     return;
   }
   CodeBits& bits = LZWbits_;
   const int width = LZWwidth_;
   // One more code of the current width, as far as the strip's count allows.
-  while (bits.num < width && bytes() != 0) bits.Pull(static_cast<std::uint8_t>(NextByte(kLZWTooFew)));
+  while (bits.num < width && bytes() != 0) bits.Pull(static_cast<std::uint8_t>(NextByte(msg::kLZWTooFewCodes)));
   if (bits.num < width) {
     // The stored bytes ran out: an end code one bit narrower than the
     // current width that fills the strip exactly is accepted.
     if (!(bits.num == width - 1 && bits.Peek(width - 1) == tiff::kLzwEnd))
-      input_.Warning("LZW missing end of code");
+      Warning(input_.path(), msg::kLZWMissingEndOfCode);
     return;
   }
   if (bytes() != 0) {
@@ -566,13 +564,13 @@ void StripDecoder::TermLZWDecode() {
           after.Peek(tiff::kLzwMinBits) == tiff::kLzwEnd && bytes() == 0)
         return;
     }
-    input_.Warning("LZW too many code");
+    Warning(input_.path(), msg::kLZWTooManyCode);
     return;
   }
   if (bits.Peek(width) == tiff::kLzwEnd) return;
   // An end code one bit narrower, starting at the same bit.
   if (bits.Peek(width - 1) == tiff::kLzwEnd) return;
-  input_.Warning("LZW missing end of code");
+  Warning(input_.path(), msg::kLZWMissingEndOfCode);
 }
 
 }  // namespace pv::rif_core

@@ -21,19 +21,18 @@
 // shrinks while it is read ends at its new end, as a short file does.
 //
 // In parallel, batches of consecutive strips are decoded on worker threads;
-// a batch collects its warnings and its failure, and they are printed (and
-// thrown) in strip order on the calling thread, exactly where a run on one
-// thread would have printed them.
+// the pool prints each batch's warnings and throws its failure in strip
+// order on the calling thread, exactly where a run on one thread would have
+// printed them.
 #include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <new>
-#include <optional>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "common/parallel.h"
 #include "common/sizes.h"
 #include "tiffread/reader_core.h"
@@ -43,7 +42,6 @@ namespace pv::rif_core {
 
 namespace {
 
-constexpr char kNoMemory[] = "no allocatable memory for cell.";
 
 // Work per parallel batch, in bytes of delivered samples.
 constexpr std::size_t kBatchBytes = 512 * 1024;
@@ -121,7 +119,7 @@ class StripReader {
   void ReadStrip(StripDecoder& decoder, std::uint32_t s, bool grow, std::vector<std::uint8_t>& row);
   void Convert(std::uint8_t* place, std::uint32_t rows, std::vector<std::uint8_t>& row) const;
   void Reserve(std::size_t bytes, std::size_t keep) {
-    if (!image_.Reserve(bytes, keep)) tif_.Error(kNoMemory);
+    if (!image_.Reserve(bytes, keep)) Error(tif_.path(), msg::kNoMemoryForCell);
   }
   std::uint32_t RowsOf(std::uint32_t s) const {
     return std::min(layout_.rows_per_strip, layout_.height - s * layout_.rows_per_strip);
@@ -145,15 +143,15 @@ void StripReader::Run() {
 
   // Sizes that cannot be represented are refused as allocation failures.
   const auto row_size = MulSize(width, sample);
-  if (!row_size || !MulSize(*row_size, height)) tif_.Error(kNoMemory);
+  if (!row_size || !MulSize(*row_size, height)) Error(tif_.path(), msg::kNoMemoryForCell);
   row_size_ = *row_size;
-  row_bytes_ = static_cast<std::size_t>(layout_.RowBytes());
+  row_bytes_ = static_cast<std::size_t>(layout_.DecodedRowSize());
   strip_size_ = row_size_ * rps;
   const std::size_t total = row_size_ * height;
 
   const std::uint32_t strips = (rps + height - 1) / rps;
-  offsets_ = tif_.GetStrip(tiff::kStripOffsets, strips, "offset");
-  counts_ = tif_.GetStrip(tiff::kStripByteCounts, strips, "bytes count");
+  offsets_ = tif_.GetStrip(tiff::kStripOffsets, strips);
+  counts_ = tif_.GetStrip(tiff::kStripByteCounts, strips);
 
   // The first strip that the file cannot supply whole, and the buffer that
   // the strips before it (and what that strip can deliver) take.
@@ -263,7 +261,7 @@ void StripReader::Convert(std::uint8_t* place, std::uint32_t rows,
       try {
         row.resize(row_bytes_);
       } catch (const std::bad_alloc&) {
-        tif_.Error(kNoMemory);
+        Error(tif_.path(), msg::kNoMemoryForCell);
       }
       for (std::uint32_t y = rows; y-- > 0;) {
         std::memcpy(row.data(), place + y * row_bytes_, row_bytes_);
@@ -305,8 +303,6 @@ bool StripReader::ReadParallel(std::uint32_t end) {
   struct Slot {
     std::unique_ptr<StripDecoder> decoder;
     std::vector<std::uint8_t> row;
-    std::string warnings;
-    std::optional<FatalError> failure;
   };
   std::vector<Slot> slot(slots);
   Input& input = tif_.input();
@@ -316,27 +312,11 @@ bool StripReader::ReadParallel(std::uint32_t end) {
       [&](std::size_t i, std::size_t k) {
         Slot& z = slot[k];
         if (!z.decoder) z.decoder = std::make_unique<StripDecoder>(input, layout_.compression, layout_.reverse_fill);
-        WarningCapture capture;
         const auto first = static_cast<std::uint32_t>(i * per_batch);
         const std::uint32_t last = std::min(end, first + per_batch);
-        try {
-          for (std::uint32_t s = first; s < last; ++s) ReadStrip(*z.decoder, s, false, z.row);
-        } catch (const FatalError& e) {
-          z.failure = e;
-        }
-        z.warnings = capture.Take();
+        for (std::uint32_t s = first; s < last; ++s) ReadStrip(*z.decoder, s, false, z.row);
       },
-      [&](std::size_t, std::size_t k) {
-        Slot& z = slot[k];
-        if (!z.warnings.empty()) Warn(z.warnings);
-        z.warnings.clear();
-        if (z.failure) {
-          FatalError failure = std::move(*z.failure);
-          z.failure.reset();
-          throw failure;
-        }
-      },
-      threads);
+      [](std::size_t, std::size_t) {}, threads);
   return true;
 }
 

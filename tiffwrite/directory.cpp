@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/error.h"
+#include "common/messages.h"
 #include "common/sizes.h"
 
 namespace pv {
@@ -109,7 +111,7 @@ std::unique_ptr<std::uint32_t[]> CheckAndAllocate(const char* path, const StripP
                                                   const ImageTags& tags, StripBound bound) {
   StrippedTiff::CheckSize(path, plan, tags, bound);
   std::unique_ptr<std::uint32_t[]> counts(new (std::nothrow) std::uint32_t[plan.strips]);
-  if (!counts) TiffOut::NoMemory(path);
+  if (!counts) Error(path, msg::kNoAllocatableMemory);
   return counts;
 }
 
@@ -117,7 +119,7 @@ std::unique_ptr<std::uint32_t[]> CheckAndAllocate(const char* path, const StripP
 
 void StrippedTiff::CheckSize(const char* path, const StripPlan& plan, const ImageTags& tags,
                              StripBound bound) {
-  if (!FitsTiff32(LargestFile(plan, LayoutTags(plan, tags), bound))) TiffOut::NotStored(path);
+  if (!FitsTiff32(LargestFile(plan, LayoutTags(plan, tags), bound))) Error(path, msg::kFileNotStored);
 }
 
 StrippedTiff::StrippedTiff(const char* path, const StripPlan& plan, const ImageTags& tags,

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <new>
 
+#include "common/error.h"
+#include "common/messages.h"
 #include "common/parallel.h"
 
 namespace pv {
@@ -52,7 +54,7 @@ LzwStrips::LzwStrips(const char* path, const StripPlan& plan) : plan_(plan) {
       idle_.push_back(encoders_.back().get());
     }
   } catch (const std::bad_alloc&) {
-    TiffOut::NoMemory(path);
+    Error(path, msg::kNoAllocatableMemory);
   }
 }
 
@@ -70,7 +72,7 @@ void LzwStrips::ReturnEncoder(LzwEncoder* encoder) {
   idle_.push_back(encoder);
 }
 
-void LzwStrips::Write(StrippedTiff& file, const RowBytes& row_bytes) {
+void LzwStrips::Write(StrippedTiff& file, const StoredRows& stored_rows) {
   auto work = [&](std::size_t batch, std::size_t slot) {
     Slot& s = slot_[slot];
     const auto first = static_cast<std::uint32_t>(batch * strips_per_batch_);
@@ -86,7 +88,7 @@ void LzwStrips::Write(StrippedTiff& file, const RowBytes& row_bytes) {
       encoder->InitLZWEncode(s.out.get() + at);
       const std::uint32_t row = k * plan_.rows_per_strip, rows = plan_.RowsOf(k);
       for (std::uint32_t y = row; y < row + rows; ++y)
-        encoder->EncodeBlock(row_bytes(y, slot), static_cast<std::size_t>(plan_.row_bytes));
+        encoder->EncodeBlock(stored_rows(y, slot), static_cast<std::size_t>(plan_.row_bytes));
       const std::size_t count = encoder->TermLZWEncode();
       s.counts[k - first] = static_cast<std::uint32_t>(count);  // below 2^32: size check
       at += count;

@@ -25,6 +25,8 @@
 #include <new>
 #include <vector>
 
+#include "common/error.h"
+#include "common/messages.h"
 #include "tiffwrite/directory.h"
 #include "tiffwrite/lzw_encode.h"
 #include "tiffwrite/tiff_out.h"
@@ -50,10 +52,10 @@ class LzwStrips {
   // The stored bytes of row y, plan.row_bytes of them, valid until the
   // slot's next call. Called on several threads at once, with different
   // slots.
-  using RowBytes = std::function<const std::uint8_t*(std::uint32_t y, std::size_t slot)>;
+  using StoredRows = std::function<const std::uint8_t*(std::uint32_t y, std::size_t slot)>;
 
   // Compresses every strip and writes them all to `file`, in order.
-  void Write(StrippedTiff& file, const RowBytes& row_bytes);
+  void Write(StrippedTiff& file, const StoredRows& stored_rows);
 
  private:
   struct Slot;
@@ -83,7 +85,7 @@ class SlotRows {
         bytes_.emplace_back(new std::uint8_t[bytes]);
       }
     } catch (const std::bad_alloc&) {
-      TiffOut::NoMemory(path);
+      Error(path, msg::kNoAllocatableMemory);
     }
   }
   T* samples(std::size_t slot) const { return samples_[slot].get(); }

@@ -6,6 +6,8 @@
 //   other    samples packed most significant bit first without gaps, the
 //            row's last byte completed with zero bits
 // so every row begins on a byte boundary and is B = (nx bps + 7) / 8 bytes.
+#include "common/error.h"
+#include "common/messages.h"
 #include "tiffwrite/sif.h"
 
 #include <bit>
@@ -59,12 +61,12 @@ void PackRow(const std::uint16_t* row, std::uint32_t nx, int bps, std::uint8_t* 
 
 void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& rows,
                     const char* description) {
-  if (nx < 1 || ny < 1 || bps < 1 || bps > 16) TiffOut::NotStored(path);
+  if (nx < 1 || ny < 1 || bps < 1 || bps > 16) Error(path, msg::kFileNotStored);
   const auto width = std::uint32_t(nx), height = std::uint32_t(ny);
   const std::uint64_t row_bytes = (std::uint64_t(width) * unsigned(bps) + 7) / 8;
   const StripPlan plan = PlanStrips(row_bytes, height);
   const std::optional<Description> text = Description::Of(description);
-  if (!text) TiffOut::NotStored(path);
+  if (!text) Error(path, msg::kFileNotStored);
 
   ImageTags tags;
   tags.width = width;

@@ -1,6 +1,8 @@
 // The float writer's entry points and the globals it shares with its
 // callers; the layouts are in sif_f_fast.cpp (one strip) and sif_f_full.cpp
 // (strips, LZW or not).
+#include "common/error.h"
+#include "common/messages.h"
 #include "tiffwrite/sif_f.h"
 
 #include "tiffwrite/sif_f_common.h"
@@ -15,7 +17,7 @@ double SIF_F_max = 0;
 
 void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
                           const char* description, FloatLayout layout) {
-  if (nx < 1 || ny < 1) TiffOut::NotStored(path);
+  if (nx < 1 || ny < 1) Error(path, msg::kFileNotStored);
   const auto width = std::uint32_t(nx), height = std::uint32_t(ny);
   sif_f::FloatDescription text = sif_f::FloatDescription::Of(description);
   switch (layout) {

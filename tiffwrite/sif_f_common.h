@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "common/error.h"
+#include "common/messages.h"
 #include "common/parallel.h"
 #include "common/range.h"
 #include "tiffwrite/directory.h"
@@ -57,10 +59,10 @@ inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
   std::unique_ptr<Range[]> band(new (std::nothrow) Range[slots]);
   std::unique_ptr<std::unique_ptr<double[]>[]> scratch(
       new (std::nothrow) std::unique_ptr<double[]>[slots]);
-  if (!band || !scratch) TiffOut::NoMemory(path);
+  if (!band || !scratch) Error(path, msg::kNoAllocatableMemory);
   for (std::size_t s = 0; s < slots; ++s) {
     scratch[s].reset(new (std::nothrow) double[nx]);
-    if (!scratch[s]) TiffOut::NoMemory(path);
+    if (!scratch[s]) Error(path, msg::kNoAllocatableMemory);
   }
   Range range;
   OrderedParallel(

@@ -25,6 +25,8 @@
 #include <memory>
 #include <new>
 
+#include "common/error.h"
+#include "common/messages.h"
 #include "common/range.h"
 #include "common/sizes.h"
 #include "tiffwrite/directory.h"
@@ -72,15 +74,15 @@ void StoreOneStrip(const char* path, std::uint32_t width, std::uint32_t height,
   const std::uint64_t fixed = FileWithoutText(width, height);
   if (!text.OfExtremes()) {
     const std::optional<Description> given = text.Settle(Range());
-    if (!given || !FitsTiff32(fixed + given->length)) TiffOut::NotStored(path);
+    if (!given || !FitsTiff32(fixed + given->length)) Error(path, msg::kFileNotStored);
   }
   std::unique_ptr<double[]> scratch(new (std::nothrow) double[width]);
-  if (!scratch) TiffOut::NoMemory(path);
+  if (!scratch) Error(path, msg::kNoAllocatableMemory);
   if (text.OfExtremes() && !FitsTiff32(fixed + kLongestOwnDescription)) {
     // Close to the limit the exact length matters: the extremes are found
     // and formatted first.
     const Range range = FindRange(path, width, height, rows);
-    if (!FitsTiff32(fixed + text.Settle(range)->length)) TiffOut::NotStored(path);
+    if (!FitsTiff32(fixed + text.Settle(range)->length)) Error(path, msg::kFileNotStored);
   }
   TiffOut out(path, /*allow_stdout=*/true);
 

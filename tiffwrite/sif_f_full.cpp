@@ -12,6 +12,8 @@
 #include <new>
 #include <optional>
 
+#include "common/error.h"
+#include "common/messages.h"
 #include "common/range.h"
 #include "tiffwrite/directory.h"
 #include "tiffwrite/lzw_strips.h"
@@ -39,7 +41,7 @@ void StoreStrips(const char* path, std::uint32_t width, std::uint32_t height,
   // extremes needs them first.
   if (!text.OfExtremes()) {
     const std::optional<Description> given = text.Settle(Range());
-    if (!given) TiffOut::NotStored(path);
+    if (!given) Error(path, msg::kFileNotStored);
     tags.description = *given;
     StrippedTiff::CheckSize(path, plan, tags, bound);
   }
@@ -63,7 +65,7 @@ void StoreStrips(const char* path, std::uint32_t width, std::uint32_t height,
     return;
   }
   std::unique_ptr<double[]> values(new (std::nothrow) double[width]);
-  if (!values) TiffOut::NoMemory(path);
+  if (!values) Error(path, msg::kNoAllocatableMemory);
   StrippedTiff file(path, plan, tags, bound);
   text.Publish(range);
   for (std::uint32_t k = 0; k < plan.strips; ++k) {

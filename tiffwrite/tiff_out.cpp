@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/error.h"
+#include "common/messages.h"
 
 namespace pv {
 
@@ -12,18 +13,14 @@ namespace {
 std::FILE* Open(const char* path, bool allow_stdout) {
   if (allow_stdout && std::strcmp(path, "-") == 0) return stdout;
   std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) TiffOut::NotStored(path);
+  if (file == nullptr) Error(path, msg::kFileNotStored);
   return file;
 }
 
 }  // namespace
 
-void TiffOut::NotStored(const std::string& path) { Fail(ErrorLine(path, "file not stored.")); }
-
-void TiffOut::NoMemory(const std::string& path) { Fail(ErrorLine(path, "no allocatable memory.")); }
-
 TiffOut::TiffOut(const char* path, bool allow_stdout)
     : BufferedOut(Open(path, allow_stdout), !(allow_stdout && std::strcmp(path, "-") == 0),
-                  ErrorLine(path, "file not stored."), OnAbandon::kDrop) {}
+                  path, msg::kFileNotStored, OnAbandon::kDrop) {}
 
 }  // namespace pv

@@ -17,9 +17,6 @@ class TiffOut : public BufferedOut {
   // the one-character path "-" means standard output, which is flushed but
   // never closed.
   TiffOut(const char* path, bool allow_stdout);
-
-  [[noreturn]] static void NotStored(const std::string& path);
-  [[noreturn]] static void NoMemory(const std::string& path);
 };
 
 }  // namespace pv

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "tiffread/image.h"
 #include "tiffread/rif.h"
 #include "tiffwrite/sif_f.h"
@@ -26,7 +27,7 @@ using pv::Error;
 constexpr pv::FloatLayout kLayout = pv::FloatLayout::PVEXPAND_LAYOUT;
 
 int Run(int argc, char** argv) {
-  if (argc != 5) Error("usage : pvexpand TIFF_int base step TIFF_float");
+  if (argc != 5) Error(pv::msg::kUsagePvexpand);
 
   // The whole image is read before the output exists: a fault of the input
   // leaves nothing behind.

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "common/sizes.h"
 #include "slices/raw_volume.h"
 
@@ -41,8 +42,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace rv = pv::raw_volume;
 using pv::Error;
-using pv::ErrorLine;
-using pv::Fail;
+namespace msg = pv::msg;
 
 enum class HeaderKind { kNrrd, kMetaImage, kEnvi };
 
@@ -51,7 +51,7 @@ HeaderKind KindByExtension(const std::string& header) {
   if (ext == ".nhdr") return HeaderKind::kNrrd;
   if (ext == ".mhd") return HeaderKind::kMetaImage;
   if (ext == ".hdr") return HeaderKind::kEnvi;
-  Fail(ErrorLine(header, "unknown extension, use .nhdr, .mhd or .hdr."));
+  Error(header, msg::kUnknownExtension);
 }
 
 // A voxel spacing: a finite decimal number above 0, the whole argument.
@@ -60,7 +60,7 @@ double ParseSpacing(const char* text) {
   errno = 0;
   const double v = std::strtod(text, &end);
   if (end == text || *end != '\0' || errno == ERANGE || !std::isfinite(v) || v <= 0)
-    Fail(ErrorLine(text, "spacing is not a positive number."));
+    Error(text, msg::kBadSpacing);
   return v;
 }
 
@@ -83,12 +83,12 @@ struct Volume {
 // holds exactly the body it announces.
 Volume MeasureVolume(const std::string& path) {
   std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) Error("file not found.");
+  if (in == nullptr) Error(msg::kFileNotFound);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> input(in, std::fclose);
   struct stat st;
   // A pipe or a device has no length to check, and a header cannot point
   // into one.
-  if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode)) Fail(ErrorLine(path, "not a regular file."));
+  if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode)) Error(path, msg::kNotRegularFile);
   Volume v;
   v.sizes = rv::ReadHeader(in);
   v.body_offset = std::uint64_t(std::ftell(in));
@@ -103,8 +103,8 @@ Volume MeasureVolume(const std::string& path) {
     // width * height fits in 64 bits (each is below 2^31); with the count
     // and the sample size the product may not.
     const std::string need = want ? std::to_string(*want) + " bytes" : "more than 2^64 bytes";
-    Fail(ErrorLine(path, "body is " + std::to_string(body) + " bytes, not the " + need + " of a " + shape +
-                             " volume."));
+    Error(path, "body is " + std::to_string(body) + " bytes, not the " + need + " of a " + shape +
+                             " volume.");
   }
   return v;
 }
@@ -129,7 +129,7 @@ std::string DataFileName(const std::string& volume, const fs::path& header_folde
   const std::string relative = (volume_folder / name).lexically_relative(header_folder).string();
   // Each header field is one line of text.
   if (relative.find_first_of("\r\n") != std::string::npos)
-    Fail(ErrorLine(volume, "name holds a line break, which a header cannot carry."));
+    Error(volume, msg::kNameWithLineBreak);
   // "LIST" is a list of data files to follow (NRRD and MetaImage),
   // "LOCAL" data in the header itself (MetaImage); "./" keeps them names.
   if (strcasecmp(relative.c_str(), "LIST") == 0 || strcasecmp(relative.c_str(), "LOCAL") == 0)
@@ -149,8 +149,8 @@ void CheckEnviName(const std::string& volume, const std::string& header) {
   const auto volume_folder = FolderOf(volume), header_folder = FolderOf(header);
   if ((found == replaced || found == appended) && volume_folder && header_folder && *volume_folder == *header_folder)
     return;
-  Fail(ErrorLine(header, "not found by GDAL beside the volume; name it " + (v.parent_path() / replaced).string() +
-                             " or " + (v.parent_path() / appended).string() + "."));
+  Error(header, "not found by GDAL beside the volume; name it " + (v.parent_path() / replaced).string() +
+                             " or " + (v.parent_path() / appended).string() + ".");
 }
 
 // The sizes, and the spacings when given, one axis a word; one slice is a
@@ -219,7 +219,7 @@ std::string EnviHeader(const Volume& v, const std::vector<double>& spacing) {
 // Writes `text` as the file `path`, whole or not at all.
 void StoreHeader(const std::string& path, const std::string& text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) Fail(ErrorLine(path, "file not stored."));
+  if (fd < 0) Error(path, msg::kFileNotStored);
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -229,12 +229,12 @@ void StoreHeader(const std::string& path, const std::string& text) {
   }
   if (::close(fd) != 0 || done < text.size()) {
     ::unlink(path.c_str());
-    Fail(ErrorLine(path, "file not stored."));
+    Error(path, msg::kFileNotStored);
   }
 }
 
 int Run(int argc, char** argv) {
-  if (argc != 3 && argc != 6) Error("usage : pvheader image.bin header [dx dy dz]");
+  if (argc != 3 && argc != 6) Error(msg::kUsagePvheader);
   const std::string volume_path = argv[1], header_path = argv[2];
   const HeaderKind kind = KindByExtension(header_path);
   std::vector<double> spacing;
@@ -244,9 +244,9 @@ int Run(int argc, char** argv) {
   if (kind == HeaderKind::kEnvi) CheckEnviName(volume_path, header_path);
   struct stat st;
   if (::stat(header_path.c_str(), &st) == 0 && st.st_dev == volume.device && st.st_ino == volume.inode)
-    Fail(ErrorLine(header_path, "would overwrite the volume."));
+    Error(header_path, msg::kWouldOverwriteVolume);
   const auto header_folder = FolderOf(header_path);
-  if (!header_folder) Fail(ErrorLine(header_path, "file not stored."));
+  if (!header_folder) Error(header_path, msg::kFileNotStored);
 
   std::string text;
   switch (kind) {
@@ -256,7 +256,7 @@ int Run(int argc, char** argv) {
       // A MetaImage reader takes a name with "%" for the pattern of a series
       // of numbered files, and reads none of them.
       if (data_file.find('%') != std::string::npos)
-        Fail(ErrorLine(volume_path, "name holds %, which a MetaImage header takes for a file pattern."));
+        Error(volume_path, msg::kNameWithPattern);
       text = MetaImageHeader(volume, spacing, data_file);
       break;
     }

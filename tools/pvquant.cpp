@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "common/parallel.h"
 #include "common/range.h"
 #include "tiffread/image.h"
@@ -76,7 +77,7 @@ pv::Range ImageRange(const pv::StoredImage& image) {
 }
 
 int Run(int argc, char** argv) {
-  if (argc != 4 && argc != 6) Error("usage : pvquant TIFF_float {base step} BPS TIFF_int");
+  if (argc != 4 && argc != 6) Error(pv::msg::kUsagePvquant);
   const char* input = argv[1];
   const char* output = argv[argc - 1];
 
@@ -86,16 +87,16 @@ int Run(int argc, char** argv) {
   pv::StoredImage image;
   std::optional<std::string> description;
   if (pv::ReadImageFile_Float(input, &width, &height, &image, &description) != 0)
-    pv::Warn(pv::WarningLine(input, "containing non-float pixel values"));
+    pv::Warning(input, pv::msg::kNonFloatPixels);
 
   const int bps = ParseInt(argv[argc - 2]);
-  if (bps < 1 || bps > 16) Error("bad bit per sample (BPS).");
+  if (bps < 1 || bps > 16) Error(pv::msg::kBadBitsPerSampleBPS);
   const std::uint32_t top_code = (1u << bps) - 1;
 
   double base, step, top;
   if (argc == 6) {
     step = std::strtod(argv[3], nullptr);
-    if (!(step > 0)) Error("bad value step.");
+    if (!(step > 0)) Error(pv::msg::kBadValueStep);
     base = std::strtod(argv[2], nullptr);
     top = base + top_code * step;
   } else {

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "common/progress.h"
 #include "common/range.h"
 #include "slices/name_pattern.h"
@@ -29,12 +30,12 @@ namespace rv = pv::raw_volume;
 namespace np = pv::name_pattern;
 
 int Run(int argc, char** argv) {
-  if (argc != 3) Error("usage : pvsplit image.bin TIFF_format");
+  if (argc != 3) Error(pv::msg::kUsagePvsplit);
   const char* format = argv[2];
   const bool names_too_long = np::CheckNameFormat(format);
 
   std::FILE* in = argv[1][0] == '-' ? stdin : std::fopen(argv[1], "rb");
-  if (in == nullptr) Error("file not found.");
+  if (in == nullptr) Error(pv::msg::kFileNotFound);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> input(in == stdin ? nullptr : in, std::fclose);
 
   rv::VolumeIn volume(in);

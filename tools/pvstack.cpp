@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "slices/csi_f.h"
 #include "slices/raw_volume.h"
 #include "tiffread/rif_f.h"
@@ -24,7 +25,7 @@ using pv::Error;
 
 int Run(int argc, char** argv) {
   if (argc != 3 && argc != 4)
-    Error("usage : pvstack image.tif image.bin\n        pvstack image/ nameFile image.bin");
+    Error(pv::msg::kUsagePvstack);
 
   // Every slice passes the reader's first checks before the output exists.
   int width = 0, height = 0, count = 1;
@@ -57,9 +58,9 @@ int Run(int argc, char** argv) {
   const bool to_stdout = target[0] == '-';
   // A volume written over one of its own slices would destroy the slice
   // before it is read.
-  if (pv::OverwritesASlice(target, slices)) Error("file not open.");
+  if (pv::OverwritesASlice(target, slices)) Error(pv::msg::kFileNotOpen);
   std::FILE* file = to_stdout ? stdout : std::fopen(target, "wb");
-  if (file == nullptr) Error("file not open.");
+  if (file == nullptr) Error(pv::msg::kFileNotOpen);
   pv::VolumeOut out(file, target, !to_stdout);
 
   out.PutText(pv::raw_volume::FormatHeader(width, height, count));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/messages.h"
 #include "tiffread/image.h"
 #include "tiffread/rif.h"
 #include "tiffread/rif_f.h"
@@ -45,7 +46,7 @@ RowTable<T> Copy(const char* path, const pv::StoredImage& image) {
       }
     }
   } catch (const std::bad_alloc&) {
-    pv::Fail(pv::ErrorLine(path, "no allocatable memory for cell."));
+    pv::Error(path, pv::msg::kNoMemoryForCell);
   }
   return table;
 }

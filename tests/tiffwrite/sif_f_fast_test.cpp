@@ -1,7 +1,7 @@
 // The fast floating-point writer's file layout byte by byte: one strip from
 // offset 8, the directory behind it, the description block behind that,
 // and the 4 GiB limit that the description's length decides. What every
-// writer guarantees is in tests/writers.
+// writer guarantees is in tests/tiffwrite/writers_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>

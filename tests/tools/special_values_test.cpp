@@ -22,7 +22,7 @@
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tests/support/run_program.h"
-#include "tests/stack/slice_files.h"
+#include "tests/support/slice_files.h"
 
 extern char** environ;
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/tiff.h"
-#include "tests/stack/slice_files.h"
+#include "tests/support/slice_files.h"
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tests/support/run_program.h"

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "slices/csi_f_core.h"
-#include "slices/raw_volume.h"
 #include "tests/support/fatal.h"
 #include "tests/support/files.h"
 #include "tests/support/name_order.h"
@@ -18,7 +17,6 @@
 namespace {
 
 using namespace pv::csi_f;
-using pv::raw_volume::VolumeOut;
 using pvtest::FatalLine;
 using pvtest::Outcome;
 using Names = std::vector<std::string>;
@@ -251,34 +249,6 @@ TEST(DescriptionMapping, WordCounts) {
     EXPECT_EQ(m.base, c.base);
     EXPECT_EQ(m.step, c.step);
   }
-}
-
-TEST(VolumeOut, WritesHeaderAndBlocksInOrder) {
-  pvtest::TempDir dir;
-  const std::string path = dir / "v.bin";
-  std::vector<double> values(3 * VolumeOut::kBlock / 8 + 5);
-  for (std::size_t i = 0; i < values.size(); ++i) values[i] = double(i) - 0.5;
-  {
-    VolumeOut out(std::fopen(path.c_str(), "wb"), path, true);
-    out.PutText("7\t9\t3\n");
-    for (std::size_t i = 0; i < values.size(); i += 1000)
-      out.PutValues(values.data() + i, std::min<std::size_t>(values.size() - i, 1000));
-    out.Close();
-  }
-  EXPECT_EQ(pvtest::ReadText(path), pvtest::VolumeBytes("7\t9\t3\n", values));
-}
-
-TEST(VolumeOut, FailedWriteIsADataWriteError) {
-  std::FILE* f = std::fopen("/dev/full", "wb");
-  if (f == nullptr) GTEST_SKIP() << "no /dev/full";
-  VolumeOut out(f, "/dev/full", true);
-  EXPECT_EQ(FatalLine([&] {
-              out.PutText("1\t1\n");
-              const double one = 1.0;
-              out.PutValues(&one, 1);
-              out.Close();
-            }),
-            "/dev/full : data write error.\n");
 }
 
 }  // namespace

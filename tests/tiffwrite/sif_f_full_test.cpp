@@ -2,7 +2,7 @@
 // arithmetic, SHORT/LONG width, description placement; the LZW build's
 // strips decode to exactly the rows' floats, as the uncompressed build's
 // strips hold them, and libtiff reads the same values from both. What every
-// writer guarantees is in tests/writers.
+// writer guarantees is in tests/tiffwrite/writers_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "tests/reader/reader_test_util.h"
+#include "tests/tiffread/reader_test_util.h"
 #include "tests/support/libtiff_oracle.h"
 
 namespace pvtest {

@@ -1,4 +1,4 @@
-#include "tests/stack/slice_files.h"
+#include "tests/support/slice_files.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "slices/csi_f.h"
-#include "tests/stack/slice_files.h"
+#include "tests/support/slice_files.h"
 #include "tests/support/fatal.h"
 #include "tests/support/files.h"
 

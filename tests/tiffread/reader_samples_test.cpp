@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/tiff.h"
-#include "tests/reader/reader_test_util.h"
+#include "tests/tiffread/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
 
 namespace pvtest {

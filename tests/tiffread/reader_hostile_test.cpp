@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "common/tiff.h"
-#include "tests/reader/reader_test_util.h"
+#include "tests/tiffread/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/support/image_access.h"
 

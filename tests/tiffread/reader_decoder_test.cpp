@@ -4,7 +4,7 @@
 #include <numeric>
 
 #include "common/tiff.h"
-#include "tests/reader/reader_test_util.h"
+#include "tests/tiffread/reader_test_util.h"
 #include "tests/support/tiff_builder.h"
 #include "tiffread/strip_decoder.h"
 

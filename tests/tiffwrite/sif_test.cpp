@@ -1,7 +1,7 @@
 // The integer writer's file layout: strip arithmetic, row bytes by depth,
 // pad bytes, description placement, SHORT/LONG size entries, photometric,
 // the depths it refuses. Every layout is also read back by libtiff. What
-// every writer guarantees is in tests/writers.
+// every writer guarantees is in tests/tiffwrite/writers_test.cpp.
 #include <gtest/gtest.h>
 
 #include <random>
