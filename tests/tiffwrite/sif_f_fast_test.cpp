@@ -1,7 +1,7 @@
 // The fast floating-point writer's file layout byte by byte: one strip from
-// offset 8, the directory behind it, the description block behind that,
-// and the 4 GiB limit that the description's length decides. What every
-// writer guarantees is in tests/tiffwrite/writers_test.cpp.
+// offset 8, the directory behind it, and the 4 GiB limit that the
+// description's length decides. What every writer guarantees (the
+// description's place too) is in tests/tiffwrite/writers_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -51,37 +51,6 @@ TEST(FastFloatWriter, TwoPixelsWithoutDescription) {
   EXPECT_EQ(d.Find(kSMinSampleValue)->type, kFloat);
   EXPECT_EQ(LeFloat(f, d.Find(kSMinSampleValue)->at + 8), 0.0f);
   EXPECT_EQ(LeFloat(f, d.Find(kSMaxSampleValue)->at + 8), 1.0f);
-}
-
-TEST(FastFloatWriter, DescriptionPlacement) {
-  // Up to 4 bytes with the NUL stand in the entry; a longer text follows
-  // the directory (14 entries: at 8 + 8 + 2 + 12 * 14 + 4 = 190).
-  const struct {
-    const char* given;  // null: SIF_F_desc
-    std::string stored;
-    Bytes field;  // the value field; empty when the text is a block
-  } cases[] = {
-      {nullptr, std::string("0.000000\t1.000000\0", 18), {}},
-      {"abcd", std::string("abcd\0", 5), {}},
-      {"abc", std::string("abc\0", 4), {'a', 'b', 'c', 0}},
-      {"", std::string(1, '\0'), {0, 0, 0, 0}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.stored);
-    TempDir dir;
-    const Bytes f = Store({2, 1, {0, 1}}, c.given ? c.given : pv::SIF_F_desc, dir / "a.tif");
-    const auto e = ParseDirectory(f).Find(kImageDescription);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->type, kAscii);
-    EXPECT_EQ(e->count, c.stored.size());
-    if (c.field.empty()) {
-      EXPECT_EQ(e->value, 190u);
-      EXPECT_EQ(std::string(f.begin() + 190, f.end()), c.stored);
-    } else {
-      EXPECT_EQ(f.size(), 190u);
-      EXPECT_EQ(Bytes(f.begin() + e->at + 8, f.begin() + e->at + 12), c.field);
-    }
-  }
 }
 
 TEST(FastFloatWriter, RefusesOffsetsOf4GiBBeforeWriting) {

@@ -1,8 +1,8 @@
 // The full floating-point writer's strip layout in both builds: strip
-// arithmetic, SHORT/LONG width, description placement; the LZW build's
-// strips decode to exactly the rows' floats, as the uncompressed build's
-// strips hold them, and libtiff reads the same values from both. What every
-// writer guarantees is in tests/tiffwrite/writers_test.cpp.
+// arithmetic, SHORT/LONG width; the LZW build's strips decode to exactly the
+// rows' floats, as the uncompressed build's strips hold them, and libtiff
+// reads the same values from both. What every writer guarantees (the
+// description's place too) is in tests/tiffwrite/writers_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -104,32 +104,6 @@ TEST(FullFloatWriter, UncompressedCounts) {
     const Bytes f = ReadFile(dir / "u.tif");
     EXPECT_EQ(Strips(f, ParseDirectory(f)).counts, c.counts);
   }
-}
-
-TEST(FullFloatWriter, DescriptionPlacement) {
-  const Image img{3, 1, {1, 5, 3}};
-  const struct {
-    const char* name;
-    const char* given;  // null: none; "own": SIF_F_desc
-    const char* text;   // as stored
-    std::uint32_t first_strip;
-  } cases[] = {
-      {"own description of the extremes: L = 18 at 8", "own", "1.000000\t5.000000", 26},
-      {"19 characters: L = 20 at 8, strip at 28", "0123456789012345678", "0123456789012345678", 28},
-      {"18 characters: L = 19 and a pad byte, strip at 28", "012345678901234567",
-       "012345678901234567", 28},
-      {"3 characters in the entry", "abc", "abc", 8},
-      {"no description", nullptr, nullptr, 8},
-  };
-  TempDir dir;
-  for (const auto& build : kBuilds)
-    for (const auto& c : cases) {
-      SCOPED_TRACE(std::string(build.name) + ": " + c.name);
-      const char* given =
-          c.given == nullptr ? nullptr : std::strcmp(c.given, "own") == 0 ? pv::SIF_F_desc : c.given;
-      pv::StoreImageFile_Float((dir / "e.tif").c_str(), 3, 1, img.rows().data(), given, build.layout);
-      CheckFile(ReadFile(dir / "e.tif"), build, img, c.text, {682, 1, c.first_strip, S});
-    }
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 // leave no file and leave the globals as they were. The float writers
 // report the extremes by the range rule in SIF_F_min and SIF_F_max, in the
 // SMinSampleValue and SMaxSampleValue entries and, when given SIF_F_desc,
-// in the description. Each writer's own layout is tested beside it.
+// in the description. Where each writer puts the description is a row of
+// the table too; the rest of each writer's own layout is tested beside it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -84,13 +85,14 @@ struct Writer {
   bool floating;
   std::uint16_t compression;
   int huge_nx, huge_ny;  // an image whose file could pass 2^32 bytes
+  bool one_strip = false;  // the fast layout: the description block behind the directory
 };
 
 // The float writers come last.
 const Writer kWriters[] = {
     {"sif_16bit", StoreInt<16>, 16, false, tiff::kCompressionLZW, INT_MAX, 2},
     {"sif_12bit", StoreInt<12>, 12, false, tiff::kCompressionLZW, INT_MAX, 2},
-    {"sif_f_fast", StoreFast, 32, true, tiff::kCompressionNone, 1 << 16, 1 << 14},
+    {"sif_f_fast", StoreFast, 32, true, tiff::kCompressionNone, 1 << 16, 1 << 14, true},
     {"sif_f_full_lzw", StoreFullLzw, 32, true, tiff::kCompressionLZW, 1 << 16, 1 << 14},
     {"sif_f_full_nolzw", StoreFullNoLzw, 32, true, tiff::kCompressionNone, 1 << 16, 1 << 14},
 };
@@ -123,10 +125,14 @@ bool Same(T a, T b) {
 class AllWriters : public testing::TestWithParam<Writer> {};
 class FloatWriters : public testing::TestWithParam<Writer> {};
 
-TEST_P(AllWriters, DescriptionIsStoredAsGiven) {
+TEST_P(AllWriters, DescriptionIsStoredAsGivenInItsPlace) {
   // A text is stored unchanged, SIF_F_desc too for the integer writer; a
   // float writer given SIF_F_desc stores the extremes in it. Either way a
-  // float writer reports the extremes.
+  // float writer reports the extremes. Up to 4 bytes with the NUL stand in
+  // the entry, zeros after them; a longer text is a block: in front of the
+  // strips (at 8, padded to even: the first strip follows it) in the strip
+  // layout, behind the 14 entries of the directory (at 182 + the strip's
+  // bytes) in the fast one. The image has three strips in the strip layout.
   const Writer& w = GetParam();
   const struct {
     const char* name;
@@ -143,7 +149,8 @@ TEST_P(AllWriters, DescriptionIsStoredAsGiven) {
       {"SIF_F_desc", nullptr, true},
   };
   TempDir dir;
-  const Image img{3, 1, {1, 5, 3}};
+  Image img{5000, 3, {}};
+  for (int k = 0; k < img.nx * img.ny; ++k) img.values.push_back(k % 3 == 0 ? 1 : k % 3 == 1 ? 5 : 3);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::strcpy(pv::SIF_F_desc, "stale");
@@ -155,14 +162,40 @@ TEST_P(AllWriters, DescriptionIsStoredAsGiven) {
     EXPECT_EQ(pv::SIF_F_max, w.floating ? 5.0 : -99);
     const LibtiffImage back = ReadWithLibtiff(dir / "d.tif");
     EXPECT_LIBTIFF_CLEAN(back);
-    EXPECT_EQ(back.description, c.own ? std::optional<std::string>(own)
-                                : c.given ? std::optional<std::string>(c.given)
-                                          : std::nullopt);
+    const std::optional<std::string> text = c.own ? std::optional<std::string>(own)
+                                            : c.given ? std::optional<std::string>(c.given)
+                                                      : std::nullopt;
+    EXPECT_EQ(back.description, text);
+    EXPECT_EQ(back.values, img.values);
+    const Bytes f = ReadFile(dir / "d.tif");
     if (w.floating) {
-      const Bytes f = ReadFile(dir / "d.tif");
       EXPECT_EQ(EntryFloat(f, tiff::kSMinSampleValue), 1.0f);
       EXPECT_EQ(EntryFloat(f, tiff::kSMaxSampleValue), 5.0f);
     }
+    const TiffDirectory d = ParseDirectory(f);
+    const auto e = d.Find(tiff::kImageDescription);
+    ASSERT_EQ(e.has_value(), text.has_value());
+    std::uint32_t first_strip = 8;
+    if (text) {
+      const std::string stored = *text + '\0';
+      const auto length = std::uint32_t(stored.size());
+      EXPECT_EQ(e->type, tiff::kAscii);
+      EXPECT_EQ(e->count, length);
+      if (length <= 4) {
+        Bytes field(stored.begin(), stored.end());
+        field.resize(4, 0);
+        EXPECT_EQ(Bytes(f.begin() + e->at + 8, f.begin() + e->at + 12), field);
+      } else {
+        const std::uint32_t at = w.one_strip ? 182 + 4 * std::uint32_t(img.nx * img.ny) : 8;
+        EXPECT_EQ(e->value, at);
+        ASSERT_LE(std::size_t(at) + length, f.size());
+        EXPECT_EQ(std::string(f.begin() + at, f.begin() + at + length), stored);
+        if (!w.one_strip) first_strip = 8 + length + (length & 1);
+      }
+    }
+    const StripTable strips = Strips(f, d);
+    ASSERT_EQ(strips.offsets.size(), w.one_strip ? 1u : 3u);
+    EXPECT_EQ(strips.offsets[0], first_strip);
   }
 }
 
