@@ -24,11 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/row_tables.h"
 #include "tiffwrite/lzw_encode.h"
-#include "tiffwrite/sif.h"
-#include "tiffwrite/sif_f.h"
 
 namespace {
+
+using pvtest::StoreRows;
+using pvtest::StoreRows_Float;
 
 constexpr std::uint32_t kSide = 1024;
 
@@ -167,14 +169,14 @@ void Encode_Libtiff(benchmark::State& state) {
 void StoreImageFile_Ours(benchmark::State& state) {
   const Data& d = Slice(int(state.range(0)));
   for (auto _ : state)
-    pv::StoreImageFile(ScratchPath().c_str(), kSide, kSide, d.bits, d.rows.data(), nullptr);
+    StoreRows(ScratchPath().c_str(), kSide, kSide, d.bits, d.rows.data(), nullptr);
   Count(state, d);
 }
 
 void StoreFloat_OursLzw(benchmark::State& state) {
   const Data& d = Slice(32);
   for (auto _ : state)
-    pv::StoreImageFile_Float(ScratchPath().c_str(), kSide, kSide, d.value_rows.data(),
+    StoreRows_Float(ScratchPath().c_str(), kSide, kSide, d.value_rows.data(),
                              pv::SIF_F_desc, pv::FloatLayout::kLzwStrips);
   Count(state, d);
 }
@@ -188,7 +190,7 @@ void StoreFloat_LibtiffLzw(benchmark::State& state) {
 void StoreFloat_OursNolzw(benchmark::State& state) {
   const Data& d = Slice(32);
   for (auto _ : state)
-    pv::StoreImageFile_Float(ScratchPath().c_str(), kSide, kSide, d.value_rows.data(),
+    StoreRows_Float(ScratchPath().c_str(), kSide, kSide, d.value_rows.data(),
                              pv::SIF_F_desc, pv::FloatLayout::kStrips);
   Count(state, d);
 }
@@ -196,7 +198,7 @@ void StoreFloat_OursNolzw(benchmark::State& state) {
 void StoreFloat_OursFast(benchmark::State& state) {
   const Data& d = Slice(32);
   for (auto _ : state)
-    pv::StoreImageFile_Float(ScratchPath().c_str(), kSide, kSide, d.value_rows.data(),
+    StoreRows_Float(ScratchPath().c_str(), kSide, kSide, d.value_rows.data(),
                              pv::SIF_F_desc, pv::FloatLayout::kOneStrip);
   Count(state, d);
 }

@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint16_t> row(data, data + size);
   const std::uint16_t* rows[] = {row.data()};
   const std::string path = ScratchPath() + ".tif";
-  pv::StoreImageFile(path.c_str(), int(size), 1, 8, rows, nullptr);
+  pvtest::StoreRows(path.c_str(), int(size), 1, 8, rows, nullptr);
   ReadWithOurs(path, data, size);
   ReadWithLibtiff(path, data, size);
   return 0;

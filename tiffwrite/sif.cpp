@@ -91,11 +91,4 @@ void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& ro
   file.Finish();
 }
 
-void StoreImageFile(const char* path, int nx, int ny, int bps, const std::uint16_t* const* rows,
-                    const char* description) {
-  StoreImageFile(
-      path, nx, ny, bps,
-      [rows](std::uint32_t y, std::uint16_t*) { return rows[y]; }, description);
-}
-
 }  // namespace pv

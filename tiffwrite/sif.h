@@ -24,8 +24,5 @@ using IntRows = std::function<const std::uint16_t*(std::uint32_t y, std::uint16_
 // created.
 void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& rows,
                     const char* description);
-// The same for a table of ny row pointers.
-void StoreImageFile(const char* path, int nx, int ny, int bps, const std::uint16_t* const* rows,
-                    const char* description);
 
 }  // namespace pv

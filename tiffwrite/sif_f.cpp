@@ -27,10 +27,4 @@ void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& row
   }
 }
 
-void StoreImageFile_Float(const char* path, int nx, int ny, const double* const* rows,
-                          const char* description, FloatLayout layout) {
-  StoreImageFile_Float(
-      path, nx, ny, [rows](std::uint32_t y, double*) { return rows[y]; }, description, layout);
-}
-
 }  // namespace pv

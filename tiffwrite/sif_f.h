@@ -1,11 +1,10 @@
 // Floating-point TIFF writers and the globals they share with their callers.
 //
 // StoreImageFile_Float(path, nx, ny, rows, description) writes an image of
-// doubles as 32-bit IEEE samples. The rows come from a source (FloatRows)
-// or from a table of ny pointers to rows of nx doubles, top row first. The
-// description is null (none), the address of SIF_F_desc (the writer formats
-// the image's minimum and maximum into it with SIF_F_form) or any other
-// text (stored unchanged). On return SIF_F_min and SIF_F_max hold the
+// doubles as 32-bit IEEE samples. The rows come from a source (FloatRows),
+// top row first. The description is null (none), the address of SIF_F_desc
+// (the writer formats the image's minimum and maximum into it with
+// SIF_F_form) or any other text (stored unchanged). On return SIF_F_min and SIF_F_max hold the
 // extremes of the image just written, by the suite's range rule (those of
 // the finite values; NaN, NaN for an image without one), over the doubles
 // as given, before their rounding to single precision.
@@ -46,8 +45,6 @@ using FloatRows = std::function<const double*(std::uint32_t y, double* scratch)>
 enum class FloatLayout { kOneStrip, kStrips, kLzwStrips };
 
 void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
-                          const char* description, FloatLayout layout);
-void StoreImageFile_Float(const char* path, int nx, int ny, const double* const* rows,
                           const char* description, FloatLayout layout);
 
 }  // namespace pv

@@ -1,7 +1,8 @@
-// Images as tables of separately allocated rows, one per image row (row 0
-// the top row, element 0 its leftmost sample): what the tests, the fuzz
-// harnesses and the benchmarks compare against, read through the readers'
-// one form (a StoredImage) and copied out row by row.
+// Images as tables of rows, one per image row (row 0 the top row, element 0
+// its leftmost sample): what the tests, the fuzz harnesses and the
+// benchmarks compare against, read through the readers' one form (a
+// StoredImage) and copied out row by row, and stored through the writers'
+// one form (a source of rows) from a table of row pointers.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,8 @@
 #include "tiffread/image.h"
 #include "tiffread/rif.h"
 #include "tiffread/rif_f.h"
+#include "tiffwrite/sif.h"
+#include "tiffwrite/sif_f.h"
 
 namespace pvtest {
 
@@ -70,6 +73,20 @@ inline void ReadRows(const char* path, std::int32_t* width, std::int32_t* height
   pv::StoredImage image;
   pv::ReadImageFile(path, width, height, bits, &image, description);
   *rows = row_tables::Copy<std::uint16_t>(path, image);
+}
+
+// StoreImageFile from a table of ny pointers to rows of nx samples.
+inline void StoreRows(const char* path, int nx, int ny, int bps, const std::uint16_t* const* rows,
+                      const char* description) {
+  pv::StoreImageFile(path, nx, ny, bps, [rows](std::uint32_t y, std::uint16_t*) { return rows[y]; },
+                     description);
+}
+
+// StoreImageFile_Float from a table of ny pointers to rows of nx doubles.
+inline void StoreRows_Float(const char* path, int nx, int ny, const double* const* rows,
+                            const char* description, pv::FloatLayout layout) {
+  pv::StoreImageFile_Float(path, nx, ny, [rows](std::uint32_t y, double*) { return rows[y]; },
+                           description, layout);
 }
 
 }  // namespace pvtest

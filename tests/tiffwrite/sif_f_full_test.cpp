@@ -11,6 +11,7 @@
 #include "tests/support/files.h"
 #include "tests/support/images.h"
 #include "tests/support/libtiff_oracle.h"
+#include "tests/support/row_tables.h"
 #include "tests/support/tiff_layout.h"
 #include "tiffwrite/sif_f.h"
 
@@ -81,7 +82,7 @@ TEST(FullFloatWriter, Layouts) {
     for (const Build& build : kBuilds) {
       SCOPED_TRACE(build.name);
       const std::string path = dir / "f.tif";
-      pv::StoreImageFile_Float(path.c_str(), c.nx, c.ny, img.rows().data(), nullptr, build.layout);
+      StoreRows_Float(path.c_str(), c.nx, c.ny, img.rows().data(), nullptr, build.layout);
       CheckFile(ReadFile(path), build, img, nullptr, c.want);
       const LibtiffImage back = ReadWithLibtiff(path);
       EXPECT_LIBTIFF_CLEAN(back);
@@ -99,7 +100,7 @@ TEST(FullFloatWriter, UncompressedCounts) {
   } cases[] = {{1024, 5, {8192, 8192, 4096}}, {10, 10, {400}}};
   for (const auto& c : cases) {
     const Image img = SmoothImage(c.nx, c.ny, 5);
-    pv::StoreImageFile_Float((dir / "u.tif").c_str(), c.nx, c.ny, img.rows().data(), nullptr,
+    StoreRows_Float((dir / "u.tif").c_str(), c.nx, c.ny, img.rows().data(), nullptr,
                              pv::FloatLayout::kStrips);
     const Bytes f = ReadFile(dir / "u.tif");
     EXPECT_EQ(Strips(f, ParseDirectory(f)).counts, c.counts);

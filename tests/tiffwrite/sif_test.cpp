@@ -10,6 +10,7 @@
 #include "tests/support/fatal.h"
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
+#include "tests/support/row_tables.h"
 #include "tests/support/tiff_layout.h"
 #include "tiffwrite/sif.h"
 
@@ -108,7 +109,7 @@ TEST(StoreImageFile, Layouts) {
     SCOPED_TRACE(c.name);
     const Image img = MakeImage(c.nx, c.ny, c.bps, ++seed);
     const std::string path = dir / "out.tif";
-    pv::StoreImageFile(path.c_str(), c.nx, c.ny, c.bps, img.pointers().data(), nullptr);
+    StoreRows(path.c_str(), c.nx, c.ny, c.bps, img.pointers().data(), nullptr);
     CheckFile(ReadFile(path), img, nullptr, c.want);
     const LibtiffImage back = ReadWithLibtiff(path);
     EXPECT_LIBTIFF_CLEAN(back);
@@ -137,7 +138,7 @@ TEST(StoreImageFile, OneBitAndTwelveBitPacking) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bps);
     const std::uint16_t* rows[] = {c.row.data()};
-    pv::StoreImageFile((dir / "p.tif").c_str(), int(c.row.size()), 1, c.bps, rows, nullptr);
+    StoreRows((dir / "p.tif").c_str(), int(c.row.size()), 1, c.bps, rows, nullptr);
     const Bytes file = ReadFile(dir / "p.tif");
     const StripTable t = Strips(file, ParseDirectory(file));
     ASSERT_EQ(t.offsets.size(), 1u);
@@ -154,7 +155,7 @@ TEST(StoreImageFile, RefusesDepthsOutsideTheInterface) {
   for (int bps : {0, 17, 32}) {
     SCOPED_TRACE(bps);
     const std::string path = dir / "a.tif";
-    EXPECT_EQ(FatalLine([&] { pv::StoreImageFile(path.c_str(), 1, 1, bps, rows, nullptr); }),
+    EXPECT_EQ(FatalLine([&] { StoreRows(path.c_str(), 1, 1, bps, rows, nullptr); }),
               path + " : file not stored.\n");
     EXPECT_FALSE(Exists(path));
   }

@@ -1,8 +1,8 @@
 // What every TIFF writer of the suite guarantees, checked once over all of
 // them: the integer writer (at 16 and at 12 bits), the fast floating-point
 // writer and both builds of the full one. libtiff reads the image and the
-// description back unchanged; a table of rows and a source of rows give the
-// same file; sizes below 1, a missing directory, a full device and an image
+// description back unchanged; a source's rows where they lie and copied into
+// the writer's scratch give the same file; sizes below 1, a missing directory, a full device and an image
 // whose file could pass 2^32 bytes end with "<path> : file not stored.",
 // leave no file and leave the globals as they were. The float writers
 // report the extremes by the range rule in SIF_F_min and SIF_F_max, in the
@@ -38,27 +38,27 @@ namespace {
 
 namespace tiff = pv::tiff;
 
-enum class Form { kTable, kSource };
+// How a source hands over its rows: where they already lie, or copied
+// into the writer's scratch.
+enum class Form { kInPlace, kScratch };
 
-// Stores `img` as samples of type T through a writer's table form, or its
-// source form (a source that copies the rows into the writer's scratch),
-// with `bits` after the size for the integer writer. An image without
-// values stands for one the writer must refuse before it reads a row: its
-// rows all point at one zero sample.
+// Stores `img` as samples of type T through a writer, with `bits` after the
+// size for the integer writer. An image without values stands for one the
+// writer must refuse before it reads a row: its rows all point at one zero
+// sample.
 template <class T, class Writer, class... Bits>
 void StoreAs(Writer writer, const std::string& path, const Image& img, const char* description,
              Form form, Bits... bits) {
   std::vector<T> samples(img.values.begin(), img.values.end());
   if (samples.empty()) samples.push_back(T{});
   const std::size_t step = img.values.empty() ? 0 : std::size_t(img.nx);
-  std::vector<const T*> table;
-  for (int y = 0; y < img.ny; ++y) table.push_back(samples.data() + std::size_t(y) * step);
-  const auto source = [&](std::uint32_t y, T* scratch) {
-    std::copy_n(table[y], img.nx, scratch);
-    return static_cast<const T*>(scratch);
+  const auto source = [&](std::uint32_t y, T* scratch) -> const T* {
+    const T* row = samples.data() + y * step;
+    if (form == Form::kInPlace) return row;
+    std::copy_n(row, img.nx, scratch);
+    return scratch;
   };
-  if (form == Form::kTable) writer(path.c_str(), img.nx, img.ny, bits..., table.data(), description);
-  else writer(path.c_str(), img.nx, img.ny, bits..., source, description);
+  writer(path.c_str(), img.nx, img.ny, bits..., source, description);
 }
 
 // Each writer by one signature; the integer writer at kBits bits.
@@ -66,16 +66,9 @@ template <int kBits>
 void StoreInt(const std::string& p, const Image& img, const char* d, Form form) {
   StoreAs<std::uint16_t>([](auto... a) { pv::StoreImageFile(a...); }, p, img, d, form, kBits);
 }
-void StoreFast(const std::string& p, const Image& img, const char* d, Form form) {
-  StoreAs<double>([](auto... a) { pv::StoreImageFile_Float(a..., pv::FloatLayout::kOneStrip); }, p, img, d, form);
-}
-void StoreFullLzw(const std::string& p, const Image& img, const char* d, Form form) {
-  StoreAs<double>([](auto... a) { pv::StoreImageFile_Float(a..., pv::FloatLayout::kLzwStrips); }, p, img, d,
-                  form);
-}
-void StoreFullNoLzw(const std::string& p, const Image& img, const char* d, Form form) {
-  StoreAs<double>([](auto... a) { pv::StoreImageFile_Float(a..., pv::FloatLayout::kStrips); }, p, img, d,
-                  form);
+template <pv::FloatLayout kLayout>
+void StoreFloat(const std::string& p, const Image& img, const char* d, Form form) {
+  StoreAs<double>([](auto... a) { pv::StoreImageFile_Float(a..., kLayout); }, p, img, d, form);
 }
 
 struct Writer {
@@ -84,17 +77,23 @@ struct Writer {
   std::uint16_t bits;  // integers below 2^bits, or 32-bit floats
   bool floating;
   std::uint16_t compression;
-  int huge_nx, huge_ny;  // an image whose file could pass 2^32 bytes
+  int huge_nx, huge_ny;  // an image whose file could pass 2^32 bytes ...
+  const char* huge_description;  // ... with this description
   bool one_strip = false;  // the fast layout: the description block behind the directory
 };
 
 // The float writers come last.
 const Writer kWriters[] = {
-    {"sif_16bit", StoreInt<16>, 16, false, tiff::kCompressionLZW, INT_MAX, 2},
-    {"sif_12bit", StoreInt<12>, 12, false, tiff::kCompressionLZW, INT_MAX, 2},
-    {"sif_f_fast", StoreFast, 32, true, tiff::kCompressionNone, 1 << 16, 1 << 14, true},
-    {"sif_f_full_lzw", StoreFullLzw, 32, true, tiff::kCompressionLZW, 1 << 16, 1 << 14},
-    {"sif_f_full_nolzw", StoreFullNoLzw, 32, true, tiff::kCompressionNone, 1 << 16, 1 << 14},
+    {"sif_16bit", StoreInt<16>, 16, false, tiff::kCompressionLZW, INT_MAX, 2, nullptr},
+    {"sif_12bit", StoreInt<12>, 12, false, tiff::kCompressionLZW, INT_MAX, 2, nullptr},
+    // 2^32 - 196 bytes of samples, 182 of header and directory and a 15-byte
+    // text reach 2^32 + 1: the description's length decides.
+    {"sif_f_fast", StoreFloat<pv::FloatLayout::kOneStrip>, 32, true, tiff::kCompressionNone,
+     1073741775, 1, "fourteen chars", true},
+    {"sif_f_full_lzw", StoreFloat<pv::FloatLayout::kLzwStrips>, 32, true, tiff::kCompressionLZW,
+     1 << 16, 1 << 14, nullptr},
+    {"sif_f_full_nolzw", StoreFloat<pv::FloatLayout::kStrips>, 32, true, tiff::kCompressionNone,
+     1 << 16, 1 << 14, nullptr},
 };
 constexpr int kIntWriters = 2;
 
@@ -155,7 +154,7 @@ TEST_P(AllWriters, DescriptionIsStoredAsGivenInItsPlace) {
     SCOPED_TRACE(c.name);
     std::strcpy(pv::SIF_F_desc, "stale");
     pv::SIF_F_min = pv::SIF_F_max = -99;
-    w.store(dir / "d.tif", img, c.own ? pv::SIF_F_desc : c.given, Form::kTable);
+    w.store(dir / "d.tif", img, c.own ? pv::SIF_F_desc : c.given, Form::kInPlace);
     const std::string own = w.floating ? "1.000000\t5.000000" : "stale";
     EXPECT_EQ(pv::SIF_F_desc, c.own ? own : "stale");
     EXPECT_EQ(pv::SIF_F_min, w.floating ? 1.0 : -99);
@@ -242,7 +241,7 @@ TEST_P(FloatWriters, ExtremesFollowTheRangeRule) {
     SCOPED_TRACE(c.name);
     Image img{c.nx, c.ny, std::vector<double>(std::size_t(c.nx) * std::size_t(c.ny), c.background)};
     for (const auto& [k, v] : c.set) img.values[k] = v;
-    w.store(dir / "r.tif", img, pv::SIF_F_desc, Form::kTable);
+    w.store(dir / "r.tif", img, pv::SIF_F_desc, Form::kInPlace);
     EXPECT_PRED2(Same<double>, pv::SIF_F_min, c.lo);
     EXPECT_PRED2(Same<double>, pv::SIF_F_max, c.hi);
     EXPECT_STREQ(pv::SIF_F_desc, c.text);
@@ -255,7 +254,7 @@ TEST_P(FloatWriters, ExtremesFollowTheRangeRule) {
 TEST_P(FloatWriters, HugeValuesBecomeInfinityButKeepTheirDoubleExtreme) {
   const Writer& w = GetParam();
   TempDir dir;
-  w.store(dir / "h.tif", {2, 1, {0, 1e300}}, pv::SIF_F_desc, Form::kTable);
+  w.store(dir / "h.tif", {2, 1, {0, 1e300}}, pv::SIF_F_desc, Form::kInPlace);
   const double inf = std::numeric_limits<double>::infinity();
   EXPECT_EQ(ReadWithLibtiff(dir / "h.tif").values, (std::vector<double>{0, inf}));
   EXPECT_EQ(EntryFloat(ReadFile(dir / "h.tif"), tiff::kSMaxSampleValue), float(inf));
@@ -265,17 +264,16 @@ TEST_P(FloatWriters, HugeValuesBecomeInfinityButKeepTheirDoubleExtreme) {
   EXPECT_STREQ(pv::SIF_F_desc, expected);
 }
 
-TEST_P(AllWriters, RowsFromATableOrASourceGiveOneFileThatLibtiffReads) {
-  // The source fills the writer's scratch and is called on several threads
-  // at once (and twice a row by the full float writer: extremes, then
-  // strips).
+TEST_P(AllWriters, RowsInPlaceOrInTheScratchGiveOneFileThatLibtiffReads) {
+  // The source is called on several threads at once (and twice a row by the
+  // full float writer: extremes, then strips).
   const Writer& w = GetParam();
   TempDir dir;
   const Image img = MakeImage(w, 1500, 300, 5);
-  w.store(dir / "t.tif", img, pv::SIF_F_desc, Form::kTable);
-  const std::string from_table = pv::SIF_F_desc;
-  w.store(dir / "s.tif", img, pv::SIF_F_desc, Form::kSource);
-  EXPECT_EQ(pv::SIF_F_desc, from_table);
+  w.store(dir / "t.tif", img, pv::SIF_F_desc, Form::kInPlace);
+  const std::string in_place = pv::SIF_F_desc;
+  w.store(dir / "s.tif", img, pv::SIF_F_desc, Form::kScratch);
+  EXPECT_EQ(pv::SIF_F_desc, in_place);
   EXPECT_TRUE(ReadFile(dir / "t.tif") == ReadFile(dir / "s.tif"));
   const LibtiffImage back = ReadWithLibtiff(dir / "t.tif");
   EXPECT_LIBTIFF_CLEAN(back);
@@ -295,22 +293,19 @@ TEST_P(AllWriters, RefusalsLeaveNoFileAndTheGlobalsAlone) {
     const char* name;
     std::string path;
     int nx, ny;
-    bool own_description;
+    const char* description;
   } cases[] = {
-      {"width 0", dir / "a.tif", 0, 1, true},
-      {"height 0", dir / "a.tif", 1, 0, true},
-      {"missing directory", dir / "no/such.tif", 1, 1, true},
-      // Refused before a row is read (every row pointer leads to one sample).
-      {"file could pass 2^32", dir / "big.tif", w.huge_nx, w.huge_ny, false},
+      {"width 0", dir / "a.tif", 0, 1, pv::SIF_F_desc},
+      {"height 0", dir / "a.tif", 1, 0, pv::SIF_F_desc},
+      {"missing directory", dir / "no/such.tif", 1, 1, pv::SIF_F_desc},
+      // Refused before a row is read (every row leads to one sample).
+      {"file could pass 2^32", dir / "big.tif", w.huge_nx, w.huge_ny, w.huge_description},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     pv::SIF_F_min = pv::SIF_F_max = -7;
     std::strcpy(pv::SIF_F_desc, "kept");
-    EXPECT_EQ(FatalLine([&] {
-                w.store(c.path, {c.nx, c.ny, {}}, c.own_description ? pv::SIF_F_desc : nullptr,
-                        Form::kTable);
-              }),
+    EXPECT_EQ(FatalLine([&] { w.store(c.path, {c.nx, c.ny, {}}, c.description, Form::kInPlace); }),
               c.path + " : file not stored.\n");
     EXPECT_FALSE(Exists(c.path));
     EXPECT_EQ(pv::SIF_F_min, -7);
@@ -324,7 +319,7 @@ TEST_P(AllWriters, FullDeviceIsReported) {
   const Writer& w = GetParam();
   for (int n : {1, 512}) {
     SCOPED_TRACE(n);
-    EXPECT_EQ(FatalLine([&] { w.store("/dev/full", MakeImage(w, n, n, 1), nullptr, Form::kTable); }),
+    EXPECT_EQ(FatalLine([&] { w.store("/dev/full", MakeImage(w, n, n, 1), nullptr, Form::kInPlace); }),
               "/dev/full : file not stored.\n");
   }
 }

@@ -29,7 +29,7 @@ void WriteInt(const std::string& path, const std::vector<std::uint16_t>& samples
   const int ny = int(samples.size()) / nx;
   std::vector<const std::uint16_t*> rows;
   for (int i = 0; i < ny; ++i) rows.push_back(samples.data() + std::size_t(i) * nx);
-  pv::StoreImageFile(path.c_str(), nx, ny, bps, rows.data(), description);
+  StoreRows(path.c_str(), nx, ny, bps, rows.data(), description);
 }
 
 // The values of a float TIFF by libtiff, checked against our reader.
@@ -183,7 +183,7 @@ TEST(Pvexpand, QuantThenExpandIsWithinHalfAStep) {
     for (int j = 0; j < 90; ++j) values.push_back(500 * std::sin(0.05 * i + 0.02 * j) + noise(rng));
   std::vector<const double*> rows;
   for (int i = 0; i < 120; ++i) rows.push_back(values.data() + std::size_t(i) * 90);
-  pv::StoreImageFile_Float((dir / "orig.tif").c_str(), 90, 120, rows.data(), pv::SIF_F_desc,
+  StoreRows_Float((dir / "orig.tif").c_str(), 90, 120, rows.data(), pv::SIF_F_desc,
                            pv::FloatLayout::kOneStrip);
   const std::vector<double> stored = AsFloat32(values);
   for (int bps : {4, 8, 16}) {

@@ -29,7 +29,7 @@ const char kUsage[] = "usage : pvquant TIFF_float {base step} BPS TIFF_int\n";
 void WriteFloat(const std::string& path, const std::vector<double>& values, int nx,
                 bool describe = true) {
   const Image img{nx, int(values.size()) / nx, values};
-  pv::StoreImageFile_Float(path.c_str(), img.nx, img.ny, img.rows().data(),
+  StoreRows_Float(path.c_str(), img.nx, img.ny, img.rows().data(),
                            describe ? pv::SIF_F_desc : nullptr, pv::FloatLayout::kOneStrip);
 }
 
@@ -154,7 +154,7 @@ TEST(Pvquant, IntegerInputIsAcceptedWithAWarning) {
   const std::vector<std::uint16_t> row = {0, 10, 200, 255};
   const std::uint16_t* rows[] = {row.data()};
   const std::string in = dir / "int.tif";
-  pv::StoreImageFile(in.c_str(), 4, 1, 8, rows, nullptr);
+  StoreRows(in.c_str(), 4, 1, 8, rows, nullptr);
   const RunResult r = RunProgram("pvquant", {in, "0", "10", "4", dir / "out.tif"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, in + " : containing non-float pixel values (warning).\n");
