@@ -88,6 +88,17 @@ void Undifference(T* row, std::size_t width, std::uint32_t mask) {
   }
 }
 
+// Whole 16- or 32-bit samples as the host reads them: from the file's byte
+// order, then with differencing undone row by row.
+template <class T>
+void ToHostSamples(std::uint8_t* place, std::uint32_t rows, std::size_t width, bool swap,
+                   bool diff) {
+  if (swap) Swap<T>(place, rows * width);
+  auto* d = reinterpret_cast<T*>(place);
+  if (diff)
+    for (std::uint32_t y = 0; y < rows; ++y) Undifference(d + y * width, width, T(~T{0}));
+}
+
 // Unpacks one row of `bits`-bit samples, most significant bit first.
 template <class T>
 void Unpack(const std::uint8_t* s, T* d, std::size_t width, int bits) {
@@ -238,20 +249,12 @@ void StripReader::Convert(std::uint8_t* place, std::uint32_t rows,
         for (std::size_t k = n; k-- > 0;) d[k] = place[k];
       }
       break;
-    case SampleKind::kInt16: {
-      if (swap) Swap<std::uint16_t>(place, n);
-      auto* d = reinterpret_cast<std::uint16_t*>(place);
-      if (diff)
-        for (std::uint32_t y = 0; y < rows; ++y) Undifference(d + y * width, width, 0xFFFFu);
+    case SampleKind::kInt16:
+      ToHostSamples<std::uint16_t>(place, rows, width, swap, diff);
       break;
-    }
-    case SampleKind::kInt32: {
-      if (swap) Swap<std::uint32_t>(place, n);
-      auto* d = reinterpret_cast<std::uint32_t*>(place);
-      if (diff)
-        for (std::uint32_t y = 0; y < rows; ++y) Undifference(d + y * width, width, 0xFFFFFFFFu);
+    case SampleKind::kInt32:
+      ToHostSamples<std::uint32_t>(place, rows, width, swap, diff);
       break;
-    }
     case SampleKind::kPacked: {
       // Rows from the last to the first: row y's samples lie at or above its
       // decoded bytes and above those of the rows before it. Each row's
