@@ -110,23 +110,21 @@ TEST(Reader, DirectoryChecks) {
           "unapplicable differencing predictor.", kBits},
       {"Predictor3", Image([](B& b) { b.Short(tiff::kPredictor, 3); }),
           "unknown differencing predictor.", "unknown differencing predictor."},
-      {"NoStripOffsets",
-          B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kStripByteCounts, 1).Build(),
-          "missing strip offset.", "missing strip offset."},
+      {"NoStripOffsets", GreyEntries(1, 1).Long(tiff::kStripByteCounts, 1).Build(), "missing strip offset.",
+          "missing strip offset."},
       {"TileWidth", Image([](B& b) { b.Short(tiff::kTileWidth, 2); }), "missing strip offset.",
           "missing strip offset."},
       {"TileLengthOfAnyType", Image([](B& b) { b.Data(tiff::kTileLength, B::kByte, 1, {1}); }),
           "missing strip offset.", "missing strip offset."},
       {"ByteCountsAsBytes",
-          B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kStripOffsets, 8)
-              .Data(tiff::kStripByteCounts, B::kByte, 1, {1}).Build(),
+          GreyEntries(1, 1).Long(tiff::kStripOffsets, 8).Data(tiff::kStripByteCounts, B::kByte, 1, {1}).Build(),
           "missing strip bytes count.", "missing strip bytes count."},
       {"ThreeStripsTwoOffsets",
-          B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 5).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kRowsPerStrip, 2)
+          GreyEntries(1, 5).Long(tiff::kRowsPerStrip, 2)
               .Longs(tiff::kStripOffsets, {8, 8}).Longs(tiff::kStripByteCounts, {1, 1, 1}).Build(),
           "bad number of strip offset.", "bad number of strip offset."},
       {"ThreeStripsFourCounts",
-          B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 5).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kRowsPerStrip, 2)
+          GreyEntries(1, 5).Long(tiff::kRowsPerStrip, 2)
               .Longs(tiff::kStripOffsets, {8, 8, 8}).Longs(tiff::kStripByteCounts, {1, 1, 1, 1}).Build(),
           "bad number of strip bytes count.", "bad number of strip bytes count."},
       // The checks run in a fixed order: the first failing one is reported.
@@ -146,56 +144,52 @@ TEST(Reader, DirectoryChecks) {
       {"DescriptionBeforeCompression",
           Image([](B& b) { b.Raw(tiff::kImageDescription, B::kAscii, 10, 5000).Short(tiff::kCompression, 7); }),
           "missing image description.", "missing image description."},
-      {"RowTablesAfterPredictor",
-          B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Short(tiff::kPredictor, 3).Build(),
+      {"RowTablesAfterPredictor", GreyEntries(1, 1).Short(tiff::kPredictor, 3).Build(),
           "unknown differencing predictor.", "unknown differencing predictor."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
-    const std::string path = dir / "in.tif";
-    if (c.file) WriteFile(path, *c.file);
-    EXPECT_EQ(Messages(ReadFloat(path), ReadInt(path)), (Strings{c.float_error, c.int_error, "", ""}));
+    const TempTiff t(c.file);
+    EXPECT_EQ(Messages(ReadFloat(t.path), ReadInt(t.path)), (Strings{c.float_error, c.int_error, "", ""}));
   }
 }
 
 // What is requested decides what is checked.
 TEST(Reader, ChecksOnlyWhatIsRequested) {
-  TempDir dir;
-  const std::string path = dir / "in.tif";
+  const TempTiff t;
   // Zero entries: a 1-bit integer image when nothing is requested.
-  WriteFile(path, EmptyDirectory());
-  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
+  WriteFile(t.path, EmptyDirectory());
+  EXPECT_EQ(pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
   std::optional<std::string> desc = "x";
-  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc), 1);
+  EXPECT_EQ(pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, nullptr, &desc), 1);
   EXPECT_FALSE(desc.has_value());
 
   // Sizes and description requested: the rows tags are never looked at.
-  WriteFile(path, Image([](B& b) { b.Short(tiff::kCompression, 7).Short(tiff::kPhotometricInterpretation, 2).Ascii(tiff::kImageDescription, "abc"); }));
+  WriteFile(t.path, Image([](B& b) { b.Short(tiff::kCompression, 7).Short(tiff::kPhotometricInterpretation, 2).Ascii(tiff::kImageDescription, "abc"); }));
   std::int32_t w = 0, h = 0;
-  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), &w, &h, nullptr, &desc), 8);
+  EXPECT_EQ(pv::ReadImageFile_Float(t.path.c_str(), &w, &h, nullptr, &desc), 8);
   EXPECT_EQ(w, 2);
   EXPECT_EQ(h, 1);
   EXPECT_EQ(desc, std::string("abc"));
 
   // ReadImageFile without bits or rows lets any BitsPerSample pass.
-  WriteFile(path, Image([](B& b) { b.Short(tiff::kBitsPerSample, 40); }));
-  EXPECT_NO_THROW(pv::ReadImageFile(path.c_str(), &w, &h, nullptr, nullptr, nullptr));
+  WriteFile(t.path, Image([](B& b) { b.Short(tiff::kBitsPerSample, 40); }));
+  EXPECT_NO_THROW(pv::ReadImageFile(t.path.c_str(), &w, &h, nullptr, nullptr, nullptr));
   int bits = 0;
-  EXPECT_THROW(pv::ReadImageFile(path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr),
+  EXPECT_THROW(pv::ReadImageFile(t.path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr),
                pv::FatalError);
 
   // The float reader always checks SampleFormat and BitsPerSample, but not
   // the sizes, when only the description is requested.
-  WriteFile(path, Image([](B& b) { b.Long(tiff::kImageWidth, 0).Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 64); }));
-  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc), 0);
-  WriteFile(path, Image([](B& b) { b.Short(tiff::kSampleFormat, 5); }));
-  EXPECT_THROW(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc),
+  WriteFile(t.path, Image([](B& b) { b.Long(tiff::kImageWidth, 0).Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 64); }));
+  EXPECT_EQ(pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, nullptr, &desc), 0);
+  WriteFile(t.path, Image([](B& b) { b.Short(tiff::kSampleFormat, 5); }));
+  EXPECT_THROW(pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, nullptr, &desc),
                pv::FatalError);
 
   // The bits through ReadImageFile's pointer, 1 when absent.
-  WriteFile(path, B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Build());
-  pv::ReadImageFile(path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr);
+  WriteFile(t.path, B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Build());
+  pv::ReadImageFile(t.path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr);
   EXPECT_EQ(bits, 1);
 }
 
@@ -214,15 +208,14 @@ TEST(Reader, Description) {
       {[](B& b) { b.Data(tiff::kImageDescription, B::kUndefined, 4, {'a', 'b', 'c', 0}); }, std::nullopt},
       {[](B&) {}, std::nullopt},
   };
-  TempDir dir;
-  const std::string path = dir / "in.tif";
+  const TempTiff t;
   for (bool big : {false, true}) {
     for (const D& d : cases) {
-      WriteFile(path, Image(d.entry, big));
-      const ReadResult f = ReadFloat(path);
+      WriteFile(t.path, Image(d.entry, big));
+      const ReadResult f = ReadFloat(t.path);
       EXPECT_EQ(f.error, "");
       EXPECT_EQ(f.description, d.expected);
-      EXPECT_EQ(ReadInt(path).description, d.expected);
+      EXPECT_EQ(ReadInt(t.path).description, d.expected);
     }
   }
 }

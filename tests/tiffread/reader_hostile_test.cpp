@@ -20,7 +20,7 @@ Bytes OneStrip(std::uint32_t width, std::uint32_t height, std::uint16_t compress
 
 // RowsPerStrip 1: as many strips as rows, tables far beyond the file.
 Bytes StripPerRow(std::uint32_t height) {
-  return B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, height).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kRowsPerStrip, 1)
+  return GreyEntries(1, height).Long(tiff::kRowsPerStrip, 1)
       .Raw(tiff::kStripOffsets, B::kLong, height, 64).Raw(tiff::kStripByteCounts, B::kLong, height, 64).Build();
 }
 
@@ -29,10 +29,8 @@ Bytes StripPerRow(std::uint32_t height) {
 Bytes LongStrip(std::size_t need, std::size_t count, std::size_t have) {
   Bytes data(have);
   for (std::size_t i = 0; i < have; ++i) data[i] = static_cast<std::uint8_t>(i * 31);
-  B b;
-  b.Strip(data).Long(tiff::kImageWidth, static_cast<std::uint32_t>(need)).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1)
-      .StripOffsets().Long(tiff::kStripByteCounts, static_cast<std::uint32_t>(count));
-  return b.Build();
+  return GreyEntries(static_cast<std::uint32_t>(need), 1).Strip(data).StripOffsets()
+      .Long(tiff::kStripByteCounts, static_cast<std::uint32_t>(count)).Build();
 }
 
 const char* kEof = "unexpected end of file.";
@@ -114,8 +112,7 @@ TEST(Reader, LargeRowValues) {
 // object is reused, also after a failed read.
 TEST(Reader, ParallelStripsReportInOrder) {
   const std::uint32_t width = 4096, rows_per_strip = 16, strips = 64;  // 64 KiB strips
-  TempDir dir;
-  const std::string path = dir / "in.tif";
+  const TempTiff t;
   const std::string warning = "MPB too many code (warning).\n";
   for (unsigned threads : {4u, 1u}) {
     SCOPED_TRACE(threads);
@@ -140,10 +137,10 @@ TEST(Reader, ParallelStripsReportInOrder) {
         }
         b.Strip(data);
       }
-      WriteFile(path, b.Grey(width, strips * rows_per_strip, 8).Long(tiff::kRowsPerStrip, rows_per_strip)
+      WriteFile(t.path, b.Grey(width, strips * rows_per_strip, 8).Long(tiff::kRowsPerStrip, rows_per_strip)
                           .Short(tiff::kCompression, 32773).Build());
-      const ReadResult r = Collect<double>(path, [&](ReadResult&, RowTable<double>&) {
-        pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
+      const ReadResult r = Collect<double>(t.path, [&](ReadResult&, RowTable<double>&) {
+        pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, &image, nullptr);
       });
       EXPECT_EQ(r.error, fail ? "MPB too few codes." : "");
       EXPECT_EQ(r.warnings, fail ? warning + warning : warning + warning + warning);

@@ -163,10 +163,9 @@ std::vector<Variant> Grid() {
 TEST(Reader, ReadsWhatLibtiffReads) {
   for (const Variant& v : Grid()) {
     SCOPED_TRACE(Name(v));
-    TempDir dir;
-    const std::string path = dir / "in.tif";
-    WriteWithLibtiff(path, v, Content(v, 17));
-    LibtiffImage expected = ReadWithLibtiff(path);
+    const TempTiff t;
+    WriteWithLibtiff(t.path, v, Content(v, 17));
+    LibtiffImage expected = ReadWithLibtiff(t.path);
     EXPECT_LIBTIFF_CLEAN(expected);
     EXPECT_EQ(expected.values.size(), std::size_t(v.width) * v.height);
     // libtiff turns the 3-byte samples of a big-endian file around (it takes
@@ -179,7 +178,7 @@ TEST(Reader, ReadsWhatLibtiffReads) {
         x = (u & 0xFF) << 16 | (u & 0xFF00) | u >> 16;
       }
     }
-    const ReadResult f = ExpectClean(path, v.bits, v.floating, expected.values);
+    const ReadResult f = ExpectClean(t.path, v.bits, v.floating, expected.values);
     EXPECT_EQ(f.width, std::int32_t(v.width));
     EXPECT_EQ(f.height, std::int32_t(v.height));
     EXPECT_EQ(f.description, std::string("0.5 1.25\0", 9));
@@ -192,10 +191,9 @@ TEST(Reader, LibtiffFloatPredictorsRefused) {
     Variant v{32, true, COMPRESSION_LZW, predictor};
     v.width = 4;
     v.height = 2;
-    TempDir dir;
-    const std::string path = dir / "in.tif";
-    WriteWithLibtiff(path, v, Content(v, 17));
-    EXPECT_EQ(ReadFloat(path).error, predictor == PREDICTOR_HORIZONTAL ? "unapplicable differencing predictor."
+    const TempTiff t;
+    WriteWithLibtiff(t.path, v, Content(v, 17));
+    EXPECT_EQ(ReadFloat(t.path).error, predictor == PREDICTOR_HORIZONTAL ? "unapplicable differencing predictor."
                                                                        : "unknown differencing predictor.");
   }
 }
@@ -224,8 +222,7 @@ TEST(Reader, LibtiffStripsEndingInClearThenEnd) {
   std::mt19937 rng(7);
   std::vector<std::uint8_t> noise(6000);
   for (auto& b : noise) b = static_cast<std::uint8_t>(rng());
-  TempDir dir;
-  const std::string path = dir / "in.tif";
+  const TempTiff t;
   int candidates = 0;
   for (std::uint32_t width = 3836; width <= 4300; ++width) {
     SCOPED_TRACE(width);
@@ -233,9 +230,9 @@ TEST(Reader, LibtiffStripsEndingInClearThenEnd) {
     v.rows_per_strip = 1;
     v.width = width;
     v.height = 1;
-    WriteWithLibtiff(path, v, noise);
-    ExpectClean(path, 8, false, std::vector<double>(noise.begin(), noise.begin() + width));
-    const Bytes file = ReadFile(path);
+    WriteWithLibtiff(t.path, v, noise);
+    ExpectClean(t.path, 8, false, std::vector<double>(noise.begin(), noise.begin() + width));
+    const Bytes file = ReadFile(t.path);
     const StripTable strips = Strips(file, ParseDirectory(file));
     candidates += EndsLikeClearThenEnd(file, strips.offsets.at(0), strips.counts.at(0));
   }

@@ -22,12 +22,23 @@ namespace pvtest {
 namespace tiff = pv::tiff;
 using B = TiffBuilder;
 
-// A scratch file holding `bytes`, removed with its directory.
+// A scratch file holding `bytes` (none: not there), removed with its
+// directory.
 struct TempTiff {
   TempDir dir;
   const std::string path = dir / "in.tif";
-  explicit TempTiff(const Bytes& bytes) { WriteFile(path, bytes); }
+  explicit TempTiff(const std::optional<Bytes>& bytes = std::nullopt) {
+    if (bytes) WriteFile(path, *bytes);
+  }
 };
+
+// The entries of an 8-bit BlackIsZero image of width x height, no strips.
+inline B GreyEntries(std::uint32_t width, std::uint32_t height) {
+  B b;
+  b.Long(tiff::kImageWidth, width).Long(tiff::kImageLength, height).Short(tiff::kBitsPerSample, 8);
+  b.Short(tiff::kPhotometricInterpretation, tiff::kBlackIsZero);
+  return b;
+}
 
 struct ReadResult {
   std::string error;     // the fatal line without "<path> : " and newline; empty on success
