@@ -3,19 +3,14 @@
 // for which requested outputs.
 #include <functional>
 
-#include "common/tiff.h"
 #include "tests/tiffread/reader_test_util.h"
-#include "tests/support/tiff_builder.h"
 
 namespace pvtest {
 namespace {
 
-namespace tiff = pv::tiff;
-
-using B = TiffBuilder;
-
 // A valid 2 x 1 8-bit image whose entries a case may extend; entries added
-// before the base ones come first in the directory and so win the lookup.
+// before the base ones come first in the directory and so win the lookup
+// (which every row that overrides a base entry relies on).
 Bytes Image(const std::function<void(B&)>& first = {}, bool big = false) {
   B b(big);
   if (first) first(b);
@@ -24,28 +19,6 @@ Bytes Image(const std::function<void(B&)>& first = {}, bool big = false) {
 }
 
 Bytes Header(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-struct Case {
-  const char* name;
-  Bytes file;
-  const char* float_error;  // ReadImageFile_Float, rows requested ("" : read fine)
-  const char* int_error;    // ReadImageFile, rows requested
-};
-
-class DirectoryCheck : public testing::TestWithParam<Case> {};
-
-TEST_P(DirectoryCheck, GivesItsMessage) {
-  const Case& c = GetParam();
-  TempDir dir;
-  const std::string path = dir / "in.tif";
-  WriteFile(path, c.file);
-  const ReadResult f = ReadFloat(path);
-  EXPECT_EQ(f.error, c.float_error) << "ReadImageFile_Float";
-  const ReadResult i = ReadInt(path);
-  EXPECT_EQ(i.error, c.int_error) << "ReadImageFile";
-  EXPECT_EQ(f.warnings, "");
-  EXPECT_EQ(i.warnings, "");
-}
 
 Bytes Truncated(Bytes b, std::size_t n) {
   b.resize(n);
@@ -66,176 +39,158 @@ const char* kBits = "bad bits per sample.";
 const char* kSize = "missing image size.";
 const char* kPhoto = "bad photometric interpretation.";
 
-INSTANTIATE_TEST_SUITE_P(
-    Reader, DirectoryCheck,
-    testing::Values(
-        Case{"EmptyFile", {}, kEof, kEof},
-        Case{"OneByte", Header("I"), kEof, kEof},
-        Case{"MixedMarksIM", Header("IM*\0"), kMagic, kMagic},
-        Case{"MixedMarksMI", Header("MI\0*"), kMagic, kMagic},
-        Case{"OtherMark", Header("XX*\0"), kMagic, kMagic},
-        Case{"FortyTwoInWrongOrder", Header(std::string("II\0*\x08\0\0\0", 8)), kMagic, kMagic},
-        Case{"HeaderCutInOffset", Header(std::string("II*\0\x08\0", 6)), kEof, kEof},
-        Case{"NoDirectory", WithIfdOffset(Image(), 0), "no image file directory.",
-             "no image file directory."},
-        Case{"DirectoryBeyondEnd", WithIfdOffset(Image(), 100000), kEof, kEof},
-        Case{"DirectoryCut", Truncated(Image(), Image().size() - 20), kEof, kEof},
-        Case{"NoEntries", EmptyDirectory(), kSize, kSize},
-        Case{"SignedSamples", Image([](B& b) { b.Short(tiff::kSampleFormat, 2); }), "unknown sample format.",
-             "unknown sample format."},
-        Case{"SampleFormatAsLongIsAbsent", Image([](B& b) { b.Long(tiff::kSampleFormat, 2); }), "", ""},
-        Case{"Bits33", Image([](B& b) { b.Short(tiff::kBitsPerSample, 33); }), kBits, kBits},
-        Case{"Bits17", Image([](B& b) { b.Short(tiff::kBitsPerSample, 17); }), "too few codes.", kBits},
-        Case{"Bits0", Image([](B& b) { b.Short(tiff::kBitsPerSample, 0); }), kBits, kBits},
-        Case{"Float16", Image([](B& b) { b.Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 16); }), kBits,
-             "unknown sample format."},
-        Case{"Float32BitsBeforeSampleFormat", Image([](B& b) { b.Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 32); }),
-             "too few codes.", kBits},
-        Case{"FloatWithoutBits",
-             B().Short(tiff::kSampleFormat, 3).Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kPhotometricInterpretation, 1).Strip({0})
-                 .StripTables().Build(),
-             kBits, "unknown sample format."},
-        Case{"NoWidth", B().Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Strip({1}).StripTables().Build(),
-             kSize, kSize},
-        Case{"WidthAsTwoShorts", Image([](B& b) { b.Shorts(tiff::kImageWidth, {2, 2}); }), kSize, kSize},
-        Case{"WidthZero", Image([](B& b) { b.Long(tiff::kImageWidth, 0); }), kSize, kSize},
-        Case{"HeightZero", Image([](B& b) { b.Short(tiff::kImageLength, 0); }), kSize, kSize},
-        Case{"Width2To31", Image([](B& b) { b.Long(tiff::kImageWidth, 0x80000000u); }), "too large image size.",
-             "too large image size."},
-        Case{"Height2To31", Image([](B& b) { b.Long(tiff::kImageLength, 0x80000000u); }), "too large image size.",
-             "too large image size."},
-        Case{"DescriptionBeyondEnd", Image([](B& b) { b.Raw(tiff::kImageDescription, B::kAscii, 10, 5000); }),
-             "missing image description.", "missing image description."},
-        Case{"Compression7", Image([](B& b) { b.Short(tiff::kCompression, 7); }),
-             "unknown image compression method.", "unknown image compression method."},
-        Case{"CompressionAsLongIsNone", Image([](B& b) { b.Long(tiff::kCompression, 5); }), "", ""},
-        Case{"PhotometricRgb", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 2); }), kPhoto, kPhoto},
-        Case{"PhotometricAsLong", Image([](B& b) { b.Long(tiff::kPhotometricInterpretation, 1); }), kPhoto, kPhoto},
-        Case{"PhotometricAbsent", B().Strip({1}).Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8)
-                                      .StripTables().Build(),
-             kPhoto, kPhoto},
-        Case{"Photometric5", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 5); }), kPhoto, kPhoto},
-        Case{"WhiteIsZero", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 0); }), "", ""},
-        Case{"Palette", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 3); }), "", ""},
-        Case{"Mask", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 4); }), "", ""},
-        Case{"FillOrder3", Image([](B& b) { b.Short(tiff::kFillOrder, 3); }), "unknown fill order.",
-             "unknown fill order."},
-        Case{"ThreeSamples", Image([](B& b) { b.Short(tiff::kSamplesPerPixel, 3); }), "bad samples per pixel.",
-             "bad samples per pixel."},
-        Case{"SamplesAsLongIsOne", Image([](B& b) { b.Long(tiff::kSamplesPerPixel, 3); }), "", ""},
-        Case{"RowsPerStripZero", Image([](B& b) { b.Long(tiff::kRowsPerStrip, 0); }), "bad rows per strip.",
-             "bad rows per strip."},
-        Case{"Planar2", Image([](B& b) { b.Short(tiff::kPlanarConfiguration, 2); }), "bad planar configuration.",
-             "bad planar configuration."},
-        Case{"FloatPredictor", Image([](B& b) { b.Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 32).Short(tiff::kPredictor, 2); }),
-             "unapplicable differencing predictor.", kBits},
-        Case{"Predictor3", Image([](B& b) { b.Short(tiff::kPredictor, 3); }),
-             "unknown differencing predictor.", "unknown differencing predictor."},
-        Case{"NoStripOffsets",
-             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kStripByteCounts, 1).Build(),
-             "missing strip offset.", "missing strip offset."},
-        Case{"TileWidth", Image([](B& b) { b.Short(tiff::kTileWidth, 2); }), "missing strip offset.",
-             "missing strip offset."},
-        Case{"TileLengthOfAnyType", Image([](B& b) { b.Data(tiff::kTileLength, B::kByte, 1, {1}); }),
-             "missing strip offset.", "missing strip offset."},
-        Case{"ByteCountsAsBytes",
-             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kStripOffsets, 8)
-                 .Data(tiff::kStripByteCounts, B::kByte, 1, {1}).Build(),
-             "missing strip bytes count.", "missing strip bytes count."},
-        Case{"ThreeStripsTwoOffsets",
-             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 5).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kRowsPerStrip, 2)
-                 .Longs(tiff::kStripOffsets, {8, 8}).Longs(tiff::kStripByteCounts, {1, 1, 1}).Build(),
-             "bad number of strip offset.", "bad number of strip offset."},
-        Case{"ThreeStripsFourCounts",
-             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 5).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Long(tiff::kRowsPerStrip, 2)
-                 .Longs(tiff::kStripOffsets, {8, 8, 8}).Longs(tiff::kStripByteCounts, {1, 1, 1, 1}).Build(),
-             "bad number of strip bytes count.", "bad number of strip bytes count."},
-        // The checks run in a fixed order: the first failing one is reported.
-        Case{"CompressionBeforePhotometric",
-             Image([](B& b) { b.Short(tiff::kCompression, 7).Short(tiff::kPhotometricInterpretation, 2); }),
-             "unknown image compression method.", "unknown image compression method."},
-        Case{"FillOrderBeforeRowsPerStrip", Image([](B& b) { b.Short(tiff::kFillOrder, 0).Long(tiff::kRowsPerStrip, 0); }),
-             "unknown fill order.", "unknown fill order."},
-        Case{"PlanarBeforePredictor", Image([](B& b) { b.Short(tiff::kPlanarConfiguration, 2).Short(tiff::kPredictor, 9); }),
-             "bad planar configuration.", "bad planar configuration."},
-        Case{"SampleFormatBeforeSize", Image([](B& b) { b.Short(tiff::kSampleFormat, 4).Long(tiff::kImageWidth, 0); }),
-             "unknown sample format.", kSize},
-        Case{"FloatBitsBeforeSize", Image([](B& b) { b.Short(tiff::kBitsPerSample, 40).Long(tiff::kImageWidth, 0); }), kBits,
-             kSize},
-        Case{"SizeBeforeDescription",
-             Image([](B& b) { b.Long(tiff::kImageWidth, 0).Raw(tiff::kImageDescription, B::kAscii, 10, 5000); }), kSize, kSize},
-        Case{"DescriptionBeforeCompression",
-             Image([](B& b) { b.Raw(tiff::kImageDescription, B::kAscii, 10, 5000).Short(tiff::kCompression, 7); }),
-             "missing image description.", "missing image description."},
-        Case{"RowTablesAfterPredictor",
-             B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Short(tiff::kPredictor, 3).Build(),
-             "unknown differencing predictor.", "unknown differencing predictor."}),
-    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+// Each check's message from both readers, rows requested; "" : read fine.
+TEST(Reader, DirectoryChecks) {
+  const struct {
+    const char* name;
+    std::optional<Bytes> file;  // none: no such file
+    const char* float_error;    // ReadImageFile_Float
+    const char* int_error;      // ReadImageFile
+  } cases[] = {
+      {"MissingFile", std::nullopt, "file not found.", "file not found."},
+      {"EmptyFile", Bytes{}, kEof, kEof},
+      {"OneByte", Header("I"), kEof, kEof},
+      {"MixedMarksIM", Header("IM*\0"), kMagic, kMagic},
+      {"MixedMarksMI", Header("MI\0*"), kMagic, kMagic},
+      {"OtherMark", Header("XX*\0"), kMagic, kMagic},
+      {"FortyTwoInWrongOrder", Header(std::string("II\0*\x08\0\0\0", 8)), kMagic, kMagic},
+      {"HeaderCutInOffset", Header(std::string("II*\0\x08\0", 6)), kEof, kEof},
+      {"NoDirectory", WithIfdOffset(Image(), 0), "no image file directory.",
+          "no image file directory."},
+      {"DirectoryBeyondEnd", WithIfdOffset(Image(), 100000), kEof, kEof},
+      {"DirectoryCut", Truncated(Image(), Image().size() - 20), kEof, kEof},
+      {"NoEntries", EmptyDirectory(), kSize, kSize},
+      {"SignedSamples", Image([](B& b) { b.Short(tiff::kSampleFormat, 2); }), "unknown sample format.",
+          "unknown sample format."},
+      {"SampleFormatAsLongIsAbsent", Image([](B& b) { b.Long(tiff::kSampleFormat, 2); }), "", ""},
+      {"Bits33", Image([](B& b) { b.Short(tiff::kBitsPerSample, 33); }), kBits, kBits},
+      {"Bits17", Image([](B& b) { b.Short(tiff::kBitsPerSample, 17); }), "too few codes.", kBits},
+      {"Bits0", Image([](B& b) { b.Short(tiff::kBitsPerSample, 0); }), kBits, kBits},
+      {"Float16", Image([](B& b) { b.Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 16); }), kBits,
+          "unknown sample format."},
+      {"Float32BitsBeforeSampleFormat", Image([](B& b) { b.Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 32); }),
+          "too few codes.", kBits},
+      {"FloatWithoutBits",
+          B().Short(tiff::kSampleFormat, 3).Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kPhotometricInterpretation, 1).Strip({0})
+              .StripTables().Build(),
+          kBits, "unknown sample format."},
+      {"NoWidth", B().Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1).Strip({1}).StripTables().Build(),
+          kSize, kSize},
+      {"WidthAsTwoShorts", Image([](B& b) { b.Shorts(tiff::kImageWidth, {2, 2}); }), kSize, kSize},
+      {"WidthZero", Image([](B& b) { b.Long(tiff::kImageWidth, 0); }), kSize, kSize},
+      {"HeightZero", Image([](B& b) { b.Short(tiff::kImageLength, 0); }), kSize, kSize},
+      {"Width2To31", Image([](B& b) { b.Long(tiff::kImageWidth, 0x80000000u); }), "too large image size.",
+          "too large image size."},
+      {"Height2To31", Image([](B& b) { b.Long(tiff::kImageLength, 0x80000000u); }), "too large image size.",
+          "too large image size."},
+      {"DescriptionBeyondEnd", Image([](B& b) { b.Raw(tiff::kImageDescription, B::kAscii, 10, 5000); }),
+          "missing image description.", "missing image description."},
+      {"Compression7", Image([](B& b) { b.Short(tiff::kCompression, 7); }),
+          "unknown image compression method.", "unknown image compression method."},
+      {"CompressionAsLongIsNone", Image([](B& b) { b.Long(tiff::kCompression, 5); }), "", ""},
+      {"PhotometricRgb", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 2); }), kPhoto, kPhoto},
+      {"PhotometricAsLong", Image([](B& b) { b.Long(tiff::kPhotometricInterpretation, 1); }), kPhoto, kPhoto},
+      {"PhotometricAbsent", B().Strip({1}).Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8)
+                                   .StripTables().Build(),
+          kPhoto, kPhoto},
+      {"Photometric5", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 5); }), kPhoto, kPhoto},
+      {"WhiteIsZero", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 0); }), "", ""},
+      {"Palette", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 3); }), "", ""},
+      {"Mask", Image([](B& b) { b.Short(tiff::kPhotometricInterpretation, 4); }), "", ""},
+      {"FillOrder3", Image([](B& b) { b.Short(tiff::kFillOrder, 3); }), "unknown fill order.",
+          "unknown fill order."},
+      {"ThreeSamples", Image([](B& b) { b.Short(tiff::kSamplesPerPixel, 3); }), "bad samples per pixel.",
+          "bad samples per pixel."},
+      {"SamplesAsLongIsOne", Image([](B& b) { b.Long(tiff::kSamplesPerPixel, 3); }), "", ""},
+      {"RowsPerStripZero", Image([](B& b) { b.Long(tiff::kRowsPerStrip, 0); }), "bad rows per strip.",
+          "bad rows per strip."},
+      {"Planar2", Image([](B& b) { b.Short(tiff::kPlanarConfiguration, 2); }), "bad planar configuration.",
+          "bad planar configuration."},
+      {"FloatPredictor", Image([](B& b) { b.Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 32).Short(tiff::kPredictor, 2); }),
+          "unapplicable differencing predictor.", kBits},
+      {"Predictor3", Image([](B& b) { b.Short(tiff::kPredictor, 3); }),
+          "unknown differencing predictor.", "unknown differencing predictor."},
+      {"NoStripOffsets", GreyEntries(1, 1).Long(tiff::kStripByteCounts, 1).Build(), "missing strip offset.",
+          "missing strip offset."},
+      {"TileWidth", Image([](B& b) { b.Short(tiff::kTileWidth, 2); }), "missing strip offset.",
+          "missing strip offset."},
+      {"TileLengthOfAnyType", Image([](B& b) { b.Data(tiff::kTileLength, B::kByte, 1, {1}); }),
+          "missing strip offset.", "missing strip offset."},
+      {"ByteCountsAsBytes",
+          GreyEntries(1, 1).Long(tiff::kStripOffsets, 8).Data(tiff::kStripByteCounts, B::kByte, 1, {1}).Build(),
+          "missing strip bytes count.", "missing strip bytes count."},
+      {"ThreeStripsTwoOffsets",
+          GreyEntries(1, 5).Long(tiff::kRowsPerStrip, 2)
+              .Longs(tiff::kStripOffsets, {8, 8}).Longs(tiff::kStripByteCounts, {1, 1, 1}).Build(),
+          "bad number of strip offset.", "bad number of strip offset."},
+      {"ThreeStripsFourCounts",
+          GreyEntries(1, 5).Long(tiff::kRowsPerStrip, 2)
+              .Longs(tiff::kStripOffsets, {8, 8, 8}).Longs(tiff::kStripByteCounts, {1, 1, 1, 1}).Build(),
+          "bad number of strip bytes count.", "bad number of strip bytes count."},
+      // The checks run in a fixed order: the first failing one is reported.
+      {"CompressionBeforePhotometric",
+          Image([](B& b) { b.Short(tiff::kCompression, 7).Short(tiff::kPhotometricInterpretation, 2); }),
+          "unknown image compression method.", "unknown image compression method."},
+      {"FillOrderBeforeRowsPerStrip", Image([](B& b) { b.Short(tiff::kFillOrder, 0).Long(tiff::kRowsPerStrip, 0); }),
+          "unknown fill order.", "unknown fill order."},
+      {"PlanarBeforePredictor", Image([](B& b) { b.Short(tiff::kPlanarConfiguration, 2).Short(tiff::kPredictor, 9); }),
+          "bad planar configuration.", "bad planar configuration."},
+      {"SampleFormatBeforeSize", Image([](B& b) { b.Short(tiff::kSampleFormat, 4).Long(tiff::kImageWidth, 0); }),
+          "unknown sample format.", kSize},
+      {"FloatBitsBeforeSize", Image([](B& b) { b.Short(tiff::kBitsPerSample, 40).Long(tiff::kImageWidth, 0); }), kBits,
+          kSize},
+      {"SizeBeforeDescription",
+          Image([](B& b) { b.Long(tiff::kImageWidth, 0).Raw(tiff::kImageDescription, B::kAscii, 10, 5000); }), kSize, kSize},
+      {"DescriptionBeforeCompression",
+          Image([](B& b) { b.Raw(tiff::kImageDescription, B::kAscii, 10, 5000).Short(tiff::kCompression, 7); }),
+          "missing image description.", "missing image description."},
+      {"RowTablesAfterPredictor", GreyEntries(1, 1).Short(tiff::kPredictor, 3).Build(),
+          "unknown differencing predictor.", "unknown differencing predictor."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempTiff t(c.file);
+    EXPECT_EQ(Messages(ReadFloat(t.path), ReadInt(t.path)), (Strings{c.float_error, c.int_error, "", ""}));
+  }
+}
 
 // What is requested decides what is checked.
 TEST(Reader, ChecksOnlyWhatIsRequested) {
-  TempDir dir;
-  const std::string path = dir / "in.tif";
+  const TempTiff t;
   // Zero entries: a 1-bit integer image when nothing is requested.
-  WriteFile(path, EmptyDirectory());
-  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
+  WriteFile(t.path, EmptyDirectory());
+  EXPECT_EQ(pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, nullptr, nullptr), 1);
   std::optional<std::string> desc = "x";
-  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc), 1);
+  EXPECT_EQ(pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, nullptr, &desc), 1);
   EXPECT_FALSE(desc.has_value());
 
   // Sizes and description requested: the rows tags are never looked at.
-  WriteFile(path, Image([](B& b) { b.Short(tiff::kCompression, 7).Short(tiff::kPhotometricInterpretation, 2).Ascii(tiff::kImageDescription, "abc"); }));
+  WriteFile(t.path, Image([](B& b) { b.Short(tiff::kCompression, 7).Short(tiff::kPhotometricInterpretation, 2).Ascii(tiff::kImageDescription, "abc"); }));
   std::int32_t w = 0, h = 0;
-  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), &w, &h, nullptr, &desc), 8);
+  EXPECT_EQ(pv::ReadImageFile_Float(t.path.c_str(), &w, &h, nullptr, &desc), 8);
   EXPECT_EQ(w, 2);
   EXPECT_EQ(h, 1);
   EXPECT_EQ(desc, std::string("abc"));
 
   // ReadImageFile without bits or rows lets any BitsPerSample pass.
-  WriteFile(path, Image([](B& b) { b.Short(tiff::kBitsPerSample, 40); }));
-  EXPECT_NO_THROW(pv::ReadImageFile(path.c_str(), &w, &h, nullptr, nullptr, nullptr));
+  WriteFile(t.path, Image([](B& b) { b.Short(tiff::kBitsPerSample, 40); }));
+  EXPECT_NO_THROW(pv::ReadImageFile(t.path.c_str(), &w, &h, nullptr, nullptr, nullptr));
   int bits = 0;
-  EXPECT_THROW(pv::ReadImageFile(path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr),
+  EXPECT_THROW(pv::ReadImageFile(t.path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr),
                pv::FatalError);
 
   // The float reader always checks SampleFormat and BitsPerSample, but not
   // the sizes, when only the description is requested.
-  WriteFile(path, Image([](B& b) { b.Long(tiff::kImageWidth, 0).Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 64); }));
-  EXPECT_EQ(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc), 0);
-  WriteFile(path, Image([](B& b) { b.Short(tiff::kSampleFormat, 5); }));
-  EXPECT_THROW(pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, nullptr, &desc),
+  WriteFile(t.path, Image([](B& b) { b.Long(tiff::kImageWidth, 0).Short(tiff::kSampleFormat, 3).Short(tiff::kBitsPerSample, 64); }));
+  EXPECT_EQ(pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, nullptr, &desc), 0);
+  WriteFile(t.path, Image([](B& b) { b.Short(tiff::kSampleFormat, 5); }));
+  EXPECT_THROW(pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, nullptr, &desc),
                pv::FatalError);
 
   // The bits through ReadImageFile's pointer, 1 when absent.
-  WriteFile(path, B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Build());
-  pv::ReadImageFile(path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr);
+  WriteFile(t.path, B().Long(tiff::kImageWidth, 1).Long(tiff::kImageLength, 1).Build());
+  pv::ReadImageFile(t.path.c_str(), nullptr, nullptr, &bits, nullptr, nullptr);
   EXPECT_EQ(bits, 1);
-}
-
-TEST(Reader, MissingFile) {
-  TempDir dir;
-  EXPECT_EQ(ReadFloat(dir / "none.tif").error, "file not found.");
-  EXPECT_EQ(ReadInt(dir / "none.tif").error, "file not found.");
-}
-
-TEST(Reader, FirstOfTwoEntriesWins) {
-  TempDir dir;
-  const std::string path = dir / "in.tif";
-  WriteFile(path, B().Long(tiff::kImageWidth, 1).Long(tiff::kImageWidth, 2).Long(tiff::kImageLength, 1).Short(tiff::kBitsPerSample, 8).Short(tiff::kPhotometricInterpretation, 1)
-                      .Strip({5}).StripTables().Build());
-  const ReadResult r = ReadFloat(path);
-  EXPECT_EQ(r.error, "");
-  EXPECT_EQ(r.width, 1);
-  EXPECT_EQ(r.values, std::vector<double>{5});
-}
-
-TEST(Reader, WidthJustBelow2To31PassesTheDirectory) {
-  TempDir dir;
-  const std::string path = dir / "in.tif";
-  WriteFile(path, Image([](B& b) { b.Long(tiff::kImageWidth, 0x7FFFFFFFu); }));
-  std::int32_t w = 0;
-  pv::ReadImageFile_Float(path.c_str(), &w, nullptr, nullptr, nullptr);
-  EXPECT_EQ(w, 0x7FFFFFFF);
 }
 
 // The description: in the value field up to 4 bytes, elsewhere beyond;
@@ -253,15 +208,14 @@ TEST(Reader, Description) {
       {[](B& b) { b.Data(tiff::kImageDescription, B::kUndefined, 4, {'a', 'b', 'c', 0}); }, std::nullopt},
       {[](B&) {}, std::nullopt},
   };
-  TempDir dir;
-  const std::string path = dir / "in.tif";
+  const TempTiff t;
   for (bool big : {false, true}) {
     for (const D& d : cases) {
-      WriteFile(path, Image(d.entry, big));
-      const ReadResult f = ReadFloat(path);
+      WriteFile(t.path, Image(d.entry, big));
+      const ReadResult f = ReadFloat(t.path);
       EXPECT_EQ(f.error, "");
       EXPECT_EQ(f.description, d.expected);
-      EXPECT_EQ(ReadInt(path).description, d.expected);
+      EXPECT_EQ(ReadInt(t.path).description, d.expected);
     }
   }
 }

@@ -1,5 +1,6 @@
 // Running both readers on a file in-process and collecting what a user
-// would see: the fatal line, the warning lines, and the image.
+// would see: the fatal line, the warning lines, and the image; crafted
+// files in a scratch directory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,10 +13,32 @@
 #include "tests/support/fatal.h"
 #include "tests/support/files.h"
 #include "tests/support/row_tables.h"
+#include "tests/support/tiff_builder.h"
 #include "tiffread/rif.h"
 #include "tiffread/rif_f.h"
 
 namespace pvtest {
+
+namespace tiff = pv::tiff;
+using B = TiffBuilder;
+
+// A scratch file holding `bytes` (none: not there), removed with its
+// directory.
+struct TempTiff {
+  TempDir dir;
+  const std::string path = dir / "in.tif";
+  explicit TempTiff(const std::optional<Bytes>& bytes = std::nullopt) {
+    if (bytes) WriteFile(path, *bytes);
+  }
+};
+
+// The entries of an 8-bit BlackIsZero image of width x height, no strips.
+inline B GreyEntries(std::uint32_t width, std::uint32_t height) {
+  B b;
+  b.Long(tiff::kImageWidth, width).Long(tiff::kImageLength, height).Short(tiff::kBitsPerSample, 8);
+  b.Short(tiff::kPhotometricInterpretation, tiff::kBlackIsZero);
+  return b;
+}
 
 struct ReadResult {
   std::string error;     // the fatal line without "<path> : " and newline; empty on success
@@ -69,6 +92,32 @@ inline ReadResult ReadInt(const std::string& path, bool rows = true) {
     ReadRows(path.c_str(), &r.width, &r.height, &r.result, rows ? &table : nullptr,
              &r.description);
   });
+}
+
+using Strings = std::vector<std::string>;
+
+// What both readers said, rows requested: ReadImageFile_Float's fatal line,
+// ReadImageFile's, then the warnings of each.
+inline Strings Messages(const ReadResult& f, const ReadResult& i) {
+  return {f.error, i.error, f.warnings, i.warnings};
+}
+
+// Both readers on a file of `bits`-bit samples (IEEE floating point when
+// `floating`) that reads cleanly: ReadImageFile_Float delivers `values` and
+// returns the bits (0 for floating point); ReadImageFile does the same, or
+// refuses floating point and more than 16 bits. Returns the float read.
+inline ReadResult ExpectClean(const std::string& path, int bits, bool floating,
+                              const std::vector<double>& values) {
+  const ReadResult f = ReadFloat(path), i = ReadInt(path);
+  const bool refused = floating || bits > 16;
+  EXPECT_EQ(Messages(f, i), (Strings{"", refused ? "bad bits per sample." : "", "", ""}));
+  EXPECT_EQ(f.result, floating ? 0 : bits);
+  EXPECT_EQ(f.values, values);
+  if (!refused) {
+    EXPECT_EQ(i.result, bits);
+    EXPECT_EQ(i.values, values);
+  }
+  return f;
 }
 
 }  // namespace pvtest
