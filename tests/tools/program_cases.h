@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/tiff.h"
 #include "tests/support/files.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tests/support/row_tables.h"
@@ -54,8 +55,8 @@ inline void ExpectRefusals(const std::string& program, const std::vector<Refusal
 }
 
 // The image at `path` by libtiff, which must report nothing, and by our
-// reader (the integer one, or the float one for T double), which must
-// agree with it in size, depth and every value.
+// reader (the integer one, or for T double the float one, of a float
+// image), which must agree with it in size, depth and every value.
 template <class T>
 LibtiffImage ReadBack(const std::string& path) {
   LibtiffImage img = ReadWithLibtiff(path);
@@ -64,6 +65,7 @@ LibtiffImage ReadBack(const std::string& path) {
   int bits = 32;
   RowTable<T> rows;
   if constexpr (std::is_same_v<T, double>) {
+    EXPECT_EQ(img.sample_format, pv::tiff::kSampleIEEEFloat);
     EXPECT_EQ(ReadRows_Float(path.c_str(), &w, &h, &rows, nullptr), 0);
   } else {
     ReadRows(path.c_str(), &w, &h, &bits, &rows, nullptr);
