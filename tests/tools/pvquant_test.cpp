@@ -81,7 +81,8 @@ TEST(Pvquant, Mappings) {
     args.push_back(dir / "out.tif");
     const RunResult r = RunProgram("pvquant", args);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, c.int_bits ? dir / "in.tif" + " : containing non-float pixel values (warning).\n" : "");
+    EXPECT_EQ(r.err,
+              c.int_bits ? dir / "in.tif" + " : containing non-float pixel values (warning).\n" : "");
     if (c.out != nullptr) {
       EXPECT_EQ(r.out, c.out);
     }

@@ -50,9 +50,11 @@ TEST(Pvsplit, SlicesAndTheirRanges) {
        "s.tif", "-0.000000\t2.000000\n", {"s.tif"}},
       // Exactly "-": the slice on standard output, then the range line.
       {"a slice to standard output", "2\t1\n", {0.5, -0.5}, "-", "-0.500000\t0.500000\n", {"-"}},
-      {"flags", "1\t1\t2\n", {1, 2}, "a%-+ #05d.tif", "1.000000\t2.000000\n", {"a+0   .tif", "a+1   .tif"}},
+      {"flags", "1\t1\t2\n", {1, 2}, "a%-+ #05d.tif", "1.000000\t2.000000\n",
+       {"a+0   .tif", "a+1   .tif"}},
       {"precision", "1\t1\t2\n", {1, 2}, "b%.3i", "1.000000\t2.000000\n", {"b000", "b001"}},
-      {"hexadecimal and a percent", "1\t1\t2\n", {1, 2}, "c%x%%", "1.000000\t2.000000\n", {"c0%", "c1%"}},
+      {"hexadecimal and a percent", "1\t1\t2\n", {1, 2}, "c%x%%", "1.000000\t2.000000\n",
+       {"c0%", "c1%"}},
       {"alternate octal", "1\t1\t2\n", {1, 2}, "d%#o", "1.000000\t2.000000\n", {"d0", "d01"}},
   };
   for (const auto& c : cases) {
@@ -135,7 +137,8 @@ TEST(Pvsplit, ShortVolumeKeepsTheSlicesBeforeIt) {
   TempDir dir;
   // Two full slices and one value short of the third.
   WriteFile(dir / "v.bin", VolumeBytes("2\t1\t3\n", {1, 2, 3, 4, 5}));
-  ExpectRefused(RunProgram("pvsplit", {"v.bin", "s%d.tif"}, "", dir.path().string()), "data read error\n");
+  ExpectRefused(RunProgram("pvsplit", {"v.bin", "s%d.tif"}, "", dir.path().string()),
+                "data read error\n");
   EXPECT_EQ(ReadWithLibtiff(dir / "s1.tif").values, (std::vector<double>{3, 4}));
   EXPECT_FALSE(Exists(dir / "s2.tif"));
 
