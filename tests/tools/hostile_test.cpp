@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "common/tiff.h"
-#include "tests/support/files.h"
-#include "tests/support/run_program.h"
 #include "tests/support/tiff_builder.h"
 #include "tests/tools/program_cases.h"
 

@@ -1,6 +1,7 @@
 // What the tests of the programs share: the refusal a row of a failure
 // table expects, images read back by libtiff and by our readers at once,
-// range lines and the values of raw volumes.
+// range lines and the values of raw volumes; with it come the support
+// headers for files, libtiff, row tables and running a program.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "common/tiff.h"
@@ -36,11 +39,7 @@ inline void ExpectRefused(const RunResult& r, const std::string& err, bool prefi
                           const std::string& out = {}) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, out);
-  if (prefix) {
-    EXPECT_EQ(r.err.substr(0, err.size()), err) << r.err;
-  } else {
-    EXPECT_EQ(r.err, err);
-  }
+  EXPECT_EQ(prefix ? r.err.substr(0, err.size()) : r.err, err) << r.err;
 }
 
 // Runs every row in `cwd`; after each, no file of `unwritten` exists.
@@ -80,15 +79,21 @@ LibtiffImage ReadBack(const std::string& path) {
   return img;
 }
 
-// The range line of the finite values ("nan\tnan" when there are none),
-// without its newline.
-inline std::string RangeLine(const std::vector<double>& values) {
+// The smallest and the largest finite value (NaN both when there are none).
+inline std::pair<double, double> FiniteRange(const std::vector<double>& values) {
   double lo = NAN, hi = NAN;
   for (double v : values)
     if (std::isfinite(v)) {
       lo = std::isnan(lo) || v < lo ? v : lo;
       hi = std::isnan(hi) || v > hi ? v : hi;
     }
+  return {lo, hi};
+}
+
+// The range line of the finite values ("nan\tnan" when there are none),
+// without its newline.
+inline std::string RangeLine(const std::vector<double>& values) {
+  const auto [lo, hi] = FiniteRange(values);
   char text[128];
   std::snprintf(text, sizeof text, "%lf\t%lf", lo, hi);
   return text;

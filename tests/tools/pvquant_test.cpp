@@ -9,11 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/files.h"
 #include "tests/support/images.h"
-#include "tests/support/libtiff_oracle.h"
-#include "tests/support/run_program.h"
-#include "tests/support/row_tables.h"
 #include "tests/tools/program_cases.h"
 #include "tiffwrite/sif.h"
 #include "tiffwrite/sif_f.h"
@@ -77,8 +73,7 @@ TEST(Pvquant, Mappings) {
     }
     std::vector<std::string> args = {dir / "in.tif"};
     args.insert(args.end(), c.mapping.begin(), c.mapping.end());
-    args.push_back(c.bps);
-    args.push_back(dir / "out.tif");
+    args.insert(args.end(), {c.bps, dir / "out.tif"});
     const RunResult r = RunProgram("pvquant", args);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err,
@@ -132,8 +127,7 @@ TEST(Pvquant, EndToEndCodesEqualTheMapping) {
     for (int j = 0; j < 300; ++j) values.push_back(100 * std::sin(0.02 * i) * std::cos(0.03 * j) + noise(rng));
   WriteFloat(dir / "in.tif", values, 300);
   values = AsFloat32(values);  // what the file holds
-  double lo = values[0], hi = values[0];
-  for (double v : values) lo = std::min(lo, v), hi = std::max(hi, v);
+  const auto [lo, hi] = FiniteRange(values);
   for (int bps : {1, 3, 8, 12, 16}) {
     SCOPED_TRACE(bps);
     const RunResult r = RunProgram("pvquant", {dir / "in.tif", std::to_string(bps), dir / "q.tif"});

@@ -7,9 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/files.h"
-#include "tests/support/libtiff_oracle.h"
-#include "tests/support/run_program.h"
 #include "tests/tools/program_cases.h"
 
 namespace pvtest {
@@ -98,9 +95,16 @@ TEST(Pvsplit, FailuresEndWithTheirMessage) {
   const std::string usage = "usage : pvsplit image.bin TIFF_format\n", size = "bad image size.\n",
                     format = "bad file name format.\n";
   const std::vector<std::string> split = {"v.bin", "s%d.tif"};
+  // "./" repeated keeps the path valid while the name grows to 2047 characters.
+  std::string grows;
+  for (int i = 0; i < 1022; ++i) grows += "./";
+  grows += "/x%d";  // 2045 characters before the slice index
   const struct {
     Refusal run;
-    std::string header = {};  // written as the volume, unless empty ("\x01": an empty file)
+    std::string header = {};          // the volume, unless empty ("\x01": an empty file)
+    std::string kept = {};            // the last slice left,
+    std::vector<double> values = {};  // its values,
+    std::string gone = {};            // and the next one, not written
   } cases[] = {
       {{"no argument", {}, usage}},
       {{"three arguments", {"a", "b", "c"}, usage}},
@@ -116,6 +120,11 @@ TEST(Pvsplit, FailuresEndWithTheirMessage) {
       // A header alone costs nothing: the missing data is what fails.
       {{"size beyond memory, no data", split, "data read error\n"}, "100000\t100000\n"},
       {{"no data", split, "data read error\n"}, "2\t2\n"},
+      // A failure at a slice keeps the slices before it.
+      {{"one value short of the third slice", split, "data read error\n"},
+       VolumeBytes("2\t1\t3\n", {1, 2, 3, 4, 5}), "s1.tif", {3, 4}, "s2.tif"},
+      {{"a name that grows past the limit", {"v.bin", grows}, format},
+       VolumeBytes("1\t1\t11\n", Ramp(11, 0, 1)), "x9", {9}, "x10"},
       // The name format is checked before the input is opened.
       {{"string conversion", {"missing.bin", "s%s.tif"}, format}},
       {{"two conversions", {"missing.bin", "s%d%d.tif"}, format}},
@@ -124,34 +133,18 @@ TEST(Pvsplit, FailuresEndWithTheirMessage) {
       {{"lone percent", {"missing.bin", "s%"}, format}},
       {{"name too long", {"ok.bin", std::string(2047, 'n') + "%d"}, format}},
       {{"width too long", {"ok.bin", "%02048d"}, format}},
-      {{"output not creatable", {"ok.bin", "no/such/dir/s%d.tif"}, "no/such/dir/s0.tif : file not stored.\n"}},
+      {{"output not creatable", {"ok.bin", "no/such/dir/s%d.tif"},
+        "no/such/dir/s0.tif : file not stored.\n"}},
       {{"output device full", {"ok.bin", "/dev/full"}, "/dev/full : file not stored.\n"}},
   };
   for (const auto& c : cases) {
     if (!c.header.empty()) WriteFile(dir / "v.bin", c.header == "\x01" ? "" : c.header);
     ExpectRefusals("pvsplit", {c.run}, dir.path().string());
+    if (!c.kept.empty()) {
+      EXPECT_EQ(ReadWithLibtiff(dir / c.kept).values, c.values) << c.run.name;
+      EXPECT_FALSE(Exists(dir / c.gone)) << c.run.name;
+    }
   }
-}
-
-TEST(Pvsplit, ShortVolumeKeepsTheSlicesBeforeIt) {
-  TempDir dir;
-  // Two full slices and one value short of the third.
-  WriteFile(dir / "v.bin", VolumeBytes("2\t1\t3\n", {1, 2, 3, 4, 5}));
-  ExpectRefused(RunProgram("pvsplit", {"v.bin", "s%d.tif"}, "", dir.path().string()),
-                "data read error\n");
-  EXPECT_EQ(ReadWithLibtiff(dir / "s1.tif").values, (std::vector<double>{3, 4}));
-  EXPECT_FALSE(Exists(dir / "s2.tif"));
-
-  // A name that grows past the limit fails at that slice, after the earlier
-  // ones: "./" repeated keeps the path valid while it reaches 2047 characters.
-  std::string prefix;
-  for (int i = 0; i < 1022; ++i) prefix += "./";
-  prefix += "/";  // 2045 characters
-  WriteFile(dir / "w.bin", VolumeBytes("1\t1\t11\n", Ramp(11, 0, 1)));
-  ExpectRefused(RunProgram("pvsplit", {"w.bin", prefix + "x%d"}, "", dir.path().string()),
-                "bad file name format.\n");
-  EXPECT_TRUE(Exists(dir / "x9"));
-  EXPECT_FALSE(Exists(dir / "x10"));
 }
 
 }  // namespace

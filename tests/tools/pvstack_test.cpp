@@ -9,9 +9,6 @@
 #include <vector>
 
 #include "common/tiff.h"
-#include "tests/support/files.h"
-#include "tests/support/libtiff_oracle.h"
-#include "tests/support/run_program.h"
 #include "tests/support/slice_files.h"
 #include "tests/support/tiff_layout.h"
 #include "tests/tools/program_cases.h"
