@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/files.h"
-#include "tests/support/run_program.h"
+#include "tests/tools/program_cases.h"
 
 namespace {
 
@@ -27,14 +26,11 @@ TEST(Pvheader, RefusalsWriteNothing) {
   pvtest::WriteFile(dir / "50%.bin", VolumeBytes("3\t2\n", six));
   pvtest::WriteFile(dir / "a\nb.bin", VolumeBytes("3\t2\n", six));
   pvtest::WriteFile(dir / "huge.bin", "2147483647 2147483647 2147483647\n");
-  struct Case {
-    const char* what;
-    std::vector<std::string> args;
-    std::string err;
-  } cases[] = {
-      {"no argument", {}, "usage : pvheader image.bin header [dx dy dz]\n"},
-      {"one spacing", {"v.bin", "v.nhdr", "1"}, "usage : pvheader image.bin header [dx dy dz]\n"},
-      {"four spacings", {"v.bin", "v.nhdr", "1", "1", "1", "1"}, "usage : pvheader image.bin header [dx dy dz]\n"},
+  const std::string usage = "usage : pvheader image.bin header [dx dy dz]\n";
+  const pvtest::Refusal cases[] = {
+      {"no argument", {}, usage},
+      {"one spacing", {"v.bin", "v.nhdr", "1"}, usage},
+      {"four spacings", {"v.bin", "v.nhdr", "1", "1", "1", "1"}, usage},
       {"unknown extension", {"v.bin", "v.nrrd"}, "v.nrrd : unknown extension, use .nhdr, .mhd or .hdr.\n"},
       {"no extension", {"v.bin", "v"}, "v : unknown extension, use .nhdr, .mhd or .hdr.\n"},
       {"spacing 0", {"v.bin", "v.mhd", "1", "0", "1"}, "0 : spacing is not a positive number.\n"},
@@ -64,14 +60,10 @@ TEST(Pvheader, RefusalsWriteNothing) {
       {"header folder missing", {"v.bin", "no/such/v.nhdr"}, "no/such/v.nhdr : file not stored.\n"},
   };
   std::filesystem::create_directory(dir.path() / "sub");
-  for (const Case& c : cases) {
-    auto r = RunProgram("pvheader", c.args, "", dir.path().string());
-    EXPECT_EQ(r.status, 1) << c.what;
-    EXPECT_EQ(r.err, c.err) << c.what;
-    EXPECT_EQ(r.out, "") << c.what;
-    if (c.args.size() > 1 && c.args[0] != c.args[1]) {
-      EXPECT_FALSE(pvtest::Exists(dir / c.args[1])) << c.what;
-    }
+  for (const pvtest::Refusal& c : cases) {
+    std::vector<std::string> header;  // never written, unless it names the volume
+    if (c.args.size() > 1 && c.args[0] != c.args[1]) header.push_back(dir / c.args[1]);
+    pvtest::ExpectRefusals("pvheader", {c}, dir.path().string(), header);
   }
   EXPECT_EQ(pvtest::ReadText(dir / "x.hdr"), VolumeBytes("3\t2\n", six));
 

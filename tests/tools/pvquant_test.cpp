@@ -9,12 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/files.h"
 #include "tests/support/images.h"
-#include "tests/support/libtiff_oracle.h"
-#include "tests/support/run_program.h"
-#include "tests/support/row_tables.h"
-#include "tiffread/rif.h"
+#include "tests/tools/program_cases.h"
 #include "tiffwrite/sif.h"
 #include "tiffwrite/sif_f.h"
 
@@ -33,12 +29,7 @@ void WriteFloat(const std::string& path, const std::vector<double>& values, int 
                            describe ? pv::SIF_F_desc : nullptr, pv::FloatLayout::kOneStrip);
 }
 
-std::vector<double> Codes(const std::string& path) {
-  const LibtiffImage img = ReadWithLibtiff(path);
-  EXPECT_LIBTIFF_CLEAN(img);
-  return img.values;
-}
-
+// The codes of each mapping; the description is the source's, whatever the form.
 TEST(Pvquant, Mappings) {
   const struct {
     const char* name;
@@ -47,6 +38,8 @@ TEST(Pvquant, Mappings) {
     std::string bps;
     const char* out;  // the result line; null: not checked (a NaN's text is the C library's)
     std::vector<double> codes;
+    bool describe = true;  // the source has the range description
+    int int_bits = 0;      // else the source is an integer image of this depth, read with a warning
   } cases[] = {
       {"derived, -1..1 at 8 bits: the middle rounds up", {-1, 0, 1}, {}, "8",
        "-1.000000\t1.000000\n", {0, 128, 255}},
@@ -63,22 +56,36 @@ TEST(Pvquant, Mappings) {
       {"a NaN pixel gets code 0", {0, kNaN, 10}, {}, "8", "0.000000\t10.000000\n", {0, 0, 255}},
       {"a NaN first pixel is skipped", {kNaN, 1, 2}, {}, "8", "1.000000\t2.000000\n", {0, 0, 255}},
       {"given NaN base: every code 0", {1, 2}, {"nan", "1"}, "8", "", {0, 0}},
+      {"derived, no description: none written", {-2, 6}, {}, "8", "-2.000000\t6.000000\n",
+       {0, 255}, false},
+      {"given, no description: none written", {-2, 6}, {"0", "0.1"}, "8", "", {0, 60}, false},
+      {"integer input", {0, 10, 200, 255}, {"0", "10"}, "4", "", {0, 1, 15, 15}, false, 8},
   };
   TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    WriteFloat(dir / "in.tif", c.values, int(c.values.size()));
+    if (c.int_bits != 0) {
+      const std::vector<std::uint16_t> row(c.values.begin(), c.values.end());
+      const std::uint16_t* rows[] = {row.data()};
+      StoreRows((dir / "in.tif").c_str(), int(row.size()), 1, c.int_bits, rows, nullptr);
+    } else {
+      WriteFloat(dir / "in.tif", c.values, int(c.values.size()), c.describe);
+    }
     std::vector<std::string> args = {dir / "in.tif"};
     args.insert(args.end(), c.mapping.begin(), c.mapping.end());
-    args.push_back(c.bps);
-    args.push_back(dir / "out.tif");
+    args.insert(args.end(), {c.bps, dir / "out.tif"});
     const RunResult r = RunProgram("pvquant", args);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err,
+              c.int_bits ? dir / "in.tif" + " : containing non-float pixel values (warning).\n" : "");
     if (c.out != nullptr) {
       EXPECT_EQ(r.out, c.out);
     }
-    EXPECT_EQ(Codes(dir / "out.tif"), c.codes);
+    const LibtiffImage img = ReadBack<std::uint16_t>(dir / "out.tif");
+    EXPECT_EQ(img.values, c.codes);
+    const auto source = ReadWithLibtiff(dir / "in.tif").description;
+    EXPECT_EQ(source.has_value(), c.describe);
+    EXPECT_EQ(img.description, source);
   }
 }
 
@@ -86,79 +93,27 @@ TEST(Pvquant, FailuresAndTheirOrder) {
   TempDir dir;
   WriteFloat(dir / "in.tif", {1, 2, 3}, 3);
   const std::string in = dir / "in.tif", out = dir / "out.tif", missing = dir / "none.tif";
-  const struct {
-    const char* name;
-    std::vector<std::string> args;
-    std::string err;  // exact, or the start of the reader's message
-    bool prefix;
-  } cases[] = {
-      {"no arguments", {}, kUsage, false},
-      {"two arguments", {in, "8"}, kUsage, false},
-      {"four arguments", {in, "0", "8", out}, kUsage, false},
-      {"six arguments", {in, "0", "1", "8", out, "x"}, kUsage, false},
-      {"BPS 0", {in, "0", out}, "bad bit per sample (BPS).\n", false},
-      {"BPS 17", {in, "17", out}, "bad bit per sample (BPS).\n", false},
-      {"BPS not a number", {in, "eight", out}, "bad bit per sample (BPS).\n", false},
-      {"BPS huge", {in, "99999999999999999999", out}, "bad bit per sample (BPS).\n", false},
-      {"step 0", {in, "0", "0", "8", out}, "bad value step.\n", false},
-      {"negative step", {in, "0", "-1", "8", out}, "bad value step.\n", false},
-      {"step not a number", {in, "0", "abc", "8", out}, "bad value step.\n", false},
-      {"step NaN", {in, "0", "nan", "8", out}, "bad value step.\n", false},
-      {"BPS is checked before the step", {in, "0", "0", "0", out}, "bad bit per sample (BPS).\n",
-       false},
+  const std::string bad_bps = "bad bit per sample (BPS).\n", bad_step = "bad value step.\n";
+  ExpectRefusals("pvquant", {
+      {"no arguments", {}, kUsage},
+      {"two arguments", {in, "8"}, kUsage},
+      {"four arguments", {in, "0", "8", out}, kUsage},
+      {"six arguments", {in, "0", "1", "8", out, "x"}, kUsage},
+      {"BPS 0", {in, "0", out}, bad_bps},
+      {"BPS 17", {in, "17", out}, bad_bps},
+      {"BPS not a number", {in, "eight", out}, bad_bps},
+      {"BPS huge", {in, "99999999999999999999", out}, bad_bps},
+      {"step 0", {in, "0", "0", "8", out}, bad_step},
+      {"negative step", {in, "0", "-1", "8", out}, bad_step},
+      {"step not a number", {in, "0", "abc", "8", out}, bad_step},
+      {"step NaN", {in, "0", "nan", "8", out}, bad_step},
+      {"BPS is checked before the step", {in, "0", "0", "0", out}, bad_bps},
       {"the reader runs first", {missing, "0", "0", "0", out}, missing + " : ", true},
+      // The derived form prints the range before it stores.
       {"output not stored", {in, "8", dir / "no/out.tif"}, dir / "no/out.tif" + " : file not stored.\n",
-       false},
-      {"write error", {in, "0", "1", "8", "/dev/full"}, "/dev/full : file not stored.\n", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const RunResult r = RunProgram("pvquant", c.args);
-    EXPECT_EQ(r.status, 1);
-    if (c.prefix)
-      EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << r.err;
-    else
-      EXPECT_EQ(r.err, c.err);
-    EXPECT_FALSE(Exists(out));
-  }
-}
-
-TEST(Pvquant, DescriptionPassesThrough) {
-  TempDir dir;
-  const struct {
-    const char* name;
-    bool describe;
-    std::vector<std::string> mapping;
-    std::optional<std::string> want;
-  } cases[] = {
-      {"derived form keeps the source range", true, {}, "-2.000000\t6.000000"},
-      {"given form still carries the source range", true, {"0", "0.1"}, "-2.000000\t6.000000"},
-      {"no description, none written", false, {}, std::nullopt},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    WriteFloat(dir / "in.tif", {-2, 0, 6, 1}, 2, c.describe);
-    std::vector<std::string> args = {dir / "in.tif"};
-    args.insert(args.end(), c.mapping.begin(), c.mapping.end());
-    args.insert(args.end(), {"8", dir / "out.tif"});
-    const RunResult r = RunProgram("pvquant", args);
-    ASSERT_EQ(r.status, 0) << r.err;
-    const LibtiffImage img = ReadWithLibtiff(dir / "out.tif");
-    EXPECT_LIBTIFF_CLEAN(img);
-    EXPECT_EQ(img.description, c.want);
-  }
-}
-
-TEST(Pvquant, IntegerInputIsAcceptedWithAWarning) {
-  TempDir dir;
-  const std::vector<std::uint16_t> row = {0, 10, 200, 255};
-  const std::uint16_t* rows[] = {row.data()};
-  const std::string in = dir / "int.tif";
-  StoreRows(in.c_str(), 4, 1, 8, rows, nullptr);
-  const RunResult r = RunProgram("pvquant", {in, "0", "10", "4", dir / "out.tif"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, in + " : containing non-float pixel values (warning).\n");
-  EXPECT_EQ(Codes(dir / "out.tif"), (std::vector<double>{0, 1, 15, 15}));
+       false, "1.000000\t3.000000\n"},
+      {"write error", {in, "0", "1", "8", "/dev/full"}, "/dev/full : file not stored.\n"},
+  }, {}, {out});
 }
 
 TEST(Pvquant, EndToEndCodesEqualTheMapping) {
@@ -172,8 +127,7 @@ TEST(Pvquant, EndToEndCodesEqualTheMapping) {
     for (int j = 0; j < 300; ++j) values.push_back(100 * std::sin(0.02 * i) * std::cos(0.03 * j) + noise(rng));
   WriteFloat(dir / "in.tif", values, 300);
   values = AsFloat32(values);  // what the file holds
-  double lo = values[0], hi = values[0];
-  for (double v : values) lo = std::min(lo, v), hi = std::max(hi, v);
+  const auto [lo, hi] = FiniteRange(values);
   for (int bps : {1, 3, 8, 12, 16}) {
     SCOPED_TRACE(bps);
     const RunResult r = RunProgram("pvquant", {dir / "in.tif", std::to_string(bps), dir / "q.tif"});
@@ -182,17 +136,11 @@ TEST(Pvquant, EndToEndCodesEqualTheMapping) {
     std::vector<double> want;
     for (double v : values)
       want.push_back(v <= lo ? 0 : v >= hi ? top : std::floor((v - lo) / step + 0.5));
-    EXPECT_EQ(Codes(dir / "q.tif"), want);
-    std::int32_t w = 0, h = 0;
-    int bits = 0;
-    RowTable<std::uint16_t> rows;
-    ReadRows((dir / "q.tif").c_str(), &w, &h, &bits, &rows, nullptr);
-    ASSERT_EQ(w, 300);
-    ASSERT_EQ(h, 200);
-    EXPECT_EQ(bits, bps);
-    for (int i = 0; i < 200; ++i)
-      for (int j = 0; j < 300; ++j)
-        if (rows[i][j] != want[std::size_t(i) * 300 + j]) FAIL() << "sample " << i << "," << j;
+    const LibtiffImage img = ReadBack<std::uint16_t>(dir / "q.tif");
+    EXPECT_EQ(img.width, 300u);
+    EXPECT_EQ(img.height, 200u);
+    EXPECT_EQ(img.bits, bps);
+    EXPECT_EQ(img.values, want);
   }
 }
 
