@@ -18,7 +18,6 @@ class FatalError : public std::exception {
   explicit FatalError(std::string line) : line_(std::move(line)) {}
   // The whole line as printed, newline included.
   const char* what() const noexcept override { return line_.c_str(); }
-  const std::string& line() const noexcept { return line_; }
 
  private:
   std::string line_;

@@ -18,7 +18,7 @@ std::string FatalLine(F&& f) {
   try {
     std::forward<F>(f)();
   } catch (const pv::FatalError& e) {
-    return e.line();
+    return e.what();
   }
   return {};
 }
