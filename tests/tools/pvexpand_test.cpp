@@ -107,14 +107,11 @@ TEST(Pvexpand, QuantThenExpandIsWithinHalfAStep) {
   // minimum and step = (maximum - minimum) / (2^B - 1) restores every value
   // to within half a step (plus the float rounding of the results).
   TempDir dir;
-  std::mt19937 rng(9);
-  std::normal_distribution<double> noise(0, 20);
-  std::vector<double> values;
-  for (int i = 0; i < 120; ++i)
-    for (int j = 0; j < 90; ++j) values.push_back(500 * std::sin(0.05 * i + 0.02 * j) + noise(rng));
-  StoreRows_Float((dir / "orig.tif").c_str(), 90, 120, Image{90, 120, values}.rows().data(),
-                  pv::SIF_F_desc, pv::FloatLayout::kOneStrip);
-  const std::vector<double> stored = AsFloat32(values);
+  Image img = SmoothImage(90, 120, 9);
+  for (double& v : img.values) v *= 500;
+  StoreRows_Float((dir / "orig.tif").c_str(), 90, 120, img.rows().data(), pv::SIF_F_desc,
+                  pv::FloatLayout::kOneStrip);
+  const std::vector<double> stored = AsFloat32(img.values);
   for (int bps : {4, 8, 16}) {
     const RunResult q = RunProgram("pvquant", {dir / "orig.tif", std::to_string(bps), dir / "q.tif"});
     ASSERT_EQ(q.status, 0) << q.err;

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -120,13 +119,9 @@ TEST(Pvquant, EndToEndCodesEqualTheMapping) {
   // A 300 x 200 image at several depths: libtiff and our reader read the
   // codes the mapping gives, computed here independently.
   TempDir dir;
-  std::mt19937 rng(5);
-  std::normal_distribution<double> noise(0, 3);
-  std::vector<double> values;
-  for (int i = 0; i < 200; ++i)
-    for (int j = 0; j < 300; ++j) values.push_back(100 * std::sin(0.02 * i) * std::cos(0.03 * j) + noise(rng));
-  WriteFloat(dir / "in.tif", values, 300);
-  values = AsFloat32(values);  // what the file holds
+  const Image img = SmoothImage(300, 200, 5);
+  WriteFloat(dir / "in.tif", img.values, 300);
+  const std::vector<double> values = AsFloat32(img.values);  // what the file holds
   const auto [lo, hi] = FiniteRange(values);
   for (int bps : {1, 3, 8, 12, 16}) {
     SCOPED_TRACE(bps);
