@@ -12,6 +12,12 @@ std::size_t PageSize() {
   return page;
 }
 
+std::size_t MappingSize(std::size_t bytes) {
+  const std::size_t unit = bytes >= kHugePage ? kHugePage : PageSize();
+  if (bytes > SIZE_MAX - unit) return 0;
+  return (bytes + unit - 1) / unit * unit;
+}
+
 void* MapPages(std::size_t size) {
   const int prot = PROT_READ | PROT_WRITE, flags = MAP_PRIVATE | MAP_ANONYMOUS;
   void* p = MAP_FAILED;

@@ -30,6 +30,11 @@ inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // The system's page size.
 std::size_t PageSize();
 
+// The length of a mapping that holds `bytes` (at least 1): whole huge pages
+// from one huge page on, so that a large buffer is faulted in a 512th as
+// many times, whole pages below; 0 when that length does not fit a size_t.
+std::size_t MappingSize(std::size_t bytes);
+
 // A fresh anonymous mapping of `size` bytes (a multiple of PageSize()),
 // starting on a huge-page boundary when it is at least a huge page long;
 // nullptr when it cannot be had. Give it back with UnmapPages.

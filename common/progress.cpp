@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <string>
+
+#include "common/file_io.h"
 
 namespace pv {
 
@@ -21,16 +22,9 @@ std::atomic<std::size_t> shown_length{0};
 
 // Straight to the file descriptor: standard error's stdio stream is
 // unbuffered, so these bytes and its own keep their order.
+// A progress line that cannot be written is no reason to fail a run.
 void WriteToTerminal(const std::string& text) {
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a progress line is no reason to fail a run
-    p += n;
-    left -= std::size_t(n);
-  }
+  (void)WriteFully(STDERR_FILENO, text.data(), text.size());
 }
 
 }  // namespace

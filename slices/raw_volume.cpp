@@ -12,6 +12,7 @@
 #include <new>
 
 #include "common/error.h"
+#include "common/file_io.h"
 #include "common/messages.h"
 #include "common/sizes.h"
 
@@ -181,16 +182,9 @@ void VolumeIn::NextSlice() {
 }
 
 void VolumeIn::ReadAt(std::uint64_t at, void* into, std::size_t n) {
-  auto* p = static_cast<unsigned char*>(into);
-  while (n > 0) {
-    const ssize_t got = ::pread(fd_, p, n, off_t(at));
-    if (got <= 0) {
-      cut_short_ = true;
-      Error(msg::kDataReadError);
-    }
-    p += got;
-    at += std::uint64_t(got);
-    n -= std::size_t(got);
+  if (ReadFullyAt(fd_, into, n, at) < n) {
+    cut_short_ = true;
+    Error(msg::kDataReadError);
   }
 }
 
@@ -219,15 +213,7 @@ VolumeOut::VolumeOut(std::FILE* file, const std::string& name, bool owned)
       name_(name) {}
 
 void VolumeOut::PutValuesAt(int fd, const double* v, std::size_t n, std::uint64_t offset) const {
-  auto p = reinterpret_cast<const unsigned char*>(v);
-  std::size_t left = n * sizeof(double);
-  while (left > 0) {
-    const ssize_t put = ::pwrite(fd, p, left, static_cast<off_t>(offset));
-    if (put <= 0) Error(name_, msg::kDataWriteError);
-    p += put;
-    left -= std::size_t(put);
-    offset += std::uint64_t(put);
-  }
+  if (!WriteFullyAt(fd, v, n * sizeof(double), offset)) Error(name_, msg::kDataWriteError);
 }
 
 // The host's doubles have the body's layout (checked above), so values go

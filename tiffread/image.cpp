@@ -64,11 +64,8 @@ bool StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
   return true;
 #else
   auto attempt = [&](std::size_t n) {
-    // Whole huge pages for large buffers: a fresh image is faulted in a
-    // 512th as many times.
-    const std::size_t unit = n >= kHugePage ? kHugePage : PageSize();
-    if (n > SIZE_MAX - unit) return false;
-    const std::size_t size = (n + unit - 1) / unit * unit;
+    const std::size_t size = MappingSize(n);
+    if (size == 0) return false;
     void* p = nullptr;
     if (data_ != nullptr && keep > 0) {
       p = ::mremap(data_, capacity_, size, MREMAP_MAYMOVE);

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/error.h"
+#include "common/file_io.h"
 #include "common/messages.h"
 #include "common/pages.h"
 
@@ -57,10 +58,8 @@ bool LoadBuffer::Reserve(std::size_t bytes) {
     capacity_ = bytes;
     return true;
   }
-  const std::size_t unit = bytes >= kHugePage ? kHugePage : PageSize();
-  if (bytes > SIZE_MAX - unit) return false;
-  const std::size_t size = (bytes + unit - 1) / unit * unit;
-  void* p = MapPages(size);
+  const std::size_t size = MappingSize(bytes);
+  void* p = size == 0 ? nullptr : MapPages(size);
   if (p == nullptr) return false;
   AdviseHugePages(p, size);
   data_ = static_cast<std::uint8_t*>(p);
@@ -102,15 +101,9 @@ void Input::Load() {
   const auto size = static_cast<std::size_t>(size_);
   if (spare.capacity() >= size) loaded_ = std::move(spare);
   if (!loaded_.Reserve(size)) return;
-  std::uint8_t* const data = loaded_.data();
-  std::size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::pread(fd_, data + got, size - got, static_cast<off_t>(got));
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  if (got < size) return;  // the file shrank: stay with positioned reads
-  memory_ = data;
+  // A file that shrank meanwhile stays with positioned reads.
+  if (ReadFullyAt(fd_, loaded_.data(), size, 0) < size) return;
+  memory_ = loaded_.data();
 }
 
 bool Input::MapLeased() {

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/file_io.h"
 #include "common/messages.h"
 #include "common/sizes.h"
 #include "slices/raw_volume.h"
@@ -220,14 +221,8 @@ std::string EnviHeader(const Volume& v, const std::vector<double>& spacing) {
 void StoreHeader(const std::string& path, const std::string& text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) Error(path, msg::kFileNotStored);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += std::size_t(n);
-  }
-  if (::close(fd) != 0 || done < text.size()) {
+  const bool whole = pv::WriteFully(fd, text.data(), text.size());
+  if (::close(fd) != 0 || !whole) {
     ::unlink(path.c_str());
     Error(path, msg::kFileNotStored);
   }
