@@ -12,7 +12,7 @@
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libbenchmark-dev libtiff-dev clang libclang-rt-14-dev
           man-db groff-base dpkg-dev file lintian parallel)
-readers=(teem-apps python3-vtk9 gdal-bin python3-numpy)
+readers=(teem-apps python3-vtk9 gdal-bin python3-numpy python3-tifffile)
 missing=()
 missing_readers=()
 for p in "${packages[@]}"; do

@@ -13,6 +13,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "common/description.h"
 #include "common/error.h"
 #include "common/messages.h"
 #include "common/parallel.h"
@@ -176,8 +177,8 @@ void SliceStack::Read(const char* path, Slice& slice) const {
   slice.base = 0;
   slice.step = 1;
   if (bits != 0) {
-    csi_f::Mapping m;
-    if (description) m = csi_f::DescriptionMapping(*description, bits);
+    Mapping m;
+    if (description) m = DescriptionMapping(*description, bits);
     slice.base = m.base;
     slice.step = m.step;
     Warning(path, m.found ? msg::kConvertingByDescription : msg::kIntegerAsIs);

@@ -119,43 +119,4 @@ void SortNames(std::vector<std::string>& paths, std::size_t skip, Order order) {
   for (std::size_t i = 0; i < keys.size(); ++i) paths[i] = std::move(keys[i].path);
 }
 
-namespace {
-
-// Whether a description word reads as a number with "%lf" from its start.
-bool AsNumber(std::string_view word, double& v) {
-  const std::string text(word);
-  return std::sscanf(text.c_str(), "%lf", &v) == 1;
-}
-
-}  // namespace
-
-Mapping DescriptionMapping(std::string_view description, int bits) {
-  if (bits < 1 || bits > 32) return {};
-  const std::string_view text = description.substr(0, description.find('\0'));
-  // At most eight words, as "%s %s %s %s %s %s %s %s" takes them.
-  std::string_view words[8];
-  int n = 0;
-  for (std::size_t i = 0; n < 8;) {
-    while (i < text.size() && IsSpace(text[i])) ++i;
-    if (i == text.size()) break;
-    const std::size_t start = i;
-    while (i < text.size() && !IsSpace(text[i])) ++i;
-    if (i - start > kMaxWord) return {};
-    words[n++] = text.substr(start, i - start);
-  }
-  double a, b;
-  if (n == 2 || n == 6) {
-    // A value range: the inverse of quantising lo..hi onto 0..2^bits - 1.
-    if (!AsNumber(words[n - 2], a) || !AsNumber(words[n - 1], b) || !(a < b)) return {};
-    const std::uint64_t levels = (std::uint64_t{1} << bits) - 1;
-    return {true, a, (b - a) / static_cast<double>(levels)};
-  }
-  if (n == 3 || n == 4 || n == 8) {
-    // A base and a step.
-    if (!AsNumber(words[n - 2], a) || !AsNumber(words[n - 1], b) || !(b > 0)) return {};
-    return {true, a, b};
-  }
-  return {};
-}
-
 }  // namespace pv::csi_f

@@ -71,19 +71,4 @@ std::optional<double> NumberInName(const char* name);
 // orders are the exact reverse of the ascending ones.
 void SortNames(std::vector<std::string>& paths, std::size_t skip, Order order);
 
-// How an integer slice of `bits` bits per sample (1 to 32) maps back to PV:
-// value = sample x step + base.
-struct Mapping {
-  bool found = false;  // false: base 0, step 1, taken as floating-point PV
-  double base = 0;
-  double step = 1;
-};
-
-// The mapping an image description gives (the text up to its first NUL).
-// Of its first eight words: two or six words end in a range lo hi (lo < hi;
-// base lo, step (hi - lo) / (2^bits - 1)); three, four or eight words end in
-// a base and a step (step > 0). Any other count, a word that is no number,
-// or a word longer than kMaxWord gives no mapping.
-Mapping DescriptionMapping(std::string_view description, int bits);
-
 }  // namespace pv::csi_f

@@ -3,8 +3,9 @@
 // StoreImageFile_Float(path, nx, ny, rows, description) writes an image of
 // doubles as 32-bit IEEE samples. The rows come from a source (FloatRows),
 // top row first. The description is null (none), the address of SIF_F_desc
-// (the writer formats the image's minimum and maximum into it with
-// SIF_F_form) or any other text (stored unchanged). On return SIF_F_min and SIF_F_max hold the
+// (the writer writes the image's minimum and maximum into it, in the range
+// form of common/description.h: SIF_F_form where its six decimals read
+// back close enough, else 17 digits) or any other text (stored unchanged). On return SIF_F_min and SIF_F_max hold the
 // extremes of the image just written, by the suite's range rule (those of
 // the finite values; NaN, NaN for an image without one), over the doubles
 // as given, before their rounding to single precision.
@@ -23,7 +24,7 @@
 
 namespace pv {
 
-// The format of the description of the extremes: "%lf\t%lf".
+// The six-decimal form of the description of the extremes: "%lf\t%lf".
 extern const char SIF_F_form[2048];
 extern char SIF_F_desc[2048];
 extern double SIF_F_min;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "common/description.h"
 #include "common/error.h"
 #include "common/messages.h"
 #include "common/parallel.h"
@@ -78,7 +79,7 @@ inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
 }
 
 // The description of a float image: none, a text stored unchanged, or the
-// text of the image's extremes, formatted with SIF_F_form.
+// text of the image's extremes (RangeText).
 class FloatDescription {
  public:
   enum class Kind { kNone, kGiven, kExtremes };
@@ -105,7 +106,8 @@ class FloatDescription {
       case Kind::kGiven: return Description::Of(given_);
       case Kind::kExtremes: break;
     }
-    std::snprintf(own_, sizeof own_, SIF_F_form, range.min(), range.max());
+    const std::string text = RangeText(range.min(), range.max());
+    std::memcpy(own_, text.c_str(), text.size() + 1);
     return Description::Of(own_);
   }
 

@@ -4,7 +4,8 @@
 // code 0, each step adds 1, values are clamped to 0 .. 2^BPS - 1. Without
 // base and step the mapping runs from the image's minimum (code 0) to its
 // maximum (the top code), and the minimum and maximum are printed. The
-// input's description goes to the output unchanged.
+// output's description states the mapping (the input's own description
+// where that already maps the codes back).
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/description.h"
 #include "common/error.h"
 #include "common/messages.h"
 #include "common/parallel.h"
@@ -104,8 +106,10 @@ int Run(int argc, char** argv) {
     base = range.min();
     top = range.max();
     step = top > base ? (top - base) / top_code : 1;
-    std::printf("%lf\t%lf\n", base, top);
+    std::printf("%s\n", pv::RangeText(base, top).c_str());
   }
+  // The output states the mapping its codes were made with.
+  const std::string stated = pv::QuantisedDescription(description, bps, base, step, top, argc == 4);
 
   // Each row of codes is made when the writer asks for it.
   auto codes = [&](std::uint32_t y, std::uint16_t* row) -> const std::uint16_t* {
@@ -115,8 +119,7 @@ int Run(int argc, char** argv) {
     });
     return row;
   };
-  pv::StoreImageFile(output, width, height, bps, codes,
-                     description ? description->c_str() : nullptr);
+  pv::StoreImageFile(output, width, height, bps, codes, stated.c_str());
   return 0;
 }
 

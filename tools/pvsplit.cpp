@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/description.h"
 #include "common/error.h"
 #include "common/messages.h"
 #include "common/progress.h"
@@ -64,7 +65,7 @@ int Run(int argc, char** argv) {
     range.Join(pv::Range::Spanning(pv::SIF_F_min, pv::SIF_F_max));
     progress.Count();
   }
-  std::printf("%lf\t%lf\n", range.min(), range.max());
+  std::printf("%s\n", pv::RangeText(range.min(), range.max()).c_str());
   return 0;
 }
 

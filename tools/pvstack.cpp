@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/description.h"
 #include "common/error.h"
 #include "common/messages.h"
 #include "slices/csi_f.h"
@@ -67,7 +68,7 @@ int Run(int argc, char** argv) {
   stack.Dump_TIFF_Float(slices, out);
   out.Close();
 
-  std::fprintf(to_stdout ? stderr : stdout, "%lf\t%lf\n", stack.Min(), stack.Max());
+  std::fprintf(to_stdout ? stderr : stdout, "%s\n", pv::RangeText(stack.Min(), stack.Max()).c_str());
   return 0;
 }
 

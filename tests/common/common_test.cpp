@@ -1,7 +1,7 @@
 // The shared mechanisms that the speed of the programs rests on: ranges
 // found block by block (and joined) must equal one pass in order, and work
 // spread over threads must come out in order, failing where one thread
-// would fail.
+// would fail. The description's mappings and the texts of its numbers.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/description.h"
 #include "common/parallel.h"
 #include "common/range.h"
 
@@ -84,6 +85,102 @@ TEST(OrderedParallel, EmitsInOrderAndFailsWhereOneThreadWould) {
       EXPECT_EQ(error, fail_at < 200 ? "item " + std::to_string(fail_at) : "");
     }
   }
+}
+
+TEST(Description, Mappings) {
+  const std::string long_word(2048, 'x');
+  struct Case {
+    std::string text;
+    int bits;
+    bool found;
+    double base, step;
+  };
+  const Case cases[] = {
+      // Two or six words: a range lo hi.
+      {"10.000000\t20.000000", 8, true, 10, 10.0 / 255},
+      {std::string("10.000000\t20.000000\0", 20), 8, true, 10, 10.0 / 255},
+      {"a b c d 0 255", 8, true, 0, 1},
+      {"0 65535", 16, true, 0, 1},
+      {"0 4294967295", 32, true, 0, 1},
+      {"-1 1", 1, true, -1, 2},
+      {"1e1 2e1", 8, true, 10, 10.0 / 255},
+      {"20 10", 8, false, 0, 1},
+      {"10 10", 8, false, 0, 1},
+      {"10 abc", 8, false, 0, 1},
+      {"nan 1", 8, false, 0, 1},
+      // Only a whole word is a number; a mapping's numbers are finite.
+      {"{\"shape\": [6, 4, 5]}", 16, false, 0, 1},
+      {"10.000000\t20.000000x", 8, false, 0, 1},
+      {"-inf 1", 8, false, 0, 1},
+      {"-1e308 1e308", 8, false, 0, 1},  // the step would be infinite
+      {"9.9999999999999995e-08\t4.2e-05", 16, true, 1e-7, (4.2e-5 - 1e-7) / 65535},
+      // Three, four or eight words: a base and a step.
+      {"x 5 0.5", 8, true, 5, 0.5},
+      {"a b 5 0.5", 8, true, 5, 0.5},
+      {"1 2 3 4 5 6 -2 0.25", 8, true, -2, 0.25},
+      {"1 2 3 4 5 6 7 8 9 10", 8, true, 7, 8},  // only eight words are read
+      {"x 5 0", 8, false, 0, 1},
+      {"x 5 -1", 8, false, 0, 1},
+      {"x 5 step", 8, false, 0, 1},
+      {"x 5 inf", 8, false, 0, 1},
+      {"pvquant\t0.000000\t0.100000", 16, true, 0, 0.1},
+      // ImageJ: the straight-line calibration only, whatever the word count.
+      {"ImageJ=1.54f\nimages=1\ncf=0\nc0=-33792.0\nc1=1.0\nvunit=HU\n", 16, true, -33792, 1},
+      {"ImageJ=1.54f\ncf=0\nc0=-1\nc1=0.5", 8, true, -1, 0.5},
+      {"ImageJ=1.54f\ncf=1\nc0=-1\nc1=0.5", 8, false, 0, 1},
+      {"ImageJ=1.54f\nmin=0\nmax=255", 8, false, 0, 1},
+      {"ImageJ=\ncf=0\nc0=x\nc1=1", 8, false, 0, 1},
+      // Any other count.
+      {"", 8, false, 0, 1},
+      {" \t\n", 8, false, 0, 1},
+      {"5", 8, false, 0, 1},
+      {"a 0 1 2 3", 8, false, 0, 1},
+      {"a b c d 0 1 2", 8, false, 0, 1},
+      {std::string("10 20\0 30 40", 12), 8, true, 10, 10.0 / 255},  // the text ends at its NUL
+      // A word too long for its 2048-byte buffer: no mapping at all.
+      {long_word + " 5 0.5", 8, false, 0, 1},
+      {long_word.substr(1) + " 5 0.5", 8, true, 5, 0.5},
+  };
+  for (const Case& c : cases) {
+    const pv::Mapping m = pv::DescriptionMapping(c.text, c.bits);
+    SCOPED_TRACE(testing::PrintToString(c.text.substr(0, 40)) + " bits " + std::to_string(c.bits));
+    EXPECT_EQ(m.found, c.found);
+    EXPECT_EQ(m.base, c.base);
+    EXPECT_EQ(m.step, c.step);
+  }
+}
+
+// The texts of ranges and mappings: six decimals where they read back
+// within a hundredth of the finest step, else 17 digits.
+TEST(Description, NumberTexts) {
+  EXPECT_EQ(pv::RangeText(0, 255), "0.000000\t255.000000");
+  EXPECT_EQ(pv::RangeText(-2.25, 13.125), "-2.250000\t13.125000");
+  EXPECT_EQ(pv::RangeText(7.5, 7.5), "7.500000\t7.500000");
+  EXPECT_EQ(pv::RangeText(NAN, NAN), "nan\tnan");
+  EXPECT_EQ(pv::RangeText(2.5e-6, 4.2e-5), "2.5000000000000002e-06\t4.1999999999999998e-05");
+  EXPECT_EQ(pv::RangeText(1e-7, 1e-7), "9.9999999999999995e-08\t9.9999999999999995e-08");
+  EXPECT_EQ(pv::RangeText(0.1234567, 1000.5), "0.123457\t1000.500000");  // misses 3e-7
+  EXPECT_EQ(pv::RangeText(0.1234567, 1.5), "0.1234567\t1.5");
+  EXPECT_EQ(pv::BaseStepText(0, 0.1, 65535), "pvquant\t0.000000\t0.100000");
+  EXPECT_EQ(pv::BaseStepText(10, 10.0 / 255, 255), "pvquant\t10.000000\t0.039216");
+  EXPECT_EQ(pv::BaseStepText(10, 10.0 / 65535, 65535),
+            "pvquant\t10\t0.00015259021896696422");
+  // Every text reads back as the mapping it states.
+  for (int bits : {1, 8, 16})
+    for (double lo : {-1e-9, 2e-6, 0.3, -1000.25})
+      for (double width : {1e-7, 0.04, 1.0, 3e5}) {
+        const std::uint32_t top = (1u << bits) - 1;
+        const double step = width / top;
+        const pv::Mapping range = pv::DescriptionMapping(pv::RangeText(lo, lo + width), bits);
+        const pv::Mapping base = pv::DescriptionMapping(pv::BaseStepText(lo, step, top), bits);
+        EXPECT_TRUE(pv::SameMapping(range, lo, step, top)) << pv::RangeText(lo, lo + width);
+        EXPECT_TRUE(pv::SameMapping(base, lo, step, top)) << pv::BaseStepText(lo, step, top);
+      }
+  // A fiftieth of a step off at either end is another mapping.
+  const pv::Mapping m = {true, 10, 10.0 / 255};
+  EXPECT_TRUE(pv::SameMapping(m, 10 + 0.2 / 255 / 200, 10.0 / 255, 255));
+  EXPECT_FALSE(pv::SameMapping(m, 10 + 0.2 / 255, 10.0 / 255, 255));
+  EXPECT_FALSE(pv::SameMapping(m, 10, 10.02 / 255, 255));
 }
 
 }  // namespace

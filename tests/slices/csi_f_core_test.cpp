@@ -1,5 +1,5 @@
 // The reader-independent half of csi_f: names arguments, the orders of
-// a directory listing, description mappings, the volume output.
+// a directory listing, the volume output.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -200,55 +200,6 @@ TEST(SliceOrder, SortedListings) {
   for (std::size_t i = 0; i < s.size(); ++i)
     for (std::size_t j = i + 1; j < s.size(); ++j)
       EXPECT_LE(pvtest::ByNumber(s[i].c_str(), s[j].c_str()), 0) << s[i] << " before " << s[j];
-}
-
-TEST(DescriptionMapping, WordCounts) {
-  const std::string long_word(2048, 'x');
-  struct Case {
-    std::string text;
-    int bits;
-    bool found;
-    double base, step;
-  };
-  const Case cases[] = {
-      // Two or six words: a range lo hi.
-      {"10.000000\t20.000000", 8, true, 10, 10.0 / 255},
-      {std::string("10.000000\t20.000000\0", 20), 8, true, 10, 10.0 / 255},
-      {"a b c d 0 255", 8, true, 0, 1},
-      {"0 65535", 16, true, 0, 1},
-      {"0 4294967295", 32, true, 0, 1},
-      {"-1 1", 1, true, -1, 2},
-      {"1e1 2e1", 8, true, 10, 10.0 / 255},
-      {"20 10", 8, false, 0, 1},
-      {"10 10", 8, false, 0, 1},
-      {"10 abc", 8, false, 0, 1},
-      {"nan 1", 8, false, 0, 1},
-      // Three, four or eight words: a base and a step.
-      {"x 5 0.5", 8, true, 5, 0.5},
-      {"a b 5 0.5", 8, true, 5, 0.5},
-      {"1 2 3 4 5 6 -2 0.25", 8, true, -2, 0.25},
-      {"1 2 3 4 5 6 7 8 9 10", 8, true, 7, 8},  // only eight words are read
-      {"x 5 0", 8, false, 0, 1},
-      {"x 5 -1", 8, false, 0, 1},
-      {"x 5 step", 8, false, 0, 1},
-      // Any other count.
-      {"", 8, false, 0, 1},
-      {" \t\n", 8, false, 0, 1},
-      {"5", 8, false, 0, 1},
-      {"a 0 1 2 3", 8, false, 0, 1},
-      {"a b c d 0 1 2", 8, false, 0, 1},
-      {std::string("10 20\0 30 40", 12), 8, true, 10, 10.0 / 255},  // the text ends at its NUL
-      // A word too long for its 2048-byte buffer: no mapping at all.
-      {long_word + " 5 0.5", 8, false, 0, 1},
-      {long_word.substr(1) + " 5 0.5", 8, true, 5, 0.5},
-  };
-  for (const Case& c : cases) {
-    const Mapping m = DescriptionMapping(c.text, c.bits);
-    SCOPED_TRACE(testing::PrintToString(c.text.substr(0, 40)) + " bits " + std::to_string(c.bits));
-    EXPECT_EQ(m.found, c.found);
-    EXPECT_EQ(m.base, c.base);
-    EXPECT_EQ(m.step, c.step);
-  }
 }
 
 }  // namespace

@@ -219,7 +219,8 @@ TEST_P(FloatWriters, ExtremesFollowTheRangeRule) {
       {"a NaN first is skipped", 3, 1, 1, {{0, nan}, {2, 2}}, 1, 2, "1.000000\t2.000000"},
       {"infinities are skipped", 3, 1, 1, {{0, -inf}, {2, inf}}, 1, 1, "1.000000\t1.000000"},
       {"no finite value: NaN, NaN", 3, 1, nan, {{0, -inf}, {1, inf}}, nan, nan, "nan\tnan"},
-      {"two doubles of one float", 2, 1, 1, {{1, 1 + 1e-12}}, 1, 1 + 1e-12, "1.000000\t1.000000"},
+            // Six decimals would not tell the two apart: 17 digits.
+      {"two doubles of one float", 2, 1, 1, {{1, 1 + 1e-12}}, 1, 1 + 1e-12, "1\t1.0000000000010001"},
       // Many rows: the full writer finds the extremes in bands on all CPUs,
       // here with the deciding values in different bands.
       {"many rows, a NaN first", nx, ny, 0.5, {{0, nan}, {at(100), -3}, {at(250), 9}}, -3, 9,

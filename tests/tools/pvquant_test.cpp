@@ -20,15 +20,16 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const char kUsage[] = "usage : pvquant TIFF_float {base step} BPS TIFF_int\n";
 
 // A float TIFF of one row (or nx x ny) of `values`, with the
-// minimum-and-maximum description, or none.
+// minimum-and-maximum description (SIF_F_desc), none (null) or a text.
 void WriteFloat(const std::string& path, const std::vector<double>& values, int nx,
-                bool describe = true) {
+                const char* description = pv::SIF_F_desc) {
   const Image img{nx, int(values.size()) / nx, values};
   StoreRows_Float(path.c_str(), img.nx, img.ny, img.rows().data(),
-                           describe ? pv::SIF_F_desc : nullptr, pv::FloatLayout::kOneStrip);
+                           description, pv::FloatLayout::kOneStrip);
 }
 
-// The codes of each mapping; the description is the source's, whatever the form.
+// The codes of each mapping; the output's description is the source's where
+// that maps the codes back, else it states the mapping.
 TEST(Pvquant, Mappings) {
   const struct {
     const char* name;
@@ -37,28 +38,37 @@ TEST(Pvquant, Mappings) {
     std::string bps;
     const char* out;  // the result line; null: not checked (a NaN's text is the C library's)
     std::vector<double> codes;
-    bool describe = true;  // the source has the range description
+    const char* source = pv::SIF_F_desc;  // the source's description, as WriteFloat takes it
     int int_bits = 0;      // else the source is an integer image of this depth, read with a warning
+    const char* stated = nullptr;  // the output's description; null: the source's
   } cases[] = {
       {"derived, -1..1 at 8 bits: the middle rounds up", {-1, 0, 1}, {}, "8",
        "-1.000000\t1.000000\n", {0, 128, 255}},
       {"derived, constant image: step 1, all 0", {7.5, 7.5, 7.5}, {}, "8", "7.500000\t7.500000\n",
-       {0, 0, 0}},
+       {0, 0, 0}, pv::SIF_F_desc, 0, "pvquant\t7.500000\t1.000000"},
       {"given 0 0.5 at 4 bits: clamped at both ends", {-3, 0, 0.2, 0.25, 1, 7.4, 100}, {"0", "0.5"},
-       "4", "", {0, 0, 0, 1, 2, 15, 15}},
+       "4", "", {0, 0, 0, 1, 2, 15, 15}, pv::SIF_F_desc, 0, "pvquant\t0.000000\t0.500000"},
       {"derived at 16 bits", {0, 1, 65535, 32767.5}, {}, "16", "0.000000\t65535.000000\n",
        {0, 1, 65535, 32768}},
       {"derived at 1 bit", {0, 0.49, 0.5, 1}, {}, "1", "0.000000\t1.000000\n", {0, 0, 1, 1}},
-      {"given, base not a number reads as 0", {0.4, 0.6, 3}, {"x", "1"}, "2", "", {0, 1, 3}},
+      {"given, base not a number reads as 0", {0.4, 0.6, 3}, {"x", "1"}, "2", "", {0, 1, 3},
+       pv::SIF_F_desc, 0, "pvquant\t0.000000\t1.000000"},
       {"BPS with trailing text reads its digits", {0, 1}, {}, "8bits", "0.000000\t1.000000\n",
        {0, 255}},
       {"a NaN pixel gets code 0", {0, kNaN, 10}, {}, "8", "0.000000\t10.000000\n", {0, 0, 255}},
       {"a NaN first pixel is skipped", {kNaN, 1, 2}, {}, "8", "1.000000\t2.000000\n", {0, 0, 255}},
-      {"given NaN base: every code 0", {1, 2}, {"nan", "1"}, "8", "", {0, 0}},
-      {"derived, no description: none written", {-2, 6}, {}, "8", "-2.000000\t6.000000\n",
-       {0, 255}, false},
-      {"given, no description: none written", {-2, 6}, {"0", "0.1"}, "8", "", {0, 60}, false},
-      {"integer input", {0, 10, 200, 255}, {"0", "10"}, "4", "", {0, 1, 15, 15}, false, 8},
+      {"given NaN base: every code 0", {1, 2}, {"nan", "1"}, "8", "", {0, 0}, pv::SIF_F_desc, 0,
+       "pvquant\tnan\t1.000000"},
+      {"derived, no description: the range is stated", {-2, 6}, {}, "8", "-2.000000\t6.000000\n",
+       {0, 255}, nullptr, 0, "-2.000000\t6.000000"},
+      {"derived, a description of another mapping", {-2, 6}, {}, "8", "-2.000000\t6.000000\n",
+       {0, 255}, "-2.000000\t6.100000", 0, "-2.000000\t6.000000"},
+      {"given as the description maps: passed through", {-2, 6}, {"-2", "0.0313725490196"}, "8", "",
+       {0, 255}},
+      {"given, no description: the mapping is stated", {-2, 6}, {"0", "0.1"}, "8", "", {0, 60},
+       nullptr, 0, "pvquant\t0.000000\t0.100000"},
+      {"integer input", {0, 10, 200, 255}, {"0", "10"}, "4", "", {0, 1, 15, 15}, nullptr, 8,
+       "pvquant\t0.000000\t10.000000"},
   };
   TempDir dir;
   for (const auto& c : cases) {
@@ -68,7 +78,7 @@ TEST(Pvquant, Mappings) {
       const std::uint16_t* rows[] = {row.data()};
       StoreRows((dir / "in.tif").c_str(), int(row.size()), 1, c.int_bits, rows, nullptr);
     } else {
-      WriteFloat(dir / "in.tif", c.values, int(c.values.size()), c.describe);
+      WriteFloat(dir / "in.tif", c.values, int(c.values.size()), c.source);
     }
     std::vector<std::string> args = {dir / "in.tif"};
     args.insert(args.end(), c.mapping.begin(), c.mapping.end());
@@ -83,8 +93,8 @@ TEST(Pvquant, Mappings) {
     const LibtiffImage img = ReadBack<std::uint16_t>(dir / "out.tif");
     EXPECT_EQ(img.values, c.codes);
     const auto source = ReadWithLibtiff(dir / "in.tif").description;
-    EXPECT_EQ(source.has_value(), c.describe);
-    EXPECT_EQ(img.description, source);
+    EXPECT_EQ(source.has_value(), c.source != nullptr);
+    EXPECT_EQ(img.description, c.stated ? std::optional<std::string>(c.stated) : source);
   }
 }
 
