@@ -8,18 +8,18 @@
 # pvsplit prints it) spread over the codes of BITS bits, base MIN and step
 # (MAX - MIN) / (2^BITS - 1). So every slice has the same scale, and the
 # result is the same as a serial loop of pvquant with that base and step,
-# byte for byte.
+# byte for byte. Each slice states that base and step as its description,
+# so pvstack turns the slices back into one volume of values.
 #
 # Usage: sbatch --array=0-(N-1) slurm-quantise.sh IN_DIR OUT_DIR MIN MAX [BITS]
 #   IN_DIR   the N slices (*.tif) of the volume; task i takes the i-th in
 #            name order, and an array of another size than N is refused
 #   OUT_DIR  gets one integer slice of the same name per slice (made if
-#            missing), and from the first task mapping.tsv: the base and step
-#            (TAB-separated), which pvexpand takes to turn the slices back
-#            into values
+#            missing)
 #   BITS     bits per sample, 1 to 16 (default 8)
 # For example, after range=$(pvsplit ct.bin float/slice%04d.tif):
 #   sbatch --array=0-$(($(ls float | wc -l) - 1)) slurm-quantise.sh float int8 $range
+# and afterwards the volume again: pvstack int8 --n ct8.bin
 # IN_DIR and OUT_DIR must be on a file system that the compute nodes share,
 # and pvquant installed on them (or named by PVQUANT).
 set -euo pipefail
@@ -42,6 +42,5 @@ fi
 step=$(awk -v lo="$min" -v hi="$max" -v bits="$bits" \
   'BEGIN { printf "%.17g", (hi > lo ? (hi - lo) / (2 ^ bits - 1) : 1) }')
 mkdir -p "$out"
-[ "$task" -ne 0 ] || printf '%s\t%s\n' "$min" "$step" > "$out/mapping.tsv"
 f=${slices[$task]}
 "$pvquant" "$f" "$min" "$step" "$bits" "$out/${f##*/}"
