@@ -1,6 +1,6 @@
 // The reader-independent half of the slice module csi_f: how the names
 // argument of pvstack becomes a list of file names, how a directory listing is
-// ordered, and how an integer slice's description gives back its PV mapping.
+// ordered.
 // Nothing here opens a TIFF file, so every piece can be tested and fuzzed on
 // its own.
 #pragma once
