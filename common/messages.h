@@ -95,9 +95,10 @@ inline constexpr char kIntegerAsIs[] = "using integer PV as is floating-point PV
 inline constexpr char kDataWriteError[] = "data write error.";
 
 // ---------------------------------------------------------------------------
-// After "<path> : ", pvheader's faults. Two more tell what they found: a
-// body of the wrong length (its size and the size the header asks for) and
-// a .hdr name that GDAL would not find (the two names that work).
+// After "<path> : ", pvheader's faults. Two are forms that tell what they
+// found: a body of the wrong length (its size, the size the header asks for
+// and the volume's shape) and a .hdr name that GDAL would not find (the two
+// names that work).
 inline constexpr char kUnknownExtension[] = "unknown extension, use .nhdr, .mhd or .hdr.";
 inline constexpr char kBadSpacing[] = "spacing is not a positive number.";
 inline constexpr char kNotRegularFile[] = "not a regular file.";
@@ -105,5 +106,7 @@ inline constexpr char kWouldOverwriteVolume[] = "would overwrite the volume.";
 inline constexpr char kNameWithLineBreak[] = "name holds a line break, which a header cannot carry.";
 inline constexpr char kNameWithPattern[] =
     "name holds %, which a MetaImage header takes for a file pattern.";
+inline constexpr char kWrongBodyLength[] = "body is %s bytes, not the %s of a %s volume.";
+inline constexpr char kEnviNameNotFound[] = "not found by GDAL beside the volume; name it %s or %s.";
 
 }  // namespace pv::msg
