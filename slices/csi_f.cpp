@@ -137,7 +137,9 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
 
 bool OverwritesASlice(const char* target, const std::vector<std::string>& paths) {
   struct stat out;
-  if ((target[0] == '-' ? ::fstat(STDOUT_FILENO, &out) : ::stat(target, &out)) != 0) return false;
+  if ((raw_volume::IsStandardStream(target) ? ::fstat(STDOUT_FILENO, &out) : ::stat(target, &out)) !=
+      0)
+    return false;
   for (const std::string& path : paths) {
     struct stat in;
     if (::stat(path.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)

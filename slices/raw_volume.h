@@ -42,6 +42,10 @@ struct Header {
   int count = 1;
 };
 
+// Whether a volume path stands for the standard stream (pvsplit's input,
+// pvstack's output): any path whose first character is "-".
+constexpr bool IsStandardStream(const char* path) { return path[0] == '-'; }
+
 // The header line, LF included: the count only when greater than 1.
 std::string FormatHeader(int width, int height, int count);
 

@@ -1,7 +1,6 @@
 #include "tiffwrite/tiff_out.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "common/error.h"
 #include "common/messages.h"
@@ -11,7 +10,7 @@ namespace pv {
 namespace {
 
 std::FILE* Open(const char* path, bool allow_stdout) {
-  if (allow_stdout && std::strcmp(path, "-") == 0) return stdout;
+  if (allow_stdout && IsStandardOutput(path)) return stdout;
   std::FILE* file = std::fopen(path, "wb");
   if (file == nullptr) Error(path, msg::kFileNotStored);
   return file;
@@ -20,7 +19,7 @@ std::FILE* Open(const char* path, bool allow_stdout) {
 }  // namespace
 
 TiffOut::TiffOut(const char* path, bool allow_stdout)
-    : BufferedOut(Open(path, allow_stdout), !(allow_stdout && std::strcmp(path, "-") == 0),
+    : BufferedOut(Open(path, allow_stdout), !(allow_stdout && IsStandardOutput(path)),
                   path, msg::kFileNotStored, OnAbandon::kDrop) {}
 
 }  // namespace pv

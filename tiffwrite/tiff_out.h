@@ -11,11 +11,16 @@
 
 namespace pv {
 
+// Whether a TIFF output path names standard output, for the writer that
+// may write there (the one-strip float layout): exactly "-". For the other
+// writers "-" is an ordinary file name.
+inline bool IsStandardOutput(const char* path) { return path[0] == '-' && path[1] == '\0'; }
+
 class TiffOut : public BufferedOut {
  public:
-  // Creates (or truncates) `path` for binary writing. With `allow_stdout`
-  // the one-character path "-" means standard output, which is flushed but
-  // never closed.
+  // Creates (or truncates) `path` for binary writing. With `allow_stdout`,
+  // IsStandardOutput paths mean standard output, which is flushed but never
+  // closed.
   TiffOut(const char* path, bool allow_stdout);
 };
 

@@ -12,7 +12,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "common/description.h"
@@ -23,6 +22,7 @@
 #include "slices/name_pattern.h"
 #include "slices/raw_volume.h"
 #include "tiffwrite/sif_f.h"
+#include "tiffwrite/tiff_out.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ int Run(int argc, char** argv) {
   const char* format = argv[2];
   const bool names_too_long = np::CheckNameFormat(format);
 
-  std::FILE* in = argv[1][0] == '-' ? stdin : std::fopen(argv[1], "rb");
+  std::FILE* in = rv::IsStandardStream(argv[1]) ? stdin : std::fopen(argv[1], "rb");
   if (in == nullptr) Error(pv::msg::kFileNotFound);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> input(in == stdin ? nullptr : in, std::fclose);
 
@@ -57,7 +57,7 @@ int Run(int argc, char** argv) {
       // leaves no file of the slice, as a volume that was short from the
       // start does.
       struct stat st;
-      if (volume.cut_short() && std::strcmp(name, "-") != 0 && ::stat(name, &st) == 0 &&
+      if (volume.cut_short() && !pv::IsStandardOutput(name) && ::stat(name, &st) == 0 &&
           S_ISREG(st.st_mode))
         std::remove(name);
       throw;

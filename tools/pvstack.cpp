@@ -56,7 +56,7 @@ int Run(int argc, char** argv) {
   if (by_height != by_width) stack.CheckSlice(slices[by_height].c_str(), by_height == 0);
 
   const char* target = argv[argc - 1];
-  const bool to_stdout = target[0] == '-';
+  const bool to_stdout = pv::raw_volume::IsStandardStream(target);
   // A volume written over one of its own slices would destroy the slice
   // before it is read.
   if (pv::OverwritesASlice(target, slices)) Error(pv::msg::kFileNotOpen);
