@@ -75,6 +75,14 @@ class TiffBuilder {
     return *this;
   }
   TiffBuilder& StripTables(Type type = kLong) { return StripOffsets(type).StripByteCounts(type); }
+  // TileOffsets and TileByteCounts of the blocks added (as strips), with
+  // TileWidth and TileLength.
+  TiffBuilder& TileTables(std::uint32_t tile_width, std::uint32_t tile_length, Type type = kLong) {
+    Long(pv::tiff::kTileWidth, tile_width).Long(pv::tiff::kTileLength, tile_length);
+    entries_.push_back({pv::tiff::kTileOffsets, type, 0, {}, false, 0, Strips::kOffsets});
+    entries_.push_back({pv::tiff::kTileByteCounts, type, 0, {}, false, 0, Strips::kCounts});
+    return *this;
+  }
 
   // The usual grey-image entries: size, bits, BlackIsZero, and the strip
   // tables of the strips added.
