@@ -28,6 +28,7 @@
 // memory may run on several threads at once, one strip each.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -58,6 +59,13 @@ class StripDecoder {
   void Init(std::uint32_t offset, std::uint32_t count);
   void Decode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
   void Term();
+
+  // Uncompressed blocks only, in place of Decode: the block's next n bytes
+  // to `out`, so that the pieces of a block may go to different places.
+  void DecodeTo(std::uint8_t* out, std::size_t n) {
+    assert(compression_ == Compression::kNone);
+    NICDecode(out, n);
+  }
 
   // Stored bytes of the current strip not yet consumed (`bytes`).
   std::uint64_t bytes() const { return limit_ - (window_at_ + pos_); }

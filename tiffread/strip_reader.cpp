@@ -194,6 +194,10 @@ class BlockReader {
                  bool grow, std::vector<std::uint8_t>& row);
   // Decodes block b and puts it in its place in the image, which holds it.
   void ReadAndPlace(StripDecoder& decoder, std::uint64_t b, Scratch& scratch);
+  // Uncompressed tiles of whole samples without a predictor: rows copied
+  // straight to their places, the padding into `spare`.
+  bool CopiesInPlace() const;
+  void CopyTile(StripDecoder& decoder, std::uint64_t b, std::vector<std::uint8_t>& spare);
   // The tiles from b on, a row of tiles at a time, each row placed once it
   // is whole.
   void ReadTileRows(StripDecoder& decoder, std::uint64_t b);
@@ -342,10 +346,53 @@ void BlockReader::ReadAndPlace(StripDecoder& decoder, std::uint64_t b, Scratch& 
     ReadBlock(decoder, b, image_, b * block_size_, false, scratch.row);
     return;
   }
+  if (CopiesInPlace()) {
+    CopyTile(decoder, b, scratch.row);
+    return;
+  }
   // Within the blocks that the file can supply, so its size is backed.
   Reserve(scratch.block, block_size_, 0);
   ReadBlock(decoder, b, scratch.block, 0, false, scratch.row);
   PlaceTile(b, scratch.block.data_);
+}
+
+bool BlockReader::CopiesInPlace() const {
+  return layout_.compression == Compression::kNone && layout_.predictor == Predictor::kNone &&
+         layout_.kind != SampleKind::kPacked && layout_.kind != SampleKind::kFloat16 &&
+         block_row_bytes_ == block_row_size_;
+}
+
+void BlockReader::CopyTile(StripDecoder& decoder, std::uint64_t b, std::vector<std::uint8_t>& spare) {
+  const std::size_t sample = SampleSize(layout_.type);
+  const std::size_t x = static_cast<std::size_t>(b % across_) * block_width_;
+  const std::size_t y = static_cast<std::size_t>(b / across_) * block_rows_;
+  const std::size_t columns = std::min<std::size_t>(block_width_, layout_.width - x);
+  const std::size_t rows = std::min<std::size_t>(block_rows_, layout_.height - y);
+  const std::size_t inside = columns * sample, outside = block_row_bytes_ - inside;
+  try {
+    spare.resize(block_row_bytes_);
+  } catch (const std::bad_alloc&) {
+    Error(tif_.path(), msg::kNoMemoryForCell);
+  }
+  const bool swap = layout_.big_endian != (std::endian::native == std::endian::big);
+  decoder.Init(offsets_[b], counts_[b]);
+  for (std::size_t r = 0; r < block_rows_; ++r) {
+    if (r >= rows) {
+      decoder.DecodeTo(spare.data(), block_row_bytes_);
+      continue;
+    }
+    std::uint8_t* const to = image_.data_ + (y + r) * row_size_ + x * sample;
+    decoder.DecodeTo(to, inside);
+    if (outside != 0) decoder.DecodeTo(spare.data(), outside);
+    if (!swap) continue;
+    switch (sample) {
+      case 2: Swap<std::uint16_t>(to, columns); break;
+      case 4: Swap<std::uint32_t>(to, columns); break;
+      case 8: Swap<std::uint64_t>(to, columns); break;
+      default: break;
+    }
+  }
+  decoder.Term();
 }
 
 void BlockReader::ReadTileRows(StripDecoder& decoder, std::uint64_t b) {
