@@ -71,7 +71,7 @@ inline constexpr char kDeflateBadData[] = "Deflate bad or short data.";
 // A Deflate stream that ends before the rows are complete.
 inline constexpr char kDeflateTooFewData[] = "Deflate too few data.";
 
-// The TIFF reader's warnings, at the end of a strip.
+// The TIFF reader's warnings, at the end of a strip or tile.
 inline constexpr char kTooManyCodes[] = "too many codes";
 inline constexpr char kMPBTooManyData[] = "MPB too many data";
 inline constexpr char kMPBTooManyCode[] = "MPB too many code";

@@ -1,6 +1,7 @@
 #include "tiffread/reader_core.h"
 
 #include <algorithm>
+#include <cassert>
 #include <new>
 
 #include "common/error.h"
@@ -272,6 +273,7 @@ void SetSampleForm(std::uint32_t format, int bits, bool sixteen, StripLayout& la
     if (f.kind == SampleKind::kPacked && bits > 16) layout.type = SampleType::kUint32;
     return;
   }
+  assert(false && "a format and width that the rules accept has its row");
 }
 
 void ReadTileSize(TiffFile& tif, StripLayout& layout) {

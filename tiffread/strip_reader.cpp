@@ -43,6 +43,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "common/error.h"
 #include "common/messages.h"
@@ -118,22 +119,25 @@ void ToHostSamples(std::uint8_t* place, std::uint32_t rows, std::size_t width, b
     for (std::uint32_t y = 0; y < rows; ++y) Undifference(d + y * width, width, T(~T{0}));
 }
 
-// Undoes the floating-point predictor in one row of `width` samples of
-// `size` bytes. The writer stored the row's bytes by significance - the
-// most significant byte of every sample, then the next byte of every
-// sample, and so on - and differenced that sequence byte by byte. So the
-// sums are taken first, then sample k's byte of significance j is gathered
-// from place j·width + k, into the host's order (the file's byte order
-// plays no part). `spare` holds the row's bytes meanwhile.
-void UndoFloatingPoint(std::uint8_t* row, std::size_t width, std::size_t size, std::uint8_t* spare) {
-  const std::size_t n = width * size;
-  for (std::size_t i = 1; i < n; ++i) row[i] = static_cast<std::uint8_t>(row[i] + row[i - 1]);
+// Undoes the floating-point predictor in one row of `width` samples of S
+// bytes. The writer stored the row's bytes by significance - the most
+// significant byte of every sample, then the next byte of every sample,
+// and so on - and differenced that sequence byte by byte. So the sums are
+// taken first, then sample k is gathered from its bytes at k, width + k,
+// ..., most significant first, into the host's order (the file's byte
+// order plays no part). `spare` holds the row's bytes meanwhile.
+template <int S>
+void UndoFloatingPoint(std::uint8_t* row, std::size_t width, std::uint8_t* spare) {
+  using T = std::conditional_t<S == 2, std::uint16_t, std::conditional_t<S == 4, std::uint32_t, std::uint64_t>>;
+  const std::size_t n = width * S;
+  std::uint8_t sum = row[0];
+  for (std::size_t i = 1; i < n; ++i) row[i] = sum = static_cast<std::uint8_t>(sum + row[i]);
   std::memcpy(spare, row, n);
-  for (std::size_t k = 0; k < width; ++k)
-    for (std::size_t j = 0; j < size; ++j) {
-      const std::size_t host = std::endian::native == std::endian::big ? j : size - 1 - j;
-      row[k * size + host] = spare[j * width + k];
-    }
+  for (std::size_t k = 0; k < width; ++k) {
+    T v = 0;
+    for (int j = 0; j < S; ++j) v = static_cast<T>(v << 8 | spare[j * width + k]);
+    std::memcpy(row + k * S, &v, S);
+  }
 }
 
 // IEEE half to single precision, exactly: every half is a float. Sign, 5
@@ -438,8 +442,14 @@ void BlockReader::Convert(std::uint8_t* place, std::uint32_t rows,
   // Predictor 3 leaves whole floating-point samples in the host's order.
   if (layout_.predictor == Predictor::kFloatingPoint) {
     std::uint8_t* spare = spare_row();
-    const std::size_t size = static_cast<std::size_t>(layout_.bits) / 8;
-    for (std::uint32_t y = 0; y < rows; ++y) UndoFloatingPoint(place + y * block_row_bytes_, width, size, spare);
+    for (std::uint32_t y = 0; y < rows; ++y) {
+      std::uint8_t* const r = place + y * block_row_bytes_;
+      switch (layout_.bits) {
+        case 16: UndoFloatingPoint<2>(r, width, spare); break;
+        case 32: UndoFloatingPoint<4>(r, width, spare); break;
+        default: UndoFloatingPoint<8>(r, width, spare); break;
+      }
+    }
   }
   const bool float_swap = swap && layout_.predictor != Predictor::kFloatingPoint;
   switch (layout_.kind) {
