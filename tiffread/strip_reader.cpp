@@ -406,7 +406,13 @@ void BlockReader::ReadTileRows(StripDecoder& decoder, std::uint64_t b) {
     // A row of tiles, or what remains of it, into one buffer that grows
     // with their data; then its rows of the image, and the tiles there.
     const std::uint64_t first = b, last = std::min(blocks, (b / across_ + 1) * across_);
-    for (; b < last; ++b) ReadBlock(decoder, b, scratch.block, (b - first) * block_size_, true, scratch.row);
+    for (; b < last; ++b) {
+      // The tiles before it were decoded into the buffer, so a place
+      // beyond any size never comes to be reserved; still, it is checked.
+      const auto place = MulSize(static_cast<std::size_t>(b - first), block_size_);
+      if (!place) Error(tif_.path(), msg::kNoMemoryForCell);
+      ReadBlock(decoder, b, scratch.block, *place, true, scratch.row);
+    }
     const std::size_t top = static_cast<std::size_t>(first / across_) * block_rows_;
     const std::size_t bottom = std::min<std::size_t>(layout_.height, top + block_rows_);
     Reserve(image_, bottom * row_size_, top * row_size_);

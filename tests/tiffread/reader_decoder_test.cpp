@@ -18,7 +18,7 @@ Bytes Lzw(const Codes& codes, int end_width = 0) { return LzwCodes(codes, end_wi
 Bytes Zlib(const Bytes& data) { return ZlibStored(data); }
 // A zlib stream cut by `n` bytes, or with byte `at` changed.
 Bytes Cut(Bytes b, std::size_t n) {
-  b.resize(b.size() - n);
+  b.erase(b.end() - static_cast<std::ptrdiff_t>(n), b.end());
   return b;
 }
 Bytes Changed(Bytes b, std::size_t at) {

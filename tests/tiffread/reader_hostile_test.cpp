@@ -33,10 +33,7 @@ Bytes LongStrip(std::size_t need, std::size_t count, std::size_t have) {
       .Long(tiff::kStripByteCounts, static_cast<std::uint32_t>(count)).Build();
 }
 
-Bytes Prefix(Bytes b, std::size_t n) {
-  b.resize(n);
-  return b;
-}
+Bytes Prefix(const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
 
 const char* kEof = "unexpected end of file.";
 
