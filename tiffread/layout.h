@@ -3,6 +3,7 @@
 // (strips or tiles) lie, and how they are coded.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "tiffread/image.h"
@@ -11,6 +12,11 @@ namespace pv::rif_core {
 
 // The block decoders, by Compression.
 enum class Compression { kNone, kLZW, kPackBits, kDeflate };
+
+// The most bytes that one stored Deflate byte can decode to: a run of 258
+// bytes costs at least two bits (a length and a distance code of one bit
+// each, neither with extra bits).
+inline constexpr std::size_t kDeflateMaxRatio = 1032;
 
 // The step that undoes a predictor after a block row is decoded.
 enum class Predictor {

@@ -230,7 +230,7 @@ void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout) {
 namespace {
 
 // The sample kinds: how samples of a SampleFormat and width lie in the
-// decoded bytes, and the type that each reader delivers them as (kNone:
+// decoded bytes, and the type that each reader delivers them as (kNotRead:
 // refused by that reader's rules before). Width 0 stands for every other
 // width of its format: unsigned integers packed, most significant bit
 // first. Signed samples are two's complement; the conversion takes them as

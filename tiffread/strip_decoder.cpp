@@ -612,9 +612,6 @@ namespace {
 // The first output tried for a stream that did not fit the room given.
 constexpr std::size_t kFirstHeld = 64 * 1024;
 
-// The most bytes that one stored byte can decode to (see strip_reader.cpp).
-constexpr std::size_t kDeflateMaxRatio = 1032;
-
 }  // namespace
 
 void StripDecoder::FreeInflater::operator()(libdeflate_decompressor* d) const {

@@ -63,11 +63,6 @@ constexpr std::size_t kBatchBytes = 512 * 1024;
 // Decoded bytes the buffer grows by at least, when it grows with the data.
 constexpr std::size_t kGrowth = 1 << 20;
 
-// The most bytes that one stored Deflate byte can decode to: a run of 258
-// bytes costs at least two bits (a length and a distance code of one bit
-// each, neither with extra bits).
-constexpr std::uint64_t kDeflateMaxRatio = 1032;
-
 // The most bytes that `stored` bytes of a block can decode to.
 std::uint64_t DecodableBound(Compression compression, std::uint64_t stored) {
   switch (compression) {
