@@ -49,7 +49,7 @@ inline constexpr std::uint16_t kCompressionPackBits = 32773;
 // Deflate (zlib streams): the registered number, and the one that writers
 // used before it was registered; the data is the same.
 inline constexpr std::uint16_t kCompressionDeflate = 8;
-inline constexpr std::uint16_t kCompressionAdobeDeflate = 32946;
+inline constexpr std::uint16_t kCompressionOldDeflate = 32946;
 
 // PhotometricInterpretation.
 inline constexpr std::uint16_t kWhiteIsZero = 0;

@@ -203,7 +203,7 @@ void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout) {
     case tiff::kCompressionLZW: layout.compression = Compression::kLZW; break;
     case tiff::kCompressionPackBits: layout.compression = Compression::kPackBits; break;
     case tiff::kCompressionDeflate:
-    case tiff::kCompressionAdobeDeflate: layout.compression = Compression::kDeflate; break;
+    case tiff::kCompressionOldDeflate: layout.compression = Compression::kDeflate; break;
     default: layout.compression = Compression::kNone; break;
   }
   // WhiteIsZero, BlackIsZero, Palette and transparency mask are accepted;

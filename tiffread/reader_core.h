@@ -83,7 +83,7 @@ constexpr std::uint32_t kAny = 0xFFFFFFFFu;
 // Deflate is read where the suite is built with its decoder.
 #ifdef PV_HAVE_DEFLATE
 constexpr Accepted kCompressionsRead =
-    Values(kCompressionNone, kCompressionLZW, kCompressionPackBits, kCompressionDeflate, kCompressionAdobeDeflate);
+    Values(kCompressionNone, kCompressionLZW, kCompressionPackBits, kCompressionDeflate, kCompressionOldDeflate);
 #else
 constexpr Accepted kCompressionsRead = Values(kCompressionNone, kCompressionLZW, kCompressionPackBits);
 #endif

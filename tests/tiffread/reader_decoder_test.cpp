@@ -10,7 +10,7 @@
 namespace pvtest {
 namespace {
 
-enum Comp : std::uint16_t { kNone = 1, kLZW = 5, kDeflate = 8, kAdobeDeflate = 32946, kPackBits = 32773 };
+enum Comp : std::uint16_t { kNone = 1, kLZW = 5, kDeflate = 8, kOldDeflate = 32946, kPackBits = 32773 };
 using Codes = std::vector<unsigned>;
 
 Bytes Lzw(const Codes& codes, int end_width = 0) { return LzwCodes(codes, end_width); }
@@ -193,7 +193,7 @@ TEST(Reader, DecodesStrips) {
       {"LongestString", kLZW, 1920, 3839, 3839, {Lzw(SelfDefiningRun())}, Repeat(1920 * 3839, 'x'), "", ""},
 
       {"Exact", kDeflate, 3, 1, 1, {Zlib({1, 2, 3})}, {1, 2, 3}, "", ""},
-      {"AdobeNumber", kAdobeDeflate, 3, 1, 1, {Zlib({1, 2, 3})}, {1, 2, 3}, "", ""},
+      {"OldNumber", kOldDeflate, 3, 1, 1, {Zlib({1, 2, 3})}, {1, 2, 3}, "", ""},
       {"StripsOfTwoRows", kDeflate, 2, 3, 2, {Zlib({1, 2, 3, 4}), Zlib({5, 6})}, Iota(6, 1), "", ""},
       // Longer than the first pieces that a decoder is asked for.
       {"LongStream", kDeflate, 100, 3, 3, {Zlib(Bytes300())}, Values300(), "", ""},
@@ -222,7 +222,7 @@ TEST(Reader, DecodesStrips) {
     if (c.reverse_fill) b.Short(tiff::kFillOrder, 2);
     const TempTiff t(b.Build());
     const ReadResult f = ReadFloat(t.path), i = ReadInt(t.path);
-    const bool deflate = c.compression == kDeflate || c.compression == kAdobeDeflate;
+    const bool deflate = c.compression == kDeflate || c.compression == kOldDeflate;
     if (deflate && !kDeflateRead) {
       EXPECT_EQ(Messages(f, i), (Strings{DeflateOr(""), DeflateOr(""), "", ""}));
       continue;
