@@ -48,12 +48,6 @@ constexpr std::array<std::uint8_t, 256 * 16> MakeLiterals() {
 }
 alignas(64) constexpr std::array<std::uint8_t, 256 * 16> kLiterals = MakeLiterals();
 
-// The length of a code that the fast loop must leave to the careful path:
-// the clear and end codes, entries not defined, and every code once the
-// table is full.
-constexpr std::uint16_t kNoFastString = UINT16_MAX;
-
-
 std::uint64_t LoadBE64(const std::uint8_t* p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
@@ -79,10 +73,7 @@ StripDecoder::StripDecoder(Input& input, Compression compression, bool reverse_f
     Error(input.path(), msg::kUnknownCompression);  // refused by the rules before
 #endif
   }
-  if (compression == Compression::kLZW) {
-    for (unsigned c = 0; c < tiff::kLzwCodes; ++c) LZWsrc_[c] = kLiterals.data() + 16 * (c & 0xFF);
-    LZWForget(tiff::kLzwCodes);
-  }
+  if (compression == Compression::kLZW) LZWtable_.Reset(kLiterals.data());
 }
 
 StripDecoder::~StripDecoder() = default;
@@ -246,33 +237,54 @@ void StripDecoder::TermMPBDecode() {
 // code empties the table, the end code ends the strip, and the entries
 // start at the first free code.
 //
-// Every code stands for a string that is already there: a code below 256 is
-// its own byte (in a constant table), entry c is where the string before it
-// was written in the output, one byte longer (the first byte of the string
-// written after it). Writing a code's string is a copy, as in an LZ77
-// decoder. The code that the very entry being defined stands for (the
-// previous string and its own first byte) is the one copy whose source
-// overlaps its destination: it starts at the previous string, one byte
-// back from where it ends (dist = length - 1), and a forward copy gives it
-// right.
+// The machine. A call delivers the strip's decoded bytes from `from` to
+// `to` and stops there, also inside a code's string. It takes a stored byte
+// only when a code needs one, so it consumes exactly what a byte-at-a-time
+// decoder would, and fails at the same code with the same message. Between
+// calls survive: the mode, the table (its entries, the first entry not
+// defined, the code width), the length of the string written last, the
+// bits of a stored byte not yet taken, and the rest of a string that the
+// output could not take whole (the next call delivers it first). Term then
+// looks at what follows the last string: the end code, and nothing after.
 //
-// The decoder's table runs one entry behind the writer's: it widens its
-// codes as soon as its next free code reaches 511, 1023 or 2047. After
-// entry 4095 the only code accepted is a clear code.
+// The mode says what the next code may be:
+//  - kAfterClear: the strip's first code or the first after a clear code.
+//    It must be a literal, and it defines no entry (no string came before
+//    it). Then kCoding.
+//  - kCoding: a literal or an entry defined since the last clear, or the
+//    entry about to be defined; each code defines the next entry, the
+//    string written before it followed by the first byte of its own. The
+//    decoder's table runs one entry behind the writer's: its codes grow one
+//    bit wider as soon as the first entry not defined is 511, 1023 or 2047,
+//    and once entry 4095 is defined, kTableFull.
+//  - kTableFull: only a clear code may follow.
+// A clear code, in any mode, forgets the entries and goes to kAfterClear
+// with codes of 9 bits; the end code in the middle of the strip's rows is a
+// failure in any mode. kInterrupted is never a mode of the loop: a call
+// stores it until it writes its state back, so a call cut short by a
+// failure leaves it, and the next strip's Init forgets every entry.
+//
+// The table keeps no strings: every code's string lies somewhere already.
+// A literal is its own byte in a constant table; entry c is where the
+// string before it was written in the output, one byte longer (the first
+// byte of the string written after it). Writing a code's string is a copy,
+// as in an LZ77 decoder. The entry about to be defined (the previous string
+// and its own first byte) is the one copy whose source overlaps its
+// destination: it starts at the previous string, one byte back from where
+// it ends (dist = length - 1), and a forward copy gives it right.
 //
 // Fast loop: while at least eight stored bytes are in the window, whole
 // words of them enter the bit buffer at once, four codes' worth; a known
 // code whose string has at most 16 bytes is copied in one 16-byte move that
-// may write past its end (later strings overwrite that). The loop is
-// compiled once per code width, and it asks one question of a code: is its
-// length at most 16? Every code it must leave alone has a larger length in
-// the table (kNoFastString): the clear and end codes, entries not defined
-// since the last clear (the self-defining code among them), and every code
-// once the table is full. Everything else (those codes, bad codes, long
-// strings, the first code after a clear, the few codes before the width
-// changes, the ends of the input and the output) takes the careful path,
-// which follows the byte-at-a-time decoder step by step; the results are
-// the same.
+// may write past its end (later strings overwrite that). The loop runs only
+// in kCoding, is compiled once per code width, and asks one question of a
+// code: is its length at most 16? Every code without a string (the clear
+// and end codes, entries not defined, the entry about to be defined among
+// them) has the length kNoString. Everything else (those codes, bad codes,
+// long strings, the few codes before the width changes, the other modes,
+// the ends of the input and the output) takes the careful path, which
+// follows the byte-at-a-time decoder step by step; the results are the
+// same.
 
 namespace {
 
@@ -305,22 +317,11 @@ inline void CopyExact(std::uint8_t* dst, const std::uint8_t* src, std::size_t le
     for (std::size_t i = 0; i < length; ++i) dst[i] = src[i];
 }
 
-// The next free code at which something changes, for a code width: the
-// width grows (at 511, 1023, 2047), or at 12 bits the table is full (4096).
+// The first entry not defined at which something changes, for a code
+// width: the width grows (at 511, 1023, 2047), or at 12 bits the table is
+// full (4096).
 constexpr unsigned WidenAt(int width) {
   return width < static_cast<int>(tiff::kLzwMaxBits) ? (1u << width) - 1 : tiff::kLzwCodes;
-}
-
-// At that code: one bit wider, or (the table full) `next` 0, and no code
-// any longer for the fast loop: only a clear code may follow.
-inline void Widen(int& width, unsigned& widen, unsigned& next, std::uint16_t* lengths) {
-  if (next == tiff::kLzwCodes) {
-    next = 0;
-    std::fill_n(lengths, tiff::kLzwCodes, kNoFastString);
-    return;
-  }
-  ++width;
-  widen = WidenAt(width);
 }
 
 }  // namespace
@@ -332,27 +333,45 @@ void StripDecoder::CodeBits::Fill(const std::uint8_t*& p) {
   num |= 56;
 }
 
-void StripDecoder::InitLZWDecode(std::uint32_t offset, std::uint32_t count) {
-  StartStrip(offset, count);
-  LZWbits_ = CodeBits{};
-  LZWwidth_ = tiff::kLzwMinBits;
-  LZWrem_ = 0;
-  LZWForget(LZWdirty_ ? tiff::kLzwCodes : LZWfirst_ ? tiff::kLzwFirstFree : LZWcode_);
-  LZWdirty_ = false;
-  LZWcode_ = tiff::kLzwFirstFree;
-  LZWfirst_ = true;
-  LZWout_ = nullptr;
+// The table's operations. Only entries change: a literal's string stays
+// where Reset put it.
+
+void StripDecoder::LZWTable::Reset(const std::uint8_t* literals) {
+  for (unsigned c = 0; c < tiff::kLzwCodes; ++c) src[c] = literals + 16 * (c & 0xFF);
+  std::fill_n(length, 256, std::uint16_t{1});
+  std::fill(length + 256, length + tiff::kLzwCodes, kNoString);
 }
 
-void StripDecoder::LZWForget(unsigned defined) {
-  if (defined == tiff::kLzwCodes) {
-    // The table was full (or its state is unknown): every length was
-    // cleared, the literals' too.
-    std::fill_n(LZWlength_, tiff::kLzwCodes, kNoFastString);
-    std::fill_n(LZWlength_, 256, std::uint16_t{1});
-  } else {
-    std::fill(LZWlength_ + tiff::kLzwFirstFree, LZWlength_ + defined, kNoFastString);
-  }
+inline StripDecoder::LZWTable::String StripDecoder::LZWTable::Find(unsigned code) const {
+  assert(code < tiff::kLzwCodes);
+  return {src[code], length[code]};
+}
+
+inline void StripDecoder::LZWTable::Add(unsigned code, const std::uint8_t* at, unsigned n) {
+  assert(code >= tiff::kLzwFirstFree && code < tiff::kLzwCodes && n >= 2 && n <= kLongest);
+  src[code] = at;
+  length[code] = static_cast<std::uint16_t>(n);
+}
+
+void StripDecoder::LZWTable::Forget(unsigned next) {
+  assert(next >= tiff::kLzwFirstFree && next <= tiff::kLzwCodes);
+  std::fill(length + tiff::kLzwFirstFree, length + next, kNoString);
+}
+
+void StripDecoder::LZWTable::Move(unsigned next, std::uintptr_t delta) {
+  for (unsigned c = tiff::kLzwFirstFree; c < next; ++c)
+    src[c] = reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(src[c]) + delta);
+}
+
+void StripDecoder::InitLZWDecode(std::uint32_t offset, std::uint32_t count) {
+  StartStrip(offset, count);
+  LZWtable_.Forget(LZWmode_ == LZWMode::kInterrupted ? tiff::kLzwCodes : LZWnext_);
+  LZWmode_ = LZWMode::kAfterClear;
+  LZWnext_ = tiff::kLzwFirstFree;
+  LZWwidth_ = tiff::kLzwMinBits;
+  LZWbits_ = CodeBits{};
+  LZWrem_ = 0;
+  LZWout_ = nullptr;
 }
 
 void StripDecoder::NeedBits(CodeBits& bits, int n, const std::uint8_t*& in,
@@ -370,6 +389,7 @@ void StripDecoder::NeedBits(CodeBits& bits, int n, const std::uint8_t*& in,
 
 void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to,
                              std::size_t room) {
+  assert(LZWmode_ != LZWMode::kInterrupted);  // Init comes first
   std::uint8_t* op = out + from;
   std::uint8_t* const end = out + to;
   std::uint8_t* const room_end = out + room;
@@ -377,11 +397,9 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
     // The output has moved with its contents: so do the entries into it.
     const std::uintptr_t delta =
         reinterpret_cast<std::uintptr_t>(out) - reinterpret_cast<std::uintptr_t>(LZWout_);
-    for (unsigned c = tiff::kLzwFirstFree; c < LZWcode_; ++c)
-      LZWsrc_[c] = reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(LZWsrc_[c]) + delta);
+    LZWtable_.Move(LZWnext_, delta);
   }
   LZWout_ = out;
-  LZWdirty_ = true;  // until the state is written back below
   if (LZWrem_ > 0) {
     // The rest of the string that the previous call could not take.
     const std::size_t k = std::min<std::size_t>(LZWrem_, to - from);
@@ -397,18 +415,18 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
   const std::uint8_t* in = window_ + pos_;
   const std::uint8_t* in_end = window_ + end_;
   CodeBits bits = LZWbits_;
+  LZWMode mode = LZWmode_;
+  unsigned next = LZWnext_;
   int width = LZWwidth_;
-  bool first = LZWfirst_;
-  // The next free code; 0 while the next code is the first after a clear
-  // code or the table is full, so that no code passes `code < next`.
-  unsigned next = first || LZWcode_ == tiff::kLzwCodes ? 0 : LZWcode_;
   unsigned widen = WidenAt(width);
   unsigned prev_length = LZWprevLength_;
+  LZWTable& table = LZWtable_;
+  LZWmode_ = LZWMode::kInterrupted;  // until the state is written back below
 
   while (op < end) {
     // The fast loop: defined entries and literals of up to 16 bytes. Any
     // other code is left unread for the careful path below.
-    if (!first && next != 0 && end - op >= 80 && in_end - in >= 8) {
+    if (mode == LZWMode::kCoding && end - op >= 80 && in_end - in >= 8) {
       switch (width) {
         case 9: LZWFast<9>(bits, op, in, end, in_end, next, prev_length); break;
         case 10: LZWFast<10>(bits, op, in, end, in_end, next, prev_length); break;
@@ -427,42 +445,36 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
     bits.Drop(width);
     assert(code < tiff::kLzwCodes && bits.num >= 0);
 
-    const std::uint8_t* src = LZWsrc_[code];
-    std::size_t length = LZWlength_[code];
-    bool self = false;  // the code being defined, overlapping its source
-
     // The careful path, in the order of the byte-at-a-time decoder.
     if (code == tiff::kLzwEnd) Error(input_.path(), msg::kLZWUnexpectedEnd);
     if (code == tiff::kLzwClear) {
-      LZWForget(first ? tiff::kLzwFirstFree : next == 0 ? tiff::kLzwCodes : next);
+      table.Forget(next);
+      mode = LZWMode::kAfterClear;
+      next = tiff::kLzwFirstFree;
       width = tiff::kLzwMinBits;
       widen = WidenAt(width);
-      first = true;
-      next = 0;
       continue;
     }
-    if (first) {
+    if (mode == LZWMode::kAfterClear) {
       if (code >= tiff::kLzwClear) Error(input_.path(), msg::kLZWBadCodeAfterClear);
-      next = tiff::kLzwFirstFree;
-      first = false;
-      prev_length = 1;
       *op++ = static_cast<std::uint8_t>(code);
+      prev_length = 1;
+      mode = LZWMode::kCoding;
       continue;
     }
-    if (next == 0) Error(input_.path(), msg::kLZWMissingClearCode);
-    if (code > next) Error(input_.path(), msg::kLZWBadCode);
-    if (code == next) {
-      // The code being defined: the previous string and its first byte.
-      src = op - prev_length;
-      length = prev_length + 1;
-      self = true;
-    }
-    assert(prev_length < kLZWLongest);
-    LZWsrc_[next] = op - prev_length;
-    LZWlength_[next] = static_cast<std::uint16_t>(prev_length + 1);
-    if (++next == widen) Widen(width, widen, next, LZWlength_);
+    if (mode == LZWMode::kTableFull) Error(input_.path(), msg::kLZWMissingClearCode);
 
-    assert(length >= 1 && length <= kLZWLongest);
+    // kCoding. The new entry is defined before the code is looked up, for
+    // the code may be that very entry.
+    if (code > next) Error(input_.path(), msg::kLZWBadCode);
+    const bool self = code == next;  // overlapping its source
+    table.Add(next, op - prev_length, prev_length + 1);
+    if (++next == widen) {
+      if (next == tiff::kLzwCodes) mode = LZWMode::kTableFull;
+      else widen = WidenAt(++width);
+    }
+    const auto [src, length] = table.Find(code);
+    assert(length >= 1 && length <= LZWTable::kLongest);
     prev_length = static_cast<unsigned>(length);
     if (length <= static_cast<std::size_t>(end - op)) {
       // Over 16 bytes the string lies in the output, 16 bytes back or more.
@@ -492,11 +504,10 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
 
   pos_ = static_cast<std::size_t>(in - window_);
   LZWbits_ = bits;
+  LZWmode_ = mode;
+  LZWnext_ = next;
   LZWwidth_ = width;
-  LZWcode_ = next == 0 && !first ? tiff::kLzwCodes : next;
-  LZWfirst_ = first;
   LZWprevLength_ = prev_length;
-  LZWdirty_ = false;
 }
 
 template <int W>
@@ -508,25 +519,22 @@ void StripDecoder::LZWFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t
   // (four strings of up to 16 bytes and a 16-byte move).
   const std::uint8_t* const op_fast = end - 80;
   const std::uint8_t* const in_fast = in_end - 8;
-  const std::uint8_t** const srcs = LZWsrc_;
-  std::uint16_t* const lengths = LZWlength_;
+  LZWTable& table = LZWtable_;
   CodeBits b = bits;
   std::uint8_t* o = op;
   const std::uint8_t* i = in;
   unsigned n = next, prev = prev_length;
-  // One code; false when it is not for the fast loop (it stays unread).
+  // One code; false when it is not for the fast loop (it stays unread). The
+  // code is looked up before the new entry is added: the entry about to be
+  // defined has no string yet, and so goes to the careful path.
   auto take = [&]() {
     assert(b.num >= W);
     const unsigned code = b.Peek(W);
-    const std::size_t length = lengths[code];
+    const auto [src, length] = table.Find(code);
     if (length > 16) [[unlikely]] return false;
-    const std::uint8_t* const src = srcs[code];
     b.Drop(W);
-    // The new entry: the previous string followed by the current string's
-    // first byte, which is written right after it.
-    assert(prev < kLZWLongest && n < kWiden);
-    srcs[n] = o - prev;
-    lengths[n] = static_cast<std::uint16_t>(prev + 1);
+    assert(n < kWiden);
+    table.Add(n, o - prev, prev + 1);
     Move16(o, src);
     prev = static_cast<unsigned>(length);
     o += length;

@@ -32,7 +32,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-
 #include <vector>
 
 #include "common/tiff.h"
@@ -127,6 +126,47 @@ class StripDecoder {
   // into DEFheld_.
   void Inflate(std::uint8_t* out, std::size_t to, std::size_t room);
 
+  // The LZW string table (see the .cpp). Code c's string is length[c] bytes
+  // at src[c]: a literal's in a constant table, an entry's in the strip's
+  // output.
+  struct LZWTable {
+    // The length of a code that has no string: the clear and end codes and
+    // the entries not defined since the last clear code. It is longer than
+    // any string, so that the fast loop's one question of a code, "at most
+    // 16 bytes?", leaves these codes to the careful path.
+    static constexpr std::uint16_t kNoString = UINT16_MAX;
+    static constexpr unsigned kLongest = tiff::kLzwCodes - tiff::kLzwFirstFree + 1;  // 3839
+
+    const std::uint8_t* src[tiff::kLzwCodes];
+    std::uint16_t length[tiff::kLzwCodes];
+
+    // A code's string: `length` bytes at `src`.
+    struct String {
+      const std::uint8_t* src;
+      std::size_t length;
+    };
+
+    // The literals, and no entry.
+    void Reset(const std::uint8_t* literals);
+    // Look up: code's string (length kNoString when it has none).
+    String Find(unsigned code) const;
+    // Add: entry `code` is `n` bytes at `at`.
+    void Add(unsigned code, const std::uint8_t* at, unsigned n);
+    // Forget: the entries below `next` (the first code not defined) are no
+    // longer defined.
+    void Forget(unsigned next);
+    // The entries below `next` follow their output, moved by `delta` bytes.
+    void Move(unsigned next, std::uintptr_t delta);
+  };
+
+  // What the next code may be (see the .cpp).
+  enum class LZWMode : std::uint8_t {
+    kAfterClear,   // the strip's first code or the first after a clear code
+    kCoding,       // a code that defines the next entry
+    kTableFull,    // entry 4095 is defined: a clear code only
+    kInterrupted,  // a call failed: which entries it defined is not known
+  };
+
   void InitLZWDecode(std::uint32_t offset, std::uint32_t count);
   void LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
   void TermLZWDecode();
@@ -134,9 +174,6 @@ class StripDecoder {
   template <int W>
   void LZWFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t*& in, const std::uint8_t* end,
                const std::uint8_t* in_end, unsigned& next, unsigned& prev_length);
-  // Makes the entries from the first free code up to `defined` unknown to
-  // the fast loop; kLzwCodes: every code, and the literals known again.
-  void LZWForget(unsigned defined);
   // Need bits: pulls stored bytes one at a time until `bits` holds n bits
   // ("LZW too few codes." at the strip's count). `in` and `in_end` are the
   // caller's copies of the window position.
@@ -165,30 +202,21 @@ class StripDecoder {
   unsigned MPBcopies_ = 0;
   std::uint8_t MPBrep_ = 0;
 
-  // LZW state. Every code's string lies somewhere already: a code below 256
-  // in a constant table of the 256 bytes, entry c (258 to 4095) in the
-  // strip's output, where its prefix string was written followed by the
-  // first byte of the string written after it. LZWsrc_[c] is where,
-  // LZWlength_[c] how long (1 to 3839; kNoFastString for a code the fast
-  // loop must leave alone). The entries point into the output
-  // of the last call (LZWout_); a call with the output elsewhere moves them.
-  static constexpr unsigned kLZWLongest = tiff::kLzwCodes - tiff::kLzwFirstFree + 1;  // 3839
-  const std::uint8_t* LZWsrc_[tiff::kLzwCodes];
-  std::uint16_t LZWlength_[tiff::kLzwCodes];
+  // LZW state between calls. The table's entries point into the output of
+  // the last call (LZWout_); a call with the output elsewhere moves them.
+  LZWTable LZWtable_;
   const std::uint8_t* LZWout_ = nullptr;
-  unsigned LZWcode_ = tiff::kLzwFirstFree;  // next free code, at most 4096
-  bool LZWfirst_ = true;  // the next code is the first after a clear code
-  // A call ended by a failure left the table in an unknown state.
-  bool LZWdirty_ = true;
+  LZWMode LZWmode_ = LZWMode::kAfterClear;
+  unsigned LZWnext_ = tiff::kLzwFirstFree;  // the first entry not defined, at most 4096
+  int LZWwidth_ = tiff::kLzwMinBits;        // code width, 9 to 12
+  CodeBits LZWbits_;
   // The length of the string written last, which ends where the output
-  // stands.
+  // stands (kCoding).
   unsigned LZWprevLength_ = 0;
   // The rest of a string that the output could not take whole: LZWrem_
   // bytes still to come, copied from LZWdist_ bytes back.
   unsigned LZWrem_ = 0;
   std::size_t LZWdist_ = 0;
-  CodeBits LZWbits_;
-  int LZWwidth_ = tiff::kLzwMinBits;  // code width, 9 to 12
 
   // Deflate state. A stream is decoded whole at the first Decode call of
   // its block (DEFdecoded_); what the output of that call could not keep

@@ -300,5 +300,27 @@ TEST(Reader, WidthGrowsAtAnyPointOfTheBitBuffer) {
   }
 }
 
+// A decoder that failed inside a strip knows none of the entries that strip
+// defined: the next strip's code of such an entry is a bad code (not a copy
+// of bytes from the failed strip's output, which may be gone).
+TEST(Reader, LzwDecoderForgetsTheEntriesOfAFailedStrip) {
+  const Bytes failed = Lzw(LiteralsUntil(400, {500}));  // entries 258 to 400, then a bad code
+  Codes codes{256, 1, 2, 300};
+  codes.resize(codes.size() + 100, 7);  // for the fast loop: stored bytes and output room
+  const Bytes next = Lzw(Then(codes, Codes{tiff::kLzwEnd}));
+  const TempTiff t(B().Strip(failed).Strip(next).Grey(200, 2, 8).Short(tiff::kCompression, kLZW)
+                       .Long(tiff::kRowsPerStrip, 1).Build());
+  pv::rif_core::Input input(t.path.c_str());
+  pv::rif_core::StripDecoder decoder(input, pv::rif_core::Compression::kLZW, false);
+  std::uint32_t offset = 8;  // the builder's strips follow the header
+  for (const Bytes* strip : {&failed, &next}) {
+    Bytes out(200);
+    decoder.Init(offset, static_cast<std::uint32_t>(strip->size()));
+    EXPECT_EQ(StripPath(FatalLine([&] { decoder.Decode(out.data(), 0, out.size(), out.size()); }), t.path),
+              "LZW bad code.\n");
+    offset += static_cast<std::uint32_t>(strip->size());
+  }
+}
+
 }  // namespace
 }  // namespace pvtest
