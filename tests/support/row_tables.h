@@ -28,7 +28,7 @@ using RowTable = std::vector<std::unique_ptr<T[]>>;
 
 namespace row_tables {
 
-// The rows of `image` as T (the integer reader's uint16 samples as they
+// The rows of `image` as T (the integer reader's 16-bit samples as they
 // are, any sample of the float reader as a double); a table that cannot be
 // allocated ends with the reader's line for the path.
 template <class T>
@@ -45,7 +45,8 @@ RowTable<T> Copy(const char* path, const pv::StoredImage& image) {
           for (std::size_t k = 0; k < w; ++k) out[k] = static_cast<double>(row[k]);
         });
       } else {
-        std::memcpy(out, image.Row<T>(y), image.row_size());
+        // The integer reader's 16-bit samples, signed ones bit for bit.
+        std::memcpy(out, image.RowData(y), image.row_size());
       }
     }
   } catch (const std::bad_alloc&) {
