@@ -26,7 +26,7 @@ namespace pv {
 
 // The share of the finest step by which a written number may miss when
 // it is read back.
-inline constexpr double kReadBackSteps = 0.01;
+inline constexpr double kReadBackSteps = 0.1;
 
 // The longest word that counts (a 2048-byte word buffer with its NUL).
 inline constexpr std::size_t kMaxDescriptionWord = 2047;

@@ -128,7 +128,7 @@ done
 diff -r "$work/serial" "$work/slurm" || fail "Slurm and serial results differ"
 echo "   $n slices by $n tasks byte-identical to a serial loop"
 # The slices state their mapping: pvstack gives the volume back within half a
-# step (plus a hundredth for the text of the numbers).
+# step (plus a tenth for the text of the numbers).
 "$bin/pvstack" "$work/slurm" --n "$work/back.bin" >/dev/null 2>"$work/stack.err" ||
   fail "pvstack of the quantised slices failed: $(cat "$work/stack.err")"
 "$bin/pvstack" "$work/float" --n "$work/float.bin" >/dev/null
@@ -142,5 +142,5 @@ def volume(path):
 a, b, step = volume(sys.argv[1]), volume(sys.argv[2]), float(sys.argv[3])
 worst = np.abs(a - b).max()
 print(f"   pvstack gives the volume back within {worst:.6g} (half a step {step / 2:.6g})")
-sys.exit(0 if a.size == b.size and worst <= step * 0.51 else 1)
+sys.exit(0 if a.size == b.size and worst <= step * 0.6 else 1)
 PY

@@ -151,7 +151,7 @@ TEST(Description, Mappings) {
 }
 
 // The texts of ranges and mappings: six decimals where they read back
-// within a hundredth of the finest step, else 17 digits.
+// within a tenth of the finest step, else 17 digits.
 TEST(Description, NumberTexts) {
   EXPECT_EQ(pv::RangeText(0, 255), "0.000000\t255.000000");
   EXPECT_EQ(pv::RangeText(-2.25, 13.125), "-2.250000\t13.125000");
@@ -159,8 +159,9 @@ TEST(Description, NumberTexts) {
   EXPECT_EQ(pv::RangeText(NAN, NAN), "nan\tnan");
   EXPECT_EQ(pv::RangeText(2.5e-6, 4.2e-5), "2.5000000000000002e-06\t4.1999999999999998e-05");
   EXPECT_EQ(pv::RangeText(1e-7, 1e-7), "9.9999999999999995e-08\t9.9999999999999995e-08");
-  EXPECT_EQ(pv::RangeText(0.1234567, 1000.5), "0.123457\t1000.500000");  // misses 3e-7
-  EXPECT_EQ(pv::RangeText(0.1234567, 1.5), "0.1234567\t1.5");
+  EXPECT_EQ(pv::RangeText(0.1234567, 1000.5), "0.123457\t1000.500000");
+  EXPECT_EQ(pv::RangeText(0.1234567, 1.5), "0.123457\t1.500000");     // misses 3e-7 of 2.1e-6
+  EXPECT_EQ(pv::RangeText(0.1234567, 0.2), "0.1234567\t0.20000000000000001");  // of 1.2e-7
   EXPECT_EQ(pv::BaseStepText(0, 0.1, 65535), "pvquant\t0.000000\t0.100000");
   EXPECT_EQ(pv::BaseStepText(10, 10.0 / 255, 255), "pvquant\t10.000000\t0.039216");
   EXPECT_EQ(pv::BaseStepText(10, 10.0 / 65535, 65535),
@@ -176,10 +177,10 @@ TEST(Description, NumberTexts) {
         EXPECT_TRUE(pv::SameMapping(range, lo, step, top)) << pv::RangeText(lo, lo + width);
         EXPECT_TRUE(pv::SameMapping(base, lo, step, top)) << pv::BaseStepText(lo, step, top);
       }
-  // A fiftieth of a step off at either end is another mapping.
+  // A fifth of a step off at either end is another mapping.
   const pv::Mapping m = {true, 10, 10.0 / 255};
-  EXPECT_TRUE(pv::SameMapping(m, 10 + 0.2 / 255 / 200, 10.0 / 255, 255));
-  EXPECT_FALSE(pv::SameMapping(m, 10 + 0.2 / 255, 10.0 / 255, 255));
+  EXPECT_TRUE(pv::SameMapping(m, 10 + 0.2 / 255, 10.0 / 255, 255));
+  EXPECT_FALSE(pv::SameMapping(m, 10 + 2.0 / 255, 10.0 / 255, 255));
   EXPECT_FALSE(pv::SameMapping(m, 10, 10.02 / 255, 255));
 }
 

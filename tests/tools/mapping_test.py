@@ -5,7 +5,7 @@ their codes were made from.
 Each row makes a float image (a slice of pvsplit, or a file of tifffile),
 quantises it with pvquant and stacks the result with pvstack; every code
 must come back within half a step of the value it was made from (values
-inside the mapping's range), give or take a hundredth of a step and the
+inside the mapping's range), give or take a tenth of a step and the
 single-precision rounding of the mapping's ends. Rows of integer files
 that other writers made go to pvstack directly: it maps only what their
 description states.
@@ -93,9 +93,9 @@ for k, (name, writer, values, mapping, bits) in enumerate(quantised):
     else:
         base, top = x.min(), x.max()
         step = (top - base) / top_code if top > base else 1.0
-        # The printed range reads back within a hundredth of a 16-bit step.
+        # The printed range reads back within a tenth of a 16-bit step.
         got = [float(t) for t in line.split()]
-        if max(abs(got[0] - base), abs(got[1] - top)) > (top - base) / 65535 / 100:
+        if max(abs(got[0] - base), abs(got[1] - top)) > (top - base) / 65535 / 10:
             failures.append(f"{name}: printed {line!r}, not the range {base!r} {top!r}")
     constant = not mapping and x.min() == x.max()
     top = base + top_code * step
@@ -104,7 +104,7 @@ for k, (name, writer, values, mapping, bits) in enumerate(quantised):
     inside = (x >= base) & (x <= top)
     slack = 2.0 ** -23 * max(abs(base), abs(top))
     if not constant:  # one value has no step to round to
-        slack += step / 2 + step / 100
+        slack += step / 2 + step / 10
     worst = np.abs(back - x)[inside].max()
     if not inside.any() or worst > slack:
         failures.append(f"{name}: a code comes back {worst!r} from its value (allowed {slack!r})")
