@@ -12,7 +12,7 @@
 // at +inf and the maximum at -inf; the first finite value replaces both.
 //
 // Add scans a block in independent lanes that the compiler can vectorise,
-// and joins the lanes. Where several values equal an extreme they have the
+// and joins the lanes; only a block that holds an infinity is scanned twice. Where several values equal an extreme they have the
 // same bits, except for zeros: when an extreme is zero, Add looks up the
 // first zero of the block, which is the one a pass in order keeps.
 #pragma once
@@ -48,24 +48,26 @@ class Range {
     if (n == 0) return;
     constexpr double kInf = std::numeric_limits<double>::infinity();
     const double start_min = min_, start_max = max_;
-    double lo[4] = {min_, min_, min_, min_}, hi[4] = {max_, max_, max_, max_};
-    // A NaN fails every comparison; -inf is refused as a minimum and +inf as
-    // a maximum, and neither can pass the other test (+inf < lo fails from
-    // the start, where lo is +inf, and so does -inf > hi).
-    auto take = [](double x, double& l, double& h) {
-      l = x < l && x > -kInf ? x : l;
-      h = x > h && x < kInf ? x : h;
-    };
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-      for (int l = 0; l < 4; ++l) take(static_cast<double>(v[i + l]), lo[l], hi[l]);
-    for (; i < n; ++i) take(static_cast<double>(v[i]), lo[0], hi[0]);
-    for (int l = 1; l < 4; ++l) {
-      lo[0] = lo[l] < lo[0] ? lo[l] : lo[0];
-      hi[0] = hi[l] > hi[0] ? hi[l] : hi[0];
+    // A NaN fails every comparison, so the plain extremes never take one.
+    // They take an infinity only as -inf for the minimum or +inf for the
+    // maximum (+inf < lo fails from the start, where lo is +inf, and so does
+    // -inf > hi): only such a block is scanned again with infinities
+    // refused, which costs two more comparisons a value.
+    double lo = start_min, hi = start_max;
+    Scan(v, n, lo, hi, [](double x, double& l, double& h) {
+      l = x < l ? x : l;
+      h = x > h ? x : h;
+    });
+    if (lo == -kInf || hi == kInf) {
+      lo = start_min;
+      hi = start_max;
+      Scan(v, n, lo, hi, [](double x, double& l, double& h) {
+        l = x < l && x > -kInf ? x : l;
+        h = x > h && x < kInf ? x : h;
+      });
     }
-    min_ = lo[0] == 0 ? FirstZero(start_min, v, n) : lo[0];
-    max_ = hi[0] == 0 ? FirstZero(start_max, v, n) : hi[0];
+    min_ = lo == 0 ? FirstZero(start_min, v, n) : lo;
+    max_ = hi == 0 ? FirstZero(start_max, v, n) : hi;
   }
 
   // Adds the values of `later`, a range of the values that follow this
@@ -76,6 +78,23 @@ class Range {
   }
 
  private:
+  // The extremes of v[0 .. n) and of `lo` and `hi` by `take`, in four
+  // independent lanes that the compiler can vectorise.
+  template <class T, class Take>
+  static void Scan(const T* v, std::size_t n, double& lo, double& hi, Take take) {
+    double l[4] = {lo, lo, lo, lo}, h[4] = {hi, hi, hi, hi};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+      for (int k = 0; k < 4; ++k) take(static_cast<double>(v[i + k]), l[k], h[k]);
+    for (; i < n; ++i) take(static_cast<double>(v[i]), l[0], h[0]);
+    for (int k = 1; k < 4; ++k) {
+      l[0] = l[k] < l[0] ? l[k] : l[0];
+      h[0] = h[k] > h[0] ? h[k] : h[0];
+    }
+    lo = l[0];
+    hi = h[0];
+  }
+
   // The first zero of the sequence `start`, v[0 .. n): the extreme that a
   // pass in order keeps when the extreme is zero.
   template <class T>
