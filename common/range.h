@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <type_traits>
 
 namespace pv {
 
@@ -46,28 +47,31 @@ class Range {
   template <class T>
   void Add(const T* v, std::size_t n) {
     if (n == 0) return;
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    const double start_min = min_, start_max = max_;
     // A NaN fails every comparison, so the plain extremes never take one.
     // They take an infinity only as -inf for the minimum or +inf for the
     // maximum (+inf < lo fails from the start, where lo is +inf, and so does
     // -inf > hi): only such a block is scanned again with infinities
     // refused, which costs two more comparisons a value.
-    double lo = start_min, hi = start_max;
-    Scan(v, n, lo, hi, [](double x, double& l, double& h) {
+    using Lane = LaneOf<T>;
+    constexpr Lane kInf = std::numeric_limits<Lane>::infinity();
+    Lane lo, hi;
+    Scan(v, n, lo, hi, [](Lane x, Lane& l, Lane& h) {
       l = x < l ? x : l;
       h = x > h ? x : h;
     });
     if (lo == -kInf || hi == kInf) {
-      lo = start_min;
-      hi = start_max;
-      Scan(v, n, lo, hi, [](double x, double& l, double& h) {
+      Scan(v, n, lo, hi, [](Lane x, Lane& l, Lane& h) {
         l = x < l && x > -kInf ? x : l;
         h = x > h && x < kInf ? x : h;
       });
     }
-    min_ = lo == 0 ? FirstZero(start_min, v, n) : lo;
-    max_ = hi == 0 ? FirstZero(start_max, v, n) : hi;
+    // The block's extremes follow the ones before it, which stay where they
+    // are equal; a zero extreme is the first zero in order.
+    const double start_min = min_, start_max = max_;
+    min_ = lo < start_min ? lo : start_min;
+    max_ = hi > start_max ? hi : start_max;
+    if (min_ == 0) min_ = FirstZero(start_min, v, n);
+    if (max_ == 0) max_ = FirstZero(start_max, v, n);
   }
 
   // Adds the values of `later`, a range of the values that follow this
@@ -78,15 +82,22 @@ class Range {
   }
 
  private:
-  // The extremes of v[0 .. n) and of `lo` and `hi` by `take`, in four
-  // independent lanes that the compiler can vectorise.
-  template <class T, class Take>
-  static void Scan(const T* v, std::size_t n, double& lo, double& hi, Take take) {
-    double l[4] = {lo, lo, lo, lo}, h[4] = {hi, hi, hi, hi};
+  // Values are compared in their own type where it holds them (floats: twice
+  // the lanes of doubles in a vector register), else as doubles; either
+  // order is that of the doubles.
+  template <class T>
+  using LaneOf = std::conditional_t<std::is_same_v<T, float>, float, double>;
+
+  // The extremes of v[0 .. n) by `take` (+inf and -inf when it takes none),
+  // in four independent lanes that the compiler can vectorise.
+  template <class T, class L, class Take>
+  static void Scan(const T* v, std::size_t n, L& lo, L& hi, Take take) {
+    constexpr L kInf = std::numeric_limits<L>::infinity();
+    L l[4] = {kInf, kInf, kInf, kInf}, h[4] = {-kInf, -kInf, -kInf, -kInf};
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4)
-      for (int k = 0; k < 4; ++k) take(static_cast<double>(v[i + k]), l[k], h[k]);
-    for (; i < n; ++i) take(static_cast<double>(v[i]), l[0], h[0]);
+      for (int k = 0; k < 4; ++k) take(static_cast<L>(v[i + k]), l[k], h[k]);
+    for (; i < n; ++i) take(static_cast<L>(v[i]), l[0], h[0]);
     for (int k = 1; k < 4; ++k) {
       l[0] = l[k] < l[0] ? l[k] : l[0];
       h[0] = h[k] > h[0] ? h[k] : h[0];
