@@ -1,7 +1,9 @@
 // Decoding speed of our reader against libtiff's on the same CT-like files,
 // measured in one run: 1024 x 1024 slices of 8-bit and 16-bit integers and
-// of 32-bit floats, uncompressed and LZW, written by libtiff with its
-// default strip size (about 8 KiB).
+// of 32-bit floats, uncompressed, LZW and Deflate (with the horizontal
+// predictor for integers, the floating-point one for floats), written by
+// libtiff with its default strip size (about 8 KiB), and the same images
+// in tiles of 256 x 256, uncompressed and Deflate.
 //
 //  - Decoder: every strip of the file decoded into one buffer, on one
 //    thread. Ours: the strip decoder over the file in memory; libtiff:
@@ -10,7 +12,8 @@
 //    stored, as a stack reader does it slice after slice (the buffer kept
 //    from one read to the next). Ours: ReadImageFile_Float into a
 //    StoredImage, on one thread and on every usable CPU; libtiff: open, the
-//    strips into one buffer, close.
+//    strips into one buffer (tiles into a tile buffer, each then copied to
+//    its place), close.
 //  - Fresh: the same with fresh memory for every image, as a program that
 //    reads one image has it.
 //  - Rows: the image as rows of doubles through the row-table entry point,
@@ -85,9 +88,16 @@ std::vector<std::uint8_t> Row(int bits, std::uint32_t y, std::mt19937& rng) {
   return row;
 }
 
-std::string Write(int bits, std::uint16_t compression) {
+// How a file is coded: its compression, in strips or in tiles.
+enum Coding { kNone, kLzw, kDeflate, kDeflateTiles, kNoneTiles, kCodings };
+constexpr const char* kCodingNames[kCodings] = {"none ", "lzw ", "deflate ", "deflate tiles ", "none tiles "};
+constexpr std::uint32_t kTile = 256;
+
+bool Tiled(int coding) { return coding == kDeflateTiles || coding == kNoneTiles; }
+
+std::string Write(int bits, int coding) {
   const std::string path = "/tmp/pv_reader_bench." + std::to_string(getpid()) + "." +
-                           std::to_string(bits) + "." + std::to_string(compression) + ".tif";
+                           std::to_string(bits) + "." + std::to_string(coding) + ".tif";
   std::mt19937 rng(42);
   TIFF* t = TIFFOpen(path.c_str(), "w");
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kSize);
@@ -96,9 +106,30 @@ std::string Write(int bits, std::uint16_t compression) {
   TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
   TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, bits == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
-  for (std::uint32_t y = 0; y < kSize; ++y) TIFFWriteScanline(t, Row(bits, y, rng).data(), y, 0);
+  const bool deflate = coding == kDeflate || coding == kDeflateTiles;
+  TIFFSetField(t, TIFFTAG_COMPRESSION,
+               deflate ? COMPRESSION_ADOBE_DEFLATE : coding == kLzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+  if (deflate) TIFFSetField(t, TIFFTAG_PREDICTOR, bits == 32 ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
+  if (!Tiled(coding)) {
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    for (std::uint32_t y = 0; y < kSize; ++y) TIFFWriteScanline(t, Row(bits, y, rng).data(), y, 0);
+  } else {
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, kTile);
+    TIFFSetField(t, TIFFTAG_TILELENGTH, kTile);
+    const std::size_t sample = bits / 8, row_bytes = kSize * sample, tile_row = kTile * sample;
+    std::vector<std::uint8_t> image;
+    for (std::uint32_t y = 0; y < kSize; ++y) {
+      const std::vector<std::uint8_t> row = Row(bits, y, rng);
+      image.insert(image.end(), row.begin(), row.end());
+    }
+    std::vector<std::uint8_t> tile(tile_row * kTile);
+    for (std::uint32_t ty = 0, k = 0; ty < kSize; ty += kTile)
+      for (std::uint32_t tx = 0; tx < kSize; tx += kTile, ++k) {
+        for (std::uint32_t r = 0; r < kTile; ++r)
+          std::memcpy(tile.data() + r * tile_row, image.data() + (ty + r) * row_bytes + tx * sample, tile_row);
+        TIFFWriteEncodedTile(t, k, tile.data(), static_cast<tmsize_t>(tile.size()));
+      }
+  }
   TIFFClose(t);
   return path;
 }
@@ -108,15 +139,35 @@ class Files {
   ~Files() {
     for (const auto& p : paths_) unlink(p.c_str());
   }
-  const std::string& Get(int bits, bool lzw) {
-    const int k = (bits / 16) * 2 + lzw;  // 8: 0, 1; 16: 2, 3; 32: 4, 5
-    if (paths_[k].empty()) paths_[k] = Write(bits, lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
+  const std::string& Get(int bits, int coding) {
+    const int k = (bits / 16) * kCodings + coding;
+    if (paths_[k].empty()) paths_[k] = Write(bits, coding);
     return paths_[k];
   }
 
  private:
-  std::string paths_[6];
+  std::string paths_[3 * kCodings];
 };
+
+// The whole image with libtiff into `image`: strips one after the other,
+// or each tile into `tile` and its rows to their places.
+void ReadWithLibtiff(TIFF* t, std::uint8_t* image, std::size_t size, int bits, std::vector<std::uint8_t>& tile) {
+  if (!TIFFIsTiled(t)) {
+    const tstrip_t n = TIFFNumberOfStrips(t);
+    std::size_t at = 0;
+    for (tstrip_t s = 0; s < n; ++s)
+      at += static_cast<std::size_t>(TIFFReadEncodedStrip(t, s, image + at, static_cast<tmsize_t>(size - at)));
+    return;
+  }
+  const std::size_t sample = bits / 8, row_bytes = kSize * sample, tile_row = kTile * sample;
+  tile.resize(tile_row * kTile);
+  for (std::uint32_t ty = 0, k = 0; ty < kSize; ty += kTile)
+    for (std::uint32_t tx = 0; tx < kSize; tx += kTile, ++k) {
+      TIFFReadEncodedTile(t, k, tile.data(), static_cast<tmsize_t>(tile.size()));
+      for (std::uint32_t r = 0; r < kTile; ++r)
+        std::memcpy(image + (ty + r) * row_bytes + tx * sample, tile.data() + r * tile_row, tile_row);
+    }
+}
 
 Files& TheFiles() {
   static Files files;
@@ -125,7 +176,7 @@ Files& TheFiles() {
 
 void Label(benchmark::State& state, const char* extra = "") {
   state.SetBytesProcessed(std::int64_t(state.iterations()) * kSize * kSize * (state.range(0) / 8));
-  state.SetLabel(std::string(state.range(1) ? "lzw " : "none ") + std::to_string(state.range(0)) +
+  state.SetLabel(std::string(kCodingNames[state.range(1)]) + std::to_string(state.range(0)) +
                  (state.range(0) == 32 ? "-bit float" : "-bit") + extra);
 }
 
@@ -151,13 +202,16 @@ Strips StripsOf(const std::string& path) {
 }
 
 void BM_Decoder_Ours(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  const std::string& path = TheFiles().Get(int(state.range(0)), int(state.range(1)));
   const Strips strips = StripsOf(path);
   pv::rif_core::Input input(path.c_str());
   input.Load();
-  pv::rif_core::StripDecoder decoder(
-      input, strips.compression == COMPRESSION_LZW ? pv::rif_core::Compression::kLZW : pv::rif_core::Compression::kNone,
-      false);
+  using pv::rif_core::Compression;
+  pv::rif_core::StripDecoder decoder(input,
+                                     strips.compression == COMPRESSION_LZW           ? Compression::kLZW
+                                     : strips.compression == COMPRESSION_ADOBE_DEFLATE ? Compression::kDeflate
+                                                                                       : Compression::kNone,
+                                     false);
   std::vector<std::uint8_t> image(std::size_t(kSize) * kSize * (state.range(0) / 8));
   for (auto _ : state) {
     std::size_t at = 0;
@@ -174,7 +228,7 @@ void BM_Decoder_Ours(benchmark::State& state) {
 }
 
 void BM_Decoder_Libtiff(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  const std::string& path = TheFiles().Get(int(state.range(0)), int(state.range(1)));
   TIFF* t = TIFFOpen(path.c_str(), "r");
   const tstrip_t n = TIFFNumberOfStrips(t);
   std::vector<std::uint8_t> image(std::size_t(kSize) * kSize * (state.range(0) / 8));
@@ -190,7 +244,7 @@ void BM_Decoder_Libtiff(benchmark::State& state) {
 }
 
 void BM_Image_Ours(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  const std::string& path = TheFiles().Get(int(state.range(0)), int(state.range(1)));
   pv::StoredImage image;
   pv::StoredImageAccess::SetThreads(image, static_cast<unsigned>(state.range(2)));
   for (auto _ : state) {
@@ -203,7 +257,7 @@ void BM_Image_Ours(benchmark::State& state) {
 // A program that reads one image gets fresh memory for it: the same read
 // into a new image object (ours), or into a new mapping (libtiff's side).
 void BM_Fresh_Ours(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  const std::string& path = TheFiles().Get(int(state.range(0)), int(state.range(1)));
   for (auto _ : state) {
     pv::StoredImage image;
     pv::StoredImageAccess::SetThreads(image, static_cast<unsigned>(state.range(2)));
@@ -214,16 +268,14 @@ void BM_Fresh_Ours(benchmark::State& state) {
 }
 
 void BM_Fresh_Libtiff(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  const std::string& path = TheFiles().Get(int(state.range(0)), int(state.range(1)));
   const std::size_t size = std::size_t(kSize) * kSize * (state.range(0) / 8);
+  std::vector<std::uint8_t> tile;
   for (auto _ : state) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     auto* image = static_cast<std::uint8_t*>(p);
     TIFF* t = TIFFOpen(path.c_str(), "r");
-    const tstrip_t n = TIFFNumberOfStrips(t);
-    std::size_t at = 0;
-    for (tstrip_t s = 0; s < n; ++s)
-      at += static_cast<std::size_t>(TIFFReadEncodedStrip(t, s, image + at, static_cast<tmsize_t>(size - at)));
+    ReadWithLibtiff(t, image, size, int(state.range(0)), tile);
     TIFFClose(t);
     benchmark::DoNotOptimize(image);
     munmap(p, size);
@@ -232,15 +284,11 @@ void BM_Fresh_Libtiff(benchmark::State& state) {
 }
 
 void BM_Image_Libtiff(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
-  std::vector<std::uint8_t> image(std::size_t(kSize) * kSize * (state.range(0) / 8));
+  const std::string& path = TheFiles().Get(int(state.range(0)), int(state.range(1)));
+  std::vector<std::uint8_t> image(std::size_t(kSize) * kSize * (state.range(0) / 8)), tile;
   for (auto _ : state) {
     TIFF* t = TIFFOpen(path.c_str(), "r");
-    const tstrip_t n = TIFFNumberOfStrips(t);
-    std::size_t at = 0;
-    for (tstrip_t s = 0; s < n; ++s)
-      at += static_cast<std::size_t>(
-          TIFFReadEncodedStrip(t, s, image.data() + at, static_cast<tmsize_t>(image.size() - at)));
+    ReadWithLibtiff(t, image.data(), image.size(), int(state.range(0)), tile);
     TIFFClose(t);
     benchmark::DoNotOptimize(image.data());
   }
@@ -248,7 +296,7 @@ void BM_Image_Libtiff(benchmark::State& state) {
 }
 
 void BM_Rows_Ours(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  const std::string& path = TheFiles().Get(int(state.range(0)), int(state.range(1)));
   for (auto _ : state) {
     pvtest::RowTable<double> rows;
     pvtest::ReadRows_Float(path.c_str(), nullptr, nullptr, &rows, nullptr);
@@ -260,7 +308,7 @@ void BM_Rows_Ours(benchmark::State& state) {
 // libtiff: every strip decoded with TIFFReadEncodedStrip, then its rows
 // converted into separately allocated rows of doubles.
 void BM_Rows_Libtiff(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(int(state.range(0)), state.range(1) != 0);
+  const std::string& path = TheFiles().Get(int(state.range(0)), int(state.range(1)));
   const int bits = int(state.range(0));
   for (auto _ : state) {
     pvtest::RowTable<double> rows;
@@ -291,7 +339,7 @@ void BM_Rows_Libtiff(benchmark::State& state) {
 // The size of a slice only (header and directory), as a stack reader asks
 // for it before it reads the slices.
 void BM_Size_Ours(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(16, true);
+  const std::string& path = TheFiles().Get(16, kLzw);
   std::int32_t w = 0, h = 0;
   for (auto _ : state) {
     pv::ReadImageFile_Float(path.c_str(), &w, &h, nullptr, nullptr);
@@ -300,7 +348,7 @@ void BM_Size_Ours(benchmark::State& state) {
 }
 
 void BM_Size_Libtiff(benchmark::State& state) {
-  const std::string& path = TheFiles().Get(16, true);
+  const std::string& path = TheFiles().Get(16, kLzw);
   std::uint32_t w = 0, h = 0;
   for (auto _ : state) {
     TIFF* t = TIFFOpen(path.c_str(), "r");
@@ -311,27 +359,34 @@ void BM_Size_Libtiff(benchmark::State& state) {
   }
 }
 
+// Strips only: the decoder benchmarks.
+void StripFiles(benchmark::internal::Benchmark* b) {
+  for (int coding : {kLzw, kNone, kDeflate})
+    for (int bits : {8, 16, 32}) b->Args({bits, coding});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 void Files2(benchmark::internal::Benchmark* b) {
-  for (int lzw : {1, 0})
-    for (int bits : {8, 16, 32}) b->Args({bits, lzw});
+  for (int coding : {kLzw, kNone, kDeflate, kDeflateTiles, kNoneTiles})
+    for (int bits : {8, 16, 32}) b->Args({bits, coding});
   b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
 void Threads(benchmark::internal::Benchmark* b) {
-  for (int lzw : {1, 0})
+  for (int coding : {kLzw, kNone, kDeflate, kDeflateTiles, kNoneTiles})
     for (int bits : {8, 16, 32})
-      for (int threads : {1, 0}) b->Args({bits, lzw, threads});
+      for (int threads : {1, 0}) b->Args({bits, coding, threads});
   b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-BENCHMARK(BM_Decoder_Ours)->Apply(Files2);
-BENCHMARK(BM_Decoder_Libtiff)->Apply(Files2);
+BENCHMARK(BM_Decoder_Ours)->Apply(StripFiles);
+BENCHMARK(BM_Decoder_Libtiff)->Apply(StripFiles);
 BENCHMARK(BM_Image_Ours)->Apply(Threads);
 BENCHMARK(BM_Image_Libtiff)->Apply(Files2);
 BENCHMARK(BM_Fresh_Ours)->Apply(Threads);
 BENCHMARK(BM_Fresh_Libtiff)->Apply(Files2);
-BENCHMARK(BM_Rows_Ours)->Apply(Files2);
-BENCHMARK(BM_Rows_Libtiff)->Apply(Files2);
+BENCHMARK(BM_Rows_Ours)->Apply(StripFiles);
+BENCHMARK(BM_Rows_Libtiff)->Apply(StripFiles);
 BENCHMARK(BM_Size_Ours)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Size_Libtiff)->Unit(benchmark::kMicrosecond);
 

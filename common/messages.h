@@ -52,6 +52,12 @@ inline constexpr char kBadNumberOfStripOffset[] = "bad number of strip offset.";
 inline constexpr char kBadNumberOfStripBytesCount[] = "bad number of strip bytes count.";
 inline constexpr char kNoMemoryForStripOffset[] = "no allocatable memory for strip offset.";
 inline constexpr char kNoMemoryForStripBytesCount[] = "no allocatable memory for strip bytes count.";
+inline constexpr char kMissingTileOffset[] = "missing tile offset.";
+inline constexpr char kMissingTileBytesCount[] = "missing tile bytes count.";
+inline constexpr char kBadNumberOfTileOffset[] = "bad number of tile offset.";
+inline constexpr char kBadNumberOfTileBytesCount[] = "bad number of tile bytes count.";
+inline constexpr char kNoMemoryForTileOffset[] = "no allocatable memory for tile offset.";
+inline constexpr char kNoMemoryForTileBytesCount[] = "no allocatable memory for tile bytes count.";
 inline constexpr char kNoMemoryForCell[] = "no allocatable memory for cell.";
 inline constexpr char kTooFewCodes[] = "too few codes.";
 inline constexpr char kMPBTooFewCodes[] = "MPB too few codes.";
@@ -60,14 +66,20 @@ inline constexpr char kLZWUnexpectedEnd[] = "LZW unexpected end of code.";
 inline constexpr char kLZWBadCodeAfterClear[] = "LZW bad code after clear code.";
 inline constexpr char kLZWMissingClearCode[] = "LZW missing clear code.";
 inline constexpr char kLZWBadCode[] = "LZW bad code.";
+// A Deflate stream that is damaged, or cut short by its byte count.
+inline constexpr char kDeflateBadData[] = "Deflate bad or short data.";
+// A Deflate stream that ends before the rows are complete.
+inline constexpr char kDeflateTooFewData[] = "Deflate too few data.";
 
-// The TIFF reader's warnings, at the end of a strip.
+// The TIFF reader's warnings, at the end of a strip or tile.
 inline constexpr char kTooManyCodes[] = "too many codes";
 inline constexpr char kMPBTooManyData[] = "MPB too many data";
 inline constexpr char kMPBTooManyCode[] = "MPB too many code";
 inline constexpr char kLZWTooManyData[] = "LZW too many data";
 inline constexpr char kLZWTooManyCode[] = "LZW too many code";
 inline constexpr char kLZWMissingEndOfCode[] = "LZW missing end of code";
+inline constexpr char kDeflateTooManyData[] = "Deflate too many data";
+inline constexpr char kDeflateTooManyCode[] = "Deflate too many code";
 
 // pvquant's warning on an integer input.
 inline constexpr char kNonFloatPixels[] = "containing non-float pixel values";

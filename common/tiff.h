@@ -29,6 +29,8 @@ inline constexpr std::uint16_t kPlanarConfiguration = 284;
 inline constexpr std::uint16_t kPredictor = 317;
 inline constexpr std::uint16_t kTileWidth = 322;
 inline constexpr std::uint16_t kTileLength = 323;
+inline constexpr std::uint16_t kTileOffsets = 324;
+inline constexpr std::uint16_t kTileByteCounts = 325;
 inline constexpr std::uint16_t kSampleFormat = 339;
 inline constexpr std::uint16_t kSMinSampleValue = 340;
 inline constexpr std::uint16_t kSMaxSampleValue = 341;
@@ -44,6 +46,10 @@ inline constexpr std::uint16_t kFloat = 11;
 inline constexpr std::uint16_t kCompressionNone = 1;
 inline constexpr std::uint16_t kCompressionLZW = 5;
 inline constexpr std::uint16_t kCompressionPackBits = 32773;
+// Deflate (zlib streams): the registered number, and the one that writers
+// used before it was registered; the data is the same.
+inline constexpr std::uint16_t kCompressionDeflate = 8;
+inline constexpr std::uint16_t kCompressionOldDeflate = 32946;
 
 // PhotometricInterpretation.
 inline constexpr std::uint16_t kWhiteIsZero = 0;
@@ -57,12 +63,15 @@ inline constexpr std::uint16_t kTransparencyMask = 4;
 inline constexpr std::uint16_t kFillMsbFirst = 1;
 inline constexpr std::uint16_t kFillLsbFirst = 2;
 
-// PlanarConfiguration: samples of a pixel together.
+// PlanarConfiguration: samples of a pixel together, or each sample in
+// planes of its own (with one sample per pixel, the same layout).
 inline constexpr std::uint16_t kPlanarChunky = 1;
+inline constexpr std::uint16_t kPlanarSeparate = 2;
 
 // Predictor.
 inline constexpr std::uint16_t kPredictorNone = 1;
 inline constexpr std::uint16_t kPredictorHorizontal = 2;
+inline constexpr std::uint16_t kPredictorFloatingPoint = 3;
 
 // SampleFormat.
 inline constexpr std::uint16_t kSampleUnsigned = 1;

@@ -6,11 +6,18 @@
 //
 // Two kinds of input:
 //  - a whole file (it starts with "I" or "M", like a TIFF file);
-//  - a point of the format's grid and strip data (first byte 0x80 or
+//  - a point of the format's grid and block data (first byte 0x80 or
 //    above): the harness builds a well-formed directory for the chosen bit
 //    depth, sample format, byte order, compression, fill order, predictor,
-//    size and rows per strip, and the rest of the input becomes the strips,
-//    so that mutations go into the decoders instead of the directory.
+//    size, and rows per strip or tile size, and the rest of the input
+//    becomes the strips or tiles, so that mutations go into the decoders
+//    instead of the directory.
+//
+// Grid point: byte 0 = 0x80 | signed 0x20 | floating 0x10 | bit depth
+// index; byte 1 = rows per strip (3 bits) | compression (2 bits: none,
+// LZW, PackBits, Deflate) | predictor 4 (the floating-point one for
+// floating samples) | FillOrder 2 | big-endian 1; byte 2 = width − 1;
+// byte 3 = tile size 32 (0x80, else 16) | tiled 0x40 | height − 1.
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,39 +57,41 @@ bool WriteInput(const std::uint8_t* data, std::size_t size) {
   return std::fclose(f) == 0 && ok;
 }
 
-// A grid point (two bytes, plus size bytes) and strip data as a file.
+// A grid point (two bytes, plus size bytes) and block data as a file.
 std::vector<std::uint8_t> GridFile(const std::uint8_t* data, std::size_t size) {
+  using namespace tiff;
   static constexpr std::uint16_t kBits[16] = {1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 24, 31, 32, 64};
+  static constexpr std::uint16_t kCompressions[4] = {kCompressionNone, kCompressionLZW, kCompressionPackBits,
+                                                     kCompressionDeflate};
   const unsigned a = data[0], b = data[1];
   const unsigned bits = kBits[a & 15];
-  const bool floating = (a & 0x10) != 0;
+  const bool floating = (a & 0x10) != 0, is_signed = (a & 0x20) != 0;
   const bool big = b & 1, fill2 = b & 2, predictor = b & 4;
-  const unsigned compression = (b >> 3 & 3) == 0   ? tiff::kCompressionNone
-                               : (b >> 3 & 3) == 2 ? tiff::kCompressionPackBits
-                                                   : tiff::kCompressionLZW;
+  const unsigned compression = kCompressions[b >> 3 & 3];
   const std::uint32_t width = 1u + data[2], height = 1u + (data[3] & 63);
+  const bool tiled = (data[3] & 0x40) != 0;
+  const std::uint32_t tile = (data[3] & 0x80) != 0 ? 32 : 16;
   const std::uint32_t rps = std::max<std::uint32_t>(1, height * (b >> 5) / 7);
-  const std::uint32_t strips = (height + rps - 1) / rps;
+  const std::uint32_t blocks =
+      tiled ? ((width + tile - 1) / tile) * ((height + tile - 1) / tile) : (height + rps - 1) / rps;
   data += 4;
   size -= 4;
 
-  using namespace tiff;
   pvtest::TiffBuilder file(big);
-  for (std::uint32_t s = 0; s < strips; ++s)
-    file.Strip(pvtest::Bytes(data + size * s / strips, data + size * (s + 1) / strips));
-  return file.Long(kImageWidth, width)
+  for (std::uint32_t s = 0; s < blocks; ++s)
+    file.Strip(pvtest::Bytes(data + size * s / blocks, data + size * (s + 1) / blocks));
+  file.Long(kImageWidth, width)
       .Long(kImageLength, height)
       .Short(kBitsPerSample, bits)
       .Short(kCompression, compression)
       .Short(kPhotometricInterpretation, kBlackIsZero)
       .Short(kFillOrder, fill2 ? kFillLsbFirst : kFillMsbFirst)
-      .StripOffsets()
       .Short(kSamplesPerPixel, 1)
-      .Long(kRowsPerStrip, rps)
-      .StripByteCounts()
-      .Short(kPredictor, predictor ? kPredictorHorizontal : kPredictorNone)
-      .Short(kSampleFormat, floating ? kSampleIEEEFloat : kSampleUnsigned)
-      .Build();
+      .Short(kPredictor, !predictor ? kPredictorNone : floating ? kPredictorFloatingPoint : kPredictorHorizontal)
+      .Short(kSampleFormat, floating ? kSampleIEEEFloat : is_signed ? kSampleSigned : kSampleUnsigned);
+  if (tiled) file.TileTables(tile, tile);
+  else file.StripOffsets().Long(kRowsPerStrip, rps).StripByteCounts();
+  return file.Build();
 }
 
 }  // namespace

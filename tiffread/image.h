@@ -11,11 +11,15 @@
 // | 16-bit integers                    | uint16        | uint16              |
 // | integers of 1 to 7, 9 to 15 bits   | uint16        | uint16              |
 // | integers of 17 to 32 bits          | (refused)     | uint32              |
+// | signed 8-bit (SampleFormat 2)      | int16         | int8                |
+// | signed 16-bit                      | int16         | int16               |
+// | signed 32-bit                      | (refused)     | int32               |
+// | IEEE half (SampleFormat 3, 16)     | (refused)     | float (exact)       |
 // | IEEE single (SampleFormat 3, 32)   | (refused)     | float               |
 // | IEEE double (SampleFormat 3, 64)   | (refused)     | double              |
 //
-// Values are final: in host byte order, unpacked, and with horizontal
-// differencing already undone. A read that fails leaves the object with no
+// Values are final: in host byte order, unpacked, and with the predictor
+// (horizontal or floating-point differencing) already undone. A read that fails leaves the object with no
 // image (0 x 0), its buffer kept for the next read.
 #pragma once
 
@@ -27,10 +31,10 @@
 namespace pv {
 
 namespace rif_core {
-class StripReader;
+class BlockReader;
 }
 
-enum class SampleType { kUint8, kUint16, kUint32, kFloat32, kFloat64 };
+enum class SampleType { kUint8, kUint16, kUint32, kInt8, kInt16, kInt32, kFloat32, kFloat64 };
 
 // Bytes per sample of a type.
 constexpr std::size_t SampleSize(SampleType t) {
@@ -38,6 +42,9 @@ constexpr std::size_t SampleSize(SampleType t) {
     case SampleType::kUint8: return 1;
     case SampleType::kUint16: return 2;
     case SampleType::kUint32: return 4;
+    case SampleType::kInt8: return 1;
+    case SampleType::kInt16: return 2;
+    case SampleType::kInt32: return 4;
     case SampleType::kFloat32: return 4;
     case SampleType::kFloat64: return 8;
   }
@@ -50,6 +57,9 @@ constexpr SampleType SampleTypeOf() {
   if constexpr (std::is_same_v<T, std::uint8_t>) return SampleType::kUint8;
   else if constexpr (std::is_same_v<T, std::uint16_t>) return SampleType::kUint16;
   else if constexpr (std::is_same_v<T, std::uint32_t>) return SampleType::kUint32;
+  else if constexpr (std::is_same_v<T, std::int8_t>) return SampleType::kInt8;
+  else if constexpr (std::is_same_v<T, std::int16_t>) return SampleType::kInt16;
+  else if constexpr (std::is_same_v<T, std::int32_t>) return SampleType::kInt32;
   else if constexpr (std::is_same_v<T, float>) return SampleType::kFloat32;
   else {
     static_assert(std::is_same_v<T, double>, "not a sample type");
@@ -90,7 +100,7 @@ class StoredImage {
   }
 
  private:
-  friend class rif_core::StripReader;
+  friend class rif_core::BlockReader;
   // Tests and benchmarks set the threads and look at the buffer held
   // (tests/support/image_access.h).
   friend struct StoredImageAccess;
@@ -119,6 +129,9 @@ decltype(auto) VisitRow(const StoredImage& image, std::int32_t y, F&& f) {
     case SampleType::kUint8: return f(image.Row<std::uint8_t>(y));
     case SampleType::kUint16: return f(image.Row<std::uint16_t>(y));
     case SampleType::kUint32: return f(image.Row<std::uint32_t>(y));
+    case SampleType::kInt8: return f(image.Row<std::int8_t>(y));
+    case SampleType::kInt16: return f(image.Row<std::int16_t>(y));
+    case SampleType::kInt32: return f(image.Row<std::int32_t>(y));
     case SampleType::kFloat32: return f(image.Row<float>(y));
     case SampleType::kFloat64: break;
   }

@@ -1,6 +1,7 @@
 #include "tiffread/reader_core.h"
 
 #include <algorithm>
+#include <cassert>
 #include <new>
 
 #include "common/error.h"
@@ -129,34 +130,55 @@ std::optional<std::string> TiffFile::ReadDescription() {
   return text;
 }
 
-std::vector<std::uint32_t> TiffFile::GetStrip(unsigned tag, std::uint32_t strips) {
-  const bool offsets = tag == tiff::kStripOffsets;
-  const char* no_memory = offsets ? msg::kNoMemoryForStripOffset : msg::kNoMemoryForStripBytesCount;
-  const char* missing = offsets ? msg::kMissingStripOffset : msg::kMissingStripBytesCount;
-  if (!MulSize(strips, sizeof(std::uint32_t))) Error(path(), no_memory);
-  // A tiled image is not a striped one, whatever its StripOffsets say.
-  if (tag == tiff::kStripOffsets &&
-      (LookupTag(tiff::kTileWidth) || LookupTag(tiff::kTileLength)))
-    Error(path(), missing);
+namespace {
+
+// The messages of one block table.
+struct TableMessages {
+  const char* no_memory;
+  const char* missing;
+  const char* bad_number;
+};
+
+TableMessages MessagesOf(unsigned tag) {
+  switch (tag) {
+    case tiff::kStripOffsets:
+      return {msg::kNoMemoryForStripOffset, msg::kMissingStripOffset, msg::kBadNumberOfStripOffset};
+    case tiff::kStripByteCounts:
+      return {msg::kNoMemoryForStripBytesCount, msg::kMissingStripBytesCount, msg::kBadNumberOfStripBytesCount};
+    case tiff::kTileOffsets:
+      return {msg::kNoMemoryForTileOffset, msg::kMissingTileOffset, msg::kBadNumberOfTileOffset};
+    default:
+      return {msg::kNoMemoryForTileBytesCount, msg::kMissingTileBytesCount, msg::kBadNumberOfTileBytesCount};
+  }
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> TiffFile::GetStrip(unsigned tag, std::uint64_t blocks) {
+  const TableMessages m = MessagesOf(tag);
+  if (blocks > SIZE_MAX || !MulSize(static_cast<std::size_t>(blocks), sizeof(std::uint32_t)))
+    Error(path(), m.no_memory);
   // The table grows as its values are read: a count that the file cannot
   // back ends at the file's end, not in a huge allocation.
   std::vector<std::uint32_t> table;
   try {
-    table.reserve(std::min<std::uint32_t>(strips, 1u << 16));
-    if (!LookupTag(tag)) Error(path(), missing);
+    table.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(blocks, 1u << 16)));
+    if (!LookupTag(tag)) Error(path(), m.missing);
     const unsigned type = Get2();
-    if (type != tiff::kShort && type != tiff::kLong) Error(path(), missing);
-    if (Get4() != strips) Error(path(), offsets ? msg::kBadNumberOfStripOffset : msg::kBadNumberOfStripBytesCount);
+    if (type != tiff::kShort && type != tiff::kLong) Error(path(), m.missing);
+    // More tiles than a count can say never match it.
+    if (Get4() != blocks) Error(path(), m.bad_number);
+    const auto n = static_cast<std::uint32_t>(blocks);
     // Up to 4 bytes of values lie in the entry itself; more lie elsewhere.
     if (type == tiff::kShort) {
-      if (strips > 2) pos_ = Get4();
-      for (std::uint32_t i = 0; i < strips; ++i) table.push_back(Get2());
+      if (n > 2) pos_ = Get4();
+      for (std::uint32_t i = 0; i < n; ++i) table.push_back(Get2());
     } else {
-      if (strips > 1) pos_ = Get4();
-      for (std::uint32_t i = 0; i < strips; ++i) table.push_back(Get4());
+      if (n > 1) pos_ = Get4();
+      for (std::uint32_t i = 0; i < n; ++i) table.push_back(Get4());
     }
   } catch (const std::bad_alloc&) {
-    Error(path(), no_memory);
+    Error(path(), m.no_memory);
   }
   return table;
 }
@@ -180,6 +202,8 @@ void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout) {
   switch (tif.TagValue(rule::kCompressionMethod)) {
     case tiff::kCompressionLZW: layout.compression = Compression::kLZW; break;
     case tiff::kCompressionPackBits: layout.compression = Compression::kPackBits; break;
+    case tiff::kCompressionDeflate:
+    case tiff::kCompressionOldDeflate: layout.compression = Compression::kDeflate; break;
     default: layout.compression = Compression::kNone; break;
   }
   // WhiteIsZero, BlackIsZero, Palette and transparency mask are accepted;
@@ -188,9 +212,75 @@ void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout) {
   layout.reverse_fill = tif.TagValue(rule::kFill) == tiff::kFillLsbFirst;
   tif.TagValue(rule::kSamples);
   layout.rows_per_strip = std::min(tif.TagValue(rule::kRows, layout.height), layout.height);
+  // With one sample per pixel, samples in planes of their own lie as
+  // samples together do.
   tif.TagValue(rule::kPlanar);
-  layout.differencing = tif.TagValue(rule::kDifferencing) == tiff::kPredictorHorizontal;
-  if (floating) tif.TagValue(rule::kDifferencingFloat);
+  std::uint32_t predictor;
+  if (floating) {
+    predictor = tif.TagValue(rule::kPredictorFloat);
+    tif.TagValue(rule::kDifferencingFloat);
+  } else {
+    predictor = tif.TagValue(rule::kDifferencing);
+  }
+  layout.predictor = predictor == tiff::kPredictorHorizontal      ? Predictor::kHorizontal
+                     : predictor == tiff::kPredictorFloatingPoint ? Predictor::kFloatingPoint
+                                                                  : Predictor::kNone;
+}
+
+namespace {
+
+// The sample kinds: how samples of a SampleFormat and width lie in the
+// decoded bytes, and the type that each reader delivers them as (kNotRead:
+// refused by that reader's rules before). Width 0 stands for every other
+// width of its format: unsigned integers packed, most significant bit
+// first. Signed samples are two's complement; the conversion takes them as
+// unsigned ones of the same width (differencing is modulo 2^bits either
+// way) and widens 8-bit ones with their sign. Half floats arrive as
+// singles, which hold every half exactly.
+struct SampleForm {
+  std::uint32_t format;
+  int bits;  // 0: any other width
+  SampleKind kind;
+  SampleType as_stored;  // ReadImageFile_Float
+  SampleType sixteen;    // ReadImageFile
+};
+constexpr SampleType kNotRead = SampleType::kFloat64;  // never a 16-bit reader's type
+// clang-format off
+constexpr SampleForm kSampleForms[] = {
+    //  format                  bits  kind                  ReadImageFile_Float     ReadImageFile
+    {tiff::kSampleUnsigned,     8,  SampleKind::kInt8,    SampleType::kUint8,     SampleType::kUint16},
+    {tiff::kSampleUnsigned,    16,  SampleKind::kInt16,   SampleType::kUint16,    SampleType::kUint16},
+    {tiff::kSampleUnsigned,    32,  SampleKind::kInt32,   SampleType::kUint32,    kNotRead},
+    {tiff::kSampleSigned,       8,  SampleKind::kInt8,    SampleType::kInt8,      SampleType::kInt16},
+    {tiff::kSampleSigned,      16,  SampleKind::kInt16,   SampleType::kInt16,     SampleType::kInt16},
+    {tiff::kSampleSigned,      32,  SampleKind::kInt32,   SampleType::kInt32,     kNotRead},
+    {tiff::kSampleIEEEFloat,   16,  SampleKind::kFloat16, SampleType::kFloat32,   kNotRead},
+    {tiff::kSampleIEEEFloat,   32,  SampleKind::kFloat32, SampleType::kFloat32,   kNotRead},
+    {tiff::kSampleIEEEFloat,   64,  SampleKind::kFloat64, SampleType::kFloat64,   kNotRead},
+    {tiff::kSampleUnsigned,     0,  SampleKind::kPacked,  SampleType::kUint16,    SampleType::kUint16},  // 1 to 15 bits
+};
+// clang-format on
+
+}  // namespace
+
+void SetSampleForm(std::uint32_t format, int bits, bool sixteen, StripLayout& layout) {
+  layout.bits = bits;
+  for (const SampleForm& f : kSampleForms) {
+    if (f.format != format || (f.bits != bits && f.bits != 0)) continue;
+    layout.kind = f.kind;
+    layout.type = sixteen ? f.sixteen : f.as_stored;
+    // Packed samples of 17 to 31 bits need 32 bits.
+    if (f.kind == SampleKind::kPacked && bits > 16) layout.type = SampleType::kUint32;
+    return;
+  }
+  assert(false && "a format and width that the rules accept has its row");
+}
+
+void ReadTileSize(TiffFile& tif, StripLayout& layout) {
+  layout.tiled = tif.LookupTag(tiff::kTileWidth) || tif.LookupTag(tiff::kTileLength);
+  if (!layout.tiled) return;
+  layout.tile_width = tif.TagValue(rule::kTileSizeWidth);
+  layout.tile_length = tif.TagValue(rule::kTileSizeLength);
 }
 
 }  // namespace pv::rif_core

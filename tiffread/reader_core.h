@@ -48,10 +48,10 @@ constexpr WhenAbsent Default(std::uint32_t v) { return {WhenAbsent::kDefault, v}
 constexpr WhenAbsent kTakeImageLength{WhenAbsent::kImageLength};
 constexpr WhenAbsent kRefused{WhenAbsent::kRefused};
 
-// The values accepted: lo to hi, or one of up to four values.
+// The values accepted: lo to hi, or one of up to six values.
 struct Accepted {
   std::uint32_t lo = 0, hi = 0;
-  std::uint32_t values[4] = {};
+  std::uint32_t values[6] = {};
   int count = 0;  // 0: the range
   constexpr bool operator()(std::uint32_t v) const {
     if (count == 0) return v >= lo && v <= hi;
@@ -63,7 +63,7 @@ struct Accepted {
 constexpr Accepted Range(std::uint32_t lo, std::uint32_t hi) { return {lo, hi, {}, 0}; }
 template <class... V>
 constexpr Accepted Values(V... v) {
-  static_assert(sizeof...(V) >= 1 && sizeof...(V) <= 4);
+  static_assert(sizeof...(V) >= 1 && sizeof...(V) <= 6);
   return {0, 0, {static_cast<std::uint32_t>(v)...}, static_cast<int>(sizeof...(V))};
 }
 
@@ -80,29 +80,45 @@ using namespace tiff;
 constexpr Form kShort1 = Form::kSingleShort;
 constexpr Form kShortOrLong = Form::kShortOrLong;
 constexpr std::uint32_t kAny = 0xFFFFFFFFu;
+// Deflate is read where the suite is built with its decoder.
+#ifdef PV_HAVE_DEFLATE
+constexpr Accepted kCompressionsRead =
+    Values(kCompressionNone, kCompressionLZW, kCompressionPackBits, kCompressionDeflate, kCompressionOldDeflate);
+#else
+constexpr Accepted kCompressionsRead = Values(kCompressionNone, kCompressionLZW, kCompressionPackBits);
+#endif
 // clang-format off
 //                            tag                         form          when absent                accepted values                                                otherwise
 // rif_f, always:
 inline constexpr TagRule
-    kSampleFormat_f    {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned, kSampleIEEEFloat),                     msg::kUnknownSampleFormat},
-    kBitsFloat         {kBitsPerSample,             kShort1,      kRefused,                  Values(32, 64),                                                msg::kBadBitsPerSample},
+    kSampleFormat_f    {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned, kSampleSigned, kSampleIEEEFloat),      msg::kUnknownSampleFormat},
+    kBitsFloat         {kBitsPerSample,             kShort1,      kRefused,                  Values(16, 32, 64),                                            msg::kBadBitsPerSample},
     kBitsInt_f         {kBitsPerSample,             kShort1,      Default(1),                Range(1, 32),                                                  msg::kBadBitsPerSample},
+    kBitsSigned_f      {kBitsPerSample,             kShort1,      kRefused,                  Values(8, 16, 32),                                             msg::kUnknownSampleFormat},
 // rif, when bits per sample or samples are requested:
     kBitsInt           {kBitsPerSample,             kShort1,      Default(1),                Range(1, 16),                                                  msg::kBadBitsPerSample},
-    kSampleFormatInt   {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned),                                       msg::kUnknownSampleFormat},
+    kSampleFormatInt   {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned, kSampleSigned),                        msg::kUnknownSampleFormat},
+// rif, signed samples, after kBitsInt:
+    kBitsSigned        {kBitsPerSample,             kShort1,      kRefused,                  Values(8, 16),                                                 msg::kUnknownSampleFormat},
 // both, when sizes or samples are requested:
     kWidth             {kImageWidth,                kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingImageSize},
     kLength            {kImageLength,               kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingImageSize},
 // both, when samples are requested:
-    kCompressionMethod {kCompression,               kShort1,      Default(kCompressionNone), Values(kCompressionNone, kCompressionLZW, kCompressionPackBits), msg::kUnknownCompression},
+    kCompressionMethod {kCompression,               kShort1,      Default(kCompressionNone), kCompressionsRead,                                             msg::kUnknownCompression},
     kPhotometric       {kPhotometricInterpretation, kShort1,      kRefused,                  Values(kWhiteIsZero, kBlackIsZero, kPalette, kTransparencyMask), msg::kBadPhotometric},
     kFill              {kFillOrder,                 kShort1,      Default(kFillMsbFirst),    Values(kFillMsbFirst, kFillLsbFirst),                          msg::kUnknownFillOrder},
     kSamples           {kSamplesPerPixel,           kShort1,      Default(1),                Values(1),                                                     msg::kBadSamplesPerPixel},
     kRows              {kRowsPerStrip,              kShortOrLong, kTakeImageLength,          Range(1, kAny),                                                msg::kBadRowsPerStrip},
-    kPlanar            {kPlanarConfiguration,       kShort1,      Default(kPlanarChunky),    Values(kPlanarChunky),                                         msg::kBadPlanarConfiguration},
+    kPlanar            {kPlanarConfiguration,       kShort1,      Default(kPlanarChunky),    Values(kPlanarChunky, kPlanarSeparate),                        msg::kBadPlanarConfiguration},
     kDifferencing      {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone, kPredictorHorizontal),                  msg::kUnknownPredictor},
-// rif_f, floating-point samples, after kDifferencing:
-    kDifferencingFloat {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone),                                        msg::kUnapplicablePredictor};
+// rif_f, floating-point samples, in place of kDifferencing:
+    kPredictorFloat    {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone, kPredictorHorizontal, kPredictorFloatingPoint), msg::kUnknownPredictor},
+// rif_f, floating-point samples, after kPredictorFloat:
+    kDifferencingFloat {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone, kPredictorFloatingPoint),               msg::kUnapplicablePredictor},
+// both, at the block tables, when TileWidth or TileLength is there (an
+// unusable tile size leaves the image with neither tiles nor strips):
+    kTileSizeWidth     {kTileWidth,                 kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingStripOffset},
+    kTileSizeLength    {kTileLength,                kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingStripOffset};
 // clang-format on
 }  // namespace rule
 
@@ -111,12 +127,15 @@ inline constexpr TagRule
 //    (after both were found);
 //  - RowsPerStrip: a value above ImageLength is taken as ImageLength;
 //  - ImageDescription: ASCII, any count; another type counts as absent;
-//  - TileWidth, TileLength: an entry of any form gives "missing strip
-//    offset." where StripOffsets is looked up (strips only);
+//  - TileWidth, TileLength: an entry of either makes the image tiled, and
+//    then both must be there (kTileSizeWidth, kTileSizeLength), where the block
+//    tables are read; RowsPerStrip is checked, and then plays no part;
 //  - StripOffsets, StripByteCounts: SHORT or LONG, one value per strip;
 //    absent or of another type "missing strip offset." / "missing strip
 //    bytes count.", another count "bad number of strip offset." / "... bytes
-//    count.".
+//    count.";
+//  - TileOffsets, TileByteCounts: likewise, one value per tile, with the
+//    same messages saying "tile".
 
 // ---------------------------------------------------------------------------
 
@@ -160,8 +179,9 @@ class TiffFile {
   // ImageDescription as stored (count bytes), nothing when absent or not
   // ASCII.
   std::optional<std::string> ReadDescription();
-  // The StripOffsets or StripByteCounts table, with its own messages.
-  std::vector<std::uint32_t> GetStrip(unsigned tag, std::uint32_t strips);
+  // The StripOffsets, StripByteCounts, TileOffsets or TileByteCounts table,
+  // with its own messages.
+  std::vector<std::uint32_t> GetStrip(unsigned tag, std::uint64_t blocks);
 
  private:
   int FillWindow();
@@ -190,14 +210,25 @@ void ReadImageSize(TiffFile& tif, std::int32_t* width, std::int32_t* height, boo
 // Steps shared by both readers once rows are requested: Compression,
 // PhotometricInterpretation, FillOrder, SamplesPerPixel, RowsPerStrip,
 // PlanarConfiguration and Predictor, in this order with their messages.
-// `floating` refuses Predictor 2. Fills compression, fill order, rows per
-// strip and differencing of `layout`.
+// `floating` refuses Predictor 2 and takes Predictor 3; integers refuse
+// Predictor 3. Fills compression, fill order, rows per strip and predictor
+// of `layout`.
 void ReadStripTags(TiffFile& tif, bool floating, StripLayout& layout);
 
-// The strip phase: strip tables, then the strips decoded into `image` (in
-// parallel when the file is in memory and has enough of them), samples
-// unpacked, put in host order and undifferenced as they are stored. Memory
-// follows the data that the file can supply.
-void ReadStrips(TiffFile& tif, const StripLayout& layout, StoredImage& image);
+// The kind of the samples of a SampleFormat and width, and the type they
+// are delivered as (`sixteen`: by ReadImageFile), into `layout`: one row of
+// a table per kind. The format and width are already accepted.
+void SetSampleForm(std::uint32_t format, int bits, bool sixteen, StripLayout& layout);
+
+// TileWidth and TileLength, when either is there: fills tiled and the tile
+// size of `layout` (an unusable size: "missing strip offset.").
+void ReadTileSize(TiffFile& tif, StripLayout& layout);
+
+// The block phase: tile size (when the image is tiled), block tables, then
+// the strips or tiles decoded into `image` (in parallel when the file is in
+// memory and has enough of them), samples unpacked, put in host order and
+// the predictor undone as they are stored. Memory follows the data that the
+// file can supply.
+void ReadBlocks(TiffFile& tif, StripLayout& layout, StoredImage& image);
 
 }  // namespace pv::rif_core

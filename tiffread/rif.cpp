@@ -1,4 +1,4 @@
-// Module rif: the TIFF reader delivering unsigned 16-bit samples.
+// Module rif: the TIFF reader delivering 16-bit samples.
 #include "tiffread/rif.h"
 
 #include "tiffread/reader_core.h"
@@ -14,11 +14,14 @@ void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, 
 
   rif_core::ReadImageSize(tif, width, height, image != nullptr, layout);
 
-  // Unsigned integer samples of 1 to 16 bits only; a floating-point file is
-  // refused for its 32 or 64 bits, a 16-bit one for its sample format.
+  // Integer samples of 1 to 16 bits only, signed ones of 8 or 16; a
+  // floating-point file is refused for its 32 or 64 bits, a 16-bit one for
+  // its sample format.
+  std::uint32_t format = tiff::kSampleUnsigned;
   if (bits != nullptr || image != nullptr) {
     layout.bits = static_cast<int>(tif.TagValue(rule::kBitsInt));
-    tif.TagValue(rule::kSampleFormatInt);
+    format = tif.TagValue(rule::kSampleFormatInt);
+    if (format == tiff::kSampleSigned) tif.TagValue(rule::kBitsSigned);
     if (bits != nullptr) *bits = layout.bits;
   }
 
@@ -27,11 +30,8 @@ void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, 
 
   rif_core::ReadStripTags(tif, /*floating=*/false, layout);
   layout.big_endian = tif.big_endian();
-  layout.kind = layout.bits == 8    ? rif_core::SampleKind::kInt8
-                : layout.bits == 16 ? rif_core::SampleKind::kInt16
-                                    : rif_core::SampleKind::kPacked;
-  layout.type = SampleType::kUint16;
-  rif_core::ReadStrips(tif, layout, *image);
+  rif_core::SetSampleForm(format, layout.bits, /*sixteen=*/true, layout);
+  rif_core::ReadBlocks(tif, layout, *image);
 }
 
 }  // namespace pv

@@ -1,5 +1,5 @@
-// TIFF reader delivering unsigned 16-bit samples (integer images of 1 to 16
-// bits per sample).
+// TIFF reader delivering 16-bit samples (integer images of 1 to 16 bits per
+// sample: unsigned ones as uint16, signed ones of 8 or 16 bits as int16).
 #pragma once
 
 #include <cstddef>
@@ -13,7 +13,8 @@ namespace pv {
 
 // Reads the first image of `path`. Every output is optional (null: not
 // requested), and what is requested decides which tags are read and
-// checked. `image` receives the samples as uint16 (its buffer is reused).
+// checked. `image` receives the samples as uint16, or int16 when they are
+// signed (its buffer is reused).
 // `description` receives the ImageDescription bytes as stored (normally
 // ending with the file's own NUL), or nothing when the file has none. Fatal
 // conditions throw FatalError with "<path> : <message>\n"; warnings are

@@ -1,5 +1,5 @@
-// Module rif_f: the TIFF reader for integer samples of 1 to 32 bits and IEEE
-// floating-point samples of 32 or 64 bits.
+// Module rif_f: the TIFF reader for integer samples of 1 to 32 bits (signed
+// ones of 8, 16 or 32) and IEEE floating-point samples of 16, 32 or 64 bits.
 #include "tiffread/rif_f.h"
 
 #include "tiffread/reader_core.h"
@@ -13,8 +13,11 @@ int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* hei
   rif_core::StripLayout layout;
   namespace rule = rif_core::rule;
 
-  const bool floating = tif.TagValue(rule::kSampleFormat_f) == tiff::kSampleIEEEFloat;
-  const int bits = static_cast<int>(tif.TagValue(floating ? rule::kBitsFloat : rule::kBitsInt_f));
+  const std::uint32_t format = tif.TagValue(rule::kSampleFormat_f);
+  const bool floating = format == tiff::kSampleIEEEFloat;
+  const int bits = static_cast<int>(tif.TagValue(floating                        ? rule::kBitsFloat
+                                                 : format == tiff::kSampleSigned ? rule::kBitsSigned_f
+                                                                                 : rule::kBitsInt_f));
   // The result classifies the file whatever is requested: its bits per
   // sample when it holds integers, 0 for floating-point samples.
   const int result = floating ? 0 : bits;
@@ -27,18 +30,8 @@ int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* hei
 
   rif_core::ReadStripTags(tif, floating, layout);
   layout.big_endian = tif.big_endian();
-  using rif_core::SampleKind;
-  if (floating) {
-    layout.kind = bits == 32 ? SampleKind::kFloat32 : SampleKind::kFloat64;
-    layout.type = bits == 32 ? SampleType::kFloat32 : SampleType::kFloat64;
-  } else {
-    layout.kind = bits == 8    ? SampleKind::kInt8
-                  : bits == 16 ? SampleKind::kInt16
-                  : bits == 32 ? SampleKind::kInt32
-                               : SampleKind::kPacked;
-    layout.type = bits == 8 ? SampleType::kUint8 : bits <= 16 ? SampleType::kUint16 : SampleType::kUint32;
-  }
-  rif_core::ReadStrips(tif, layout, *image);
+  rif_core::SetSampleForm(format, bits, /*sixteen=*/false, layout);
+  rif_core::ReadBlocks(tif, layout, *image);
   return result;
 }
 

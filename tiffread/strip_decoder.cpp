@@ -10,6 +10,10 @@
 #include "common/messages.h"
 #include "common/tiff.h"
 
+#ifdef PV_HAVE_DEFLATE
+#include <libdeflate.h>
+#endif
+
 namespace pv::rif_core {
 
 namespace {
@@ -67,6 +71,14 @@ StripDecoder::StripDecoder(Input& input, Compression compression, bool reverse_f
   // place of their own; a file in memory in identity order is read where it
   // lies.
   if (!input.in_memory() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
+  if (compression == Compression::kDeflate) {
+#ifdef PV_HAVE_DEFLATE
+    DEFinflater_.reset(libdeflate_alloc_decompressor());
+    if (!DEFinflater_) Error(input.path(), msg::kNoMemoryForCell);
+#else
+    Error(input.path(), msg::kUnknownCompression);  // refused by the rules before
+#endif
+  }
   if (compression == Compression::kLZW) {
     for (unsigned c = 0; c < tiff::kLzwCodes; ++c) LZWsrc_[c] = kLiterals.data() + 16 * (c & 0xFF);
     LZWForget(tiff::kLzwCodes);
@@ -162,6 +174,7 @@ void StripDecoder::Init(std::uint32_t offset, std::uint32_t count) {
     case Compression::kNone: InitNICDecode(offset, count); break;
     case Compression::kPackBits: InitMPBDecode(offset, count); break;
     case Compression::kLZW: InitLZWDecode(offset, count); break;
+    case Compression::kDeflate: InitDeflateDecode(offset, count); break;
   }
 }
 
@@ -171,6 +184,7 @@ void StripDecoder::Decode(std::uint8_t* out, std::size_t from, std::size_t to, s
     case Compression::kNone: NICDecode(out + from, to - from); break;
     case Compression::kPackBits: MPBDecode(out + from, to - from); break;
     case Compression::kLZW: LZWDecode(out, from, to, room); break;
+    case Compression::kDeflate: DeflateDecode(out, from, to, room); break;
   }
 }
 
@@ -179,6 +193,7 @@ void StripDecoder::Term() {
     case Compression::kNone: TermNICDecode(); break;
     case Compression::kPackBits: TermMPBDecode(); break;
     case Compression::kLZW: TermLZWDecode(); break;
+    case Compression::kDeflate: TermDeflateDecode(); break;
   }
 }
 
@@ -589,6 +604,133 @@ void StripDecoder::TermLZWDecode() {
   // An end code one bit narrower, starting at the same bit.
   if (bits.Peek(width - 1) == tiff::kLzwEnd) return;
   Warning(input_.path(), msg::kLZWMissingEndOfCode);
+}
+
+// ---------------------------------------------------------------------------
+// Deflate: each block one zlib stream, decoded whole by libdeflate at the
+// first Decode call of the block. The stored bytes are taken in one piece
+// (where the file lies in memory, as it does, in place). The stream goes
+// straight into the output when it fits in the room given; a longer stream
+// (a block that holds more than its rows, or a call that delivers a first
+// piece only) is decoded again into a buffer that grows up to what its
+// stored bytes can decode to, and the calls take their pieces from there.
+//
+// Ends, after the rules of the other decoders:
+//  - a stream that is damaged, or cut short by the block's byte count:
+//    "Deflate bad or short data." (or "unexpected end of file." when the
+//    file ends before the byte count does);
+//  - a stream that ends before the rows are complete: "Deflate too few
+//    data.";
+//  - decoded bytes beyond the block's rows: the warning "Deflate too many
+//    data"; else stored bytes of the count after the stream: "Deflate too
+//    many code".
+
+namespace {
+
+// The first output tried for a stream that did not fit the room given.
+constexpr std::size_t kFirstHeld = 64 * 1024;
+
+}  // namespace
+
+void StripDecoder::FreeInflater::operator()(libdeflate_decompressor* d) const {
+#ifdef PV_HAVE_DEFLATE
+  libdeflate_free_decompressor(d);
+#else
+  (void)d;
+#endif
+}
+
+void StripDecoder::InitDeflateDecode(std::uint32_t offset, std::uint32_t count) {
+  StartStrip(offset, count);
+  DEFdecoded_ = false;
+  DEFheldAt_ = DEFproduced_ = DEFdelivered_ = 0;
+  DEFleft_ = 0;
+}
+
+void StripDecoder::DeflateDecode(std::uint8_t* out, std::size_t from, std::size_t to,
+                                 std::size_t room) {
+  if (!DEFdecoded_) {
+    assert(from == 0);
+    Inflate(out, to, room);
+    DEFdecoded_ = true;
+  } else {
+    if (to > DEFproduced_) Error(input_.path(), msg::kDeflateTooFewData);
+    assert(from >= DEFheldAt_ && to - DEFheldAt_ <= DEFheld_.size());
+    std::memcpy(out + from, DEFheld_.data() + (from - DEFheldAt_), to - from);
+  }
+  DEFdelivered_ = to;
+}
+
+void StripDecoder::Inflate(std::uint8_t* out, std::size_t to, std::size_t room) {
+#ifdef PV_HAVE_DEFLATE
+  // The stored bytes in one piece: the window, when it holds the whole
+  // count, else copies of what the file holds of it.
+  const std::uint64_t count = bytes();
+  if (pos_ == end_ && count != 0) FillWindow();
+  const std::uint8_t* in = window_ + pos_;
+  std::size_t in_size = end_ - pos_;
+  if (in_size != count) {
+    try {
+      DEFstored_.clear();
+      while (true) {
+        DEFstored_.insert(DEFstored_.end(), window_ + pos_, window_ + end_);
+        pos_ = end_;
+        if (bytes() == 0 || !FillWindow()) break;
+      }
+    } catch (const std::bad_alloc&) {
+      Error(input_.path(), msg::kNoMemoryForCell);
+    }
+    in = DEFstored_.data();
+    in_size = DEFstored_.size();
+  }
+  const bool file_ended = in_size < count;
+
+  libdeflate_decompressor* const d = DEFinflater_.get();
+  std::size_t used = 0, produced = 0;
+  libdeflate_result r = libdeflate_zlib_decompress_ex(d, in, in_size, out, room, &used, &produced);
+  bool held = false;
+  if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
+    // Longer than the room: anew, into a buffer that doubles up to the
+    // most that the stored bytes can decode to.
+    const std::size_t most = in_size > SIZE_MAX / kDeflateMaxRatio ? SIZE_MAX : in_size * kDeflateMaxRatio;
+    std::size_t size = std::min(most, std::max(kFirstHeld, room > most / 2 ? most : 2 * room));
+    try {
+      while (true) {
+        DEFheld_.resize(size);
+        r = libdeflate_zlib_decompress_ex(d, in, in_size, DEFheld_.data(), size, &used, &produced);
+        if (r != LIBDEFLATE_INSUFFICIENT_SPACE || size == most) break;
+        size = size > most / 2 ? most : 2 * size;
+      }
+    } catch (const std::bad_alloc&) {
+      Error(input_.path(), msg::kNoMemoryForCell);
+    }
+    held = true;
+  }
+  if (r != LIBDEFLATE_SUCCESS)
+    Error(input_.path(), file_ended ? msg::kUnexpectedEndOfFile : msg::kDeflateBadData);
+  if (produced < to) Error(input_.path(), msg::kDeflateTooFewData);
+  DEFproduced_ = produced;
+  DEFleft_ = count - used;
+  if (held) {
+    std::memcpy(out, DEFheld_.data(), to);
+    DEFheldAt_ = 0;
+  } else if (produced > to) {
+    // The output beyond `to` is scratch: what later calls take is kept.
+    DEFheld_.assign(out + to, out + produced);
+    DEFheldAt_ = to;
+  }
+#else
+  (void)out, (void)to, (void)room;
+  Error(input_.path(), msg::kUnknownCompression);
+#endif
+}
+
+void StripDecoder::TermDeflateDecode() {
+  if (DEFproduced_ > DEFdelivered_) {
+    Warning(input_.path(), msg::kDeflateTooManyData);
+  } else if (DEFleft_ != 0) {
+    Warning(input_.path(), msg::kDeflateTooManyCode);
+  }
 }
 
 }  // namespace pv::rif_core

@@ -1,19 +1,21 @@
-// The strip decoders of both TIFF readers: uncompressed (NIC), PackBits
-// (MPB) and LZW, over one per-strip byte source.
+// The block decoders of both TIFF readers: uncompressed (NIC), PackBits
+// (MPB), LZW and Deflate, over one per-block byte source. A block is a strip
+// or a tile; the decoders do not know which (they are named for strips).
 //
-// Protocol, per strip: Init with the strip's offset and byte count, then
-// Decode calls that together deliver the strip's decoded bytes front to back
-// into one buffer, then Term after the strip's last row, which checks that
-// the strip was consumed exactly and prints at most one warning.
+// Protocol, per block: Init with the block's offset and byte count, then
+// Decode calls that together deliver the block's decoded bytes front to
+// back into one buffer, then Term after the block's last row, which checks
+// that the block was consumed exactly and prints at most one warning.
 //
 // The decoded strip lies in one contiguous buffer, and a decoder may read
 // what it wrote there earlier: the LZW decoder keeps no strings of its own,
 // each table entry is an offset and a length into the strip's output.
 //
-// Delivering bytes in blocks rather than one call per byte changes nothing
+// Delivering bytes in pieces rather than one call per byte changes nothing
 // that can be observed. Each decoder consumes stored bytes in exactly the
 // order and number that a byte-at-a-time decoder would, and fails at the
-// same point with the same message:
+// same point with the same message (Deflate, whose streams are decoded
+// whole by libdeflate, has rules of its own; see the .cpp):
 //  - "too few codes." / "MPB too few codes." / "LZW too few codes." when a
 //    stored byte is needed and the strip's byte count is used up;
 //  - "unexpected end of file." when the byte count still allows a byte but
@@ -26,13 +28,18 @@
 // memory may run on several threads at once, one strip each.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
+#include <vector>
+
 #include "common/tiff.h"
 #include "tiffread/input.h"
 #include "tiffread/layout.h"
+
+struct libdeflate_decompressor;
 
 namespace pv::rif_core {
 
@@ -52,6 +59,13 @@ class StripDecoder {
   void Init(std::uint32_t offset, std::uint32_t count);
   void Decode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
   void Term();
+
+  // Uncompressed blocks only, in place of Decode: the block's next n bytes
+  // to `out`, so that the pieces of a block may go to different places.
+  void DecodeTo(std::uint8_t* out, std::size_t n) {
+    assert(compression_ == Compression::kNone);
+    NICDecode(out, n);
+  }
 
   // Stored bytes of the current strip not yet consumed (`bytes`).
   std::uint64_t bytes() const { return limit_ - (window_at_ + pos_); }
@@ -105,6 +119,13 @@ class StripDecoder {
   void InitMPBDecode(std::uint32_t offset, std::uint32_t count);
   void MPBDecode(std::uint8_t* out, std::size_t n);
   void TermMPBDecode();
+
+  void InitDeflateDecode(std::uint32_t offset, std::uint32_t count);
+  void DeflateDecode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
+  void TermDeflateDecode();
+  // Decodes the whole stream, into `out` (room bytes) when it fits, else
+  // into DEFheld_.
+  void Inflate(std::uint8_t* out, std::size_t to, std::size_t room);
 
   void InitLZWDecode(std::uint32_t offset, std::uint32_t count);
   void LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
@@ -168,6 +189,21 @@ class StripDecoder {
   std::size_t LZWdist_ = 0;
   CodeBits LZWbits_;
   int LZWwidth_ = tiff::kLzwMinBits;  // code width, 9 to 12
+
+  // Deflate state. A stream is decoded whole at the first Decode call of
+  // its block (DEFdecoded_); what the output of that call could not keep
+  // waits in DEFheld_, which holds the decoded bytes from DEFheldAt_ on.
+  struct FreeInflater {
+    void operator()(libdeflate_decompressor* d) const;
+  };
+  std::unique_ptr<libdeflate_decompressor, FreeInflater> DEFinflater_;
+  bool DEFdecoded_ = false;
+  std::vector<std::uint8_t> DEFheld_;
+  std::size_t DEFheldAt_ = 0;
+  std::vector<std::uint8_t> DEFstored_;  // the stored bytes, where they are not in one piece
+  std::size_t DEFproduced_ = 0;   // decoded bytes of the stream
+  std::size_t DEFdelivered_ = 0;  // decoded bytes handed out so far
+  std::uint64_t DEFleft_ = 0;     // bytes of the count after the stream
 };
 
 }  // namespace pv::rif_core

@@ -39,9 +39,11 @@ int Run(int argc, char** argv) {
   // Each row of values is made when the writer asks for it.
   const double base = std::atof(argv[2]);
   const double step = std::atof(argv[3]);
+  // Samples are unsigned, or signed (int16) where the file says so.
   auto values = [&](std::uint32_t y, double* row) -> const double* {
-    const std::uint16_t* in = samples.Row<std::uint16_t>(std::int32_t(y));
-    for (std::int32_t j = 0; j < width; ++j) row[j] = base + step * in[j];
+    pv::VisitRow(samples, std::int32_t(y), [&](const auto* in) {
+      for (std::int32_t j = 0; j < width; ++j) row[j] = base + step * in[j];
+    });
     return row;
   };
   pv::StoreImageFile_Float(argv[4], width, height, values,

@@ -2,6 +2,7 @@
 
 #include <tiffio.h>
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,49 @@ std::uint32_t Packed(const std::uint8_t* row, std::uint32_t k, int bits) {
   return v;
 }
 
+// IEEE half to double, by its fields.
+double Half(std::uint16_t h) {
+  const int exponent = (h >> 10) & 31;
+  const double fraction = h & 1023;
+  double v;
+  if (exponent == 0) v = std::ldexp(fraction, -24);
+  else if (exponent == 31) v = fraction == 0 ? HUGE_VAL : NAN;
+  else v = std::ldexp(1024 + fraction, exponent - 25);
+  return (h & 0x8000) ? -v : v;
+}
+
+// Sample k of a row as libtiff hands it over (whole samples in host order).
+double Sample(const std::uint8_t* row, std::uint32_t k, int bits, std::uint16_t format) {
+  if (format == SAMPLEFORMAT_IEEEFP) {
+    if (bits == 16) {
+      std::uint16_t h;
+      std::memcpy(&h, row + 2 * k, 2);
+      return Half(h);
+    }
+    if (bits == 32) {
+      float f;
+      std::memcpy(&f, row + 4 * k, 4);
+      return f;
+    }
+    double d;
+    std::memcpy(&d, row + 8 * k, 8);
+    return d;
+  }
+  const bool is_signed = format == SAMPLEFORMAT_INT;
+  if (bits == 8) return is_signed ? double(std::int8_t(row[k])) : double(row[k]);
+  if (bits == 16) {
+    std::uint16_t u;
+    std::memcpy(&u, row + 2 * k, 2);
+    return is_signed ? double(std::int16_t(u)) : double(u);
+  }
+  if (bits == 32) {
+    std::uint32_t u;
+    std::memcpy(&u, row + 4 * k, 4);
+    return is_signed ? double(std::int32_t(u)) : double(u);
+  }
+  return Packed(row, k, bits);
+}
+
 }  // namespace
 
 LibtiffImage ReadWithLibtiff(const std::string& path) {
@@ -51,41 +95,31 @@ LibtiffImage ReadWithLibtiff(const std::string& path) {
   char* desc = nullptr;
   if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &desc) && desc != nullptr) img.description = desc;
 
-  const tmsize_t strip_size = TIFFStripSize(tif);
-  const tmsize_t row_bytes = TIFFScanlineSize(tif);
-  std::vector<std::uint8_t> strip(static_cast<std::size_t>(strip_size));
-  const std::uint32_t rps = img.rows_per_strip > img.height ? img.height : img.rows_per_strip;
-  img.values.reserve(std::size_t(img.width) * img.height);
-  for (std::uint32_t s = 0; s < TIFFNumberOfStrips(tif); ++s) {
-    if (TIFFReadEncodedStrip(tif, s, strip.data(), strip_size) < 0) {
+  // Strips or tiles, each decoded whole, their rows placed in the image.
+  const bool tiled = TIFFIsTiled(tif) != 0;
+  std::uint32_t block_width = img.width, block_rows = img.rows_per_strip > img.height ? img.height : img.rows_per_strip;
+  if (tiled) {
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &block_width);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &block_rows);
+  }
+  const tmsize_t block_size = tiled ? TIFFTileSize(tif) : TIFFStripSize(tif);
+  const std::size_t row_bytes = (std::size_t(block_width) * img.bits + 7) / 8;
+  const std::uint32_t across = (img.width + block_width - 1) / block_width;
+  const std::uint32_t blocks = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(block_size));
+  img.values.assign(std::size_t(img.width) * img.height, 0);
+  for (std::uint32_t b = 0; b < blocks; ++b) {
+    const tmsize_t got = tiled ? TIFFReadEncodedTile(tif, b, block.data(), block_size)
+                               : TIFFReadEncodedStrip(tif, b, block.data(), block_size);
+    if (got < 0) {
       img.values.clear();
       break;
     }
-    for (std::uint32_t r = 0; r < rps && s * rps + r < img.height; ++r) {
-      const std::uint8_t* row = strip.data() + std::size_t(r) * std::size_t(row_bytes);
-      for (std::uint32_t k = 0; k < img.width; ++k) {
-        double v;
-        if (img.sample_format == SAMPLEFORMAT_IEEEFP && img.bits == 32) {
-          float f;
-          std::memcpy(&f, row + 4 * k, 4);
-          v = f;
-        } else if (img.sample_format == SAMPLEFORMAT_IEEEFP && img.bits == 64) {
-          std::memcpy(&v, row + 8 * k, 8);
-        } else if (img.bits == 8) {
-          v = row[k];
-        } else if (img.bits == 16) {
-          std::uint16_t u;
-          std::memcpy(&u, row + 2 * k, 2);
-          v = u;
-        } else if (img.bits == 32) {
-          std::uint32_t u;
-          std::memcpy(&u, row + 4 * k, 4);
-          v = u;
-        } else {
-          v = Packed(row, k, img.bits);
-        }
-        img.values.push_back(v);
-      }
+    const std::uint32_t x0 = (b % across) * block_width, y0 = (b / across) * block_rows;
+    for (std::uint32_t r = 0; r < block_rows && y0 + r < img.height; ++r) {
+      const std::uint8_t* row = block.data() + std::size_t(r) * row_bytes;
+      for (std::uint32_t k = 0; k < block_width && x0 + k < img.width; ++k)
+        img.values[std::size_t(y0 + r) * img.width + x0 + k] = Sample(row, k, img.bits, img.sample_format);
     }
   }
   TIFFClose(tif);

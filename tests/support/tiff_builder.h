@@ -75,6 +75,14 @@ class TiffBuilder {
     return *this;
   }
   TiffBuilder& StripTables(Type type = kLong) { return StripOffsets(type).StripByteCounts(type); }
+  // TileOffsets and TileByteCounts of the blocks added (as strips), with
+  // TileWidth and TileLength.
+  TiffBuilder& TileTables(std::uint32_t tile_width, std::uint32_t tile_length, Type type = kLong) {
+    Long(pv::tiff::kTileWidth, tile_width).Long(pv::tiff::kTileLength, tile_length);
+    entries_.push_back({pv::tiff::kTileOffsets, type, 0, {}, false, 0, Strips::kOffsets});
+    entries_.push_back({pv::tiff::kTileByteCounts, type, 0, {}, false, 0, Strips::kCounts});
+    return *this;
+  }
 
   // The usual grey-image entries: size, bits, BlackIsZero, and the strip
   // tables of the strips added.
@@ -231,6 +239,28 @@ inline Bytes LzwCodes(const std::vector<unsigned>& codes, int end_width = 0) {
     }
   }
   return p.Done();
+}
+
+// A zlib stream that stores `data` in one uncompressed Deflate block: the
+// header (no dictionary, 32 KiB window), the block (final, stored: its
+// length and the length's complement, low byte first), then the Adler-32
+// checksum of the data, high byte first.
+inline Bytes ZlibStored(const Bytes& data) {
+  Bytes z{0x78, 0x01, 0x01};
+  const auto n = static_cast<std::uint16_t>(data.size());
+  for (std::uint16_t v : {n, static_cast<std::uint16_t>(~n)}) {
+    z.push_back(static_cast<std::uint8_t>(v));
+    z.push_back(static_cast<std::uint8_t>(v >> 8));
+  }
+  z.insert(z.end(), data.begin(), data.end());
+  std::uint32_t a = 1, b = 0;
+  for (std::uint8_t x : data) {
+    a = (a + x) % 65521;
+    b = (b + a) % 65521;
+  }
+  const std::uint32_t adler = b << 16 | a;
+  for (int shift = 24; shift >= 0; shift -= 8) z.push_back(static_cast<std::uint8_t>(adler >> shift));
+  return z;
 }
 
 }  // namespace pvtest

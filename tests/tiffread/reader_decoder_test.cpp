@@ -1,5 +1,6 @@
-// The strip decoders (uncompressed, PackBits, LZW) and the strip loop on
-// crafted strips: decoded values, fatal messages, end-of-strip warnings.
+// The strip decoders (uncompressed, PackBits, LZW, Deflate) and the strip
+// loop on crafted strips: decoded values, fatal messages, end-of-strip
+// warnings.
 #include <algorithm>
 #include <numeric>
 
@@ -9,10 +10,30 @@
 namespace pvtest {
 namespace {
 
-enum Comp : std::uint16_t { kNone = 1, kLZW = 5, kPackBits = 32773 };
+enum Comp : std::uint16_t { kNone = 1, kLZW = 5, kDeflate = 8, kOldDeflate = 32946, kPackBits = 32773 };
 using Codes = std::vector<unsigned>;
 
 Bytes Lzw(const Codes& codes, int end_width = 0) { return LzwCodes(codes, end_width); }
+
+Bytes Zlib(const Bytes& data) { return ZlibStored(data); }
+// A zlib stream cut by `n` bytes, or with byte `at` changed.
+Bytes Cut(Bytes b, std::size_t n) {
+  b.erase(b.end() - static_cast<std::ptrdiff_t>(n), b.end());
+  return b;
+}
+Bytes Changed(Bytes b, std::size_t at) {
+  b.at(at) ^= 0x5A;
+  return b;
+}
+Bytes Bytes300() {
+  Bytes b(300);
+  for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(i * 7);
+  return b;
+}
+std::vector<double> Values300() {
+  const Bytes b = Bytes300();
+  return {b.begin(), b.end()};
+}
 
 Bytes Reversed(Bytes b) {
   for (auto& x : b) {
@@ -170,6 +191,28 @@ TEST(Reader, DecodesStrips) {
           {Lzw(LiteralsUntil(556, {257})), Lzw(Then(LiteralsUntil(456, {500}), LiteralsUntil(300)))}, {},
           "LZW bad code.", ""},
       {"LongestString", kLZW, 1920, 3839, 3839, {Lzw(SelfDefiningRun())}, Repeat(1920 * 3839, 'x'), "", ""},
+
+      {"Exact", kDeflate, 3, 1, 1, {Zlib({1, 2, 3})}, {1, 2, 3}, "", ""},
+      {"OldNumber", kOldDeflate, 3, 1, 1, {Zlib({1, 2, 3})}, {1, 2, 3}, "", ""},
+      {"StripsOfTwoRows", kDeflate, 2, 3, 2, {Zlib({1, 2, 3, 4}), Zlib({5, 6})}, Iota(6, 1), "", ""},
+      // Longer than the first pieces that a decoder is asked for.
+      {"LongStream", kDeflate, 100, 3, 3, {Zlib(Bytes300())}, Values300(), "", ""},
+      {"TooManyData", kDeflate, 3, 1, 1, {Zlib({1, 2, 3, 4})}, {1, 2, 3}, "", "Deflate too many data (warning).\n"},
+      {"BytesAfterStream", kDeflate, 3, 1, 1, {Then(Zlib({1, 2, 3}), Bytes{0, 0})}, {1, 2, 3}, "",
+          "Deflate too many code (warning).\n"},
+      {"TooManyDataAndBytes", kDeflate, 1, 1, 1, {Then(Zlib({1, 2}), Bytes{0})}, {1}, "",
+          "Deflate too many data (warning).\n"},
+      {"TooFewData", kDeflate, 3, 1, 1, {Zlib({1, 2})}, {}, "Deflate too few data.", ""},
+      {"TooFewDataInSecondStrip", kDeflate, 2, 2, 1, {Zlib({1, 2}), Zlib({3})}, {}, "Deflate too few data.", ""},
+      {"ZeroBytes", kDeflate, 1, 1, 1, {{}}, {}, "Deflate bad or short data.", ""},
+      {"CutChecksum", kDeflate, 3, 1, 1, {Cut(Zlib({1, 2, 3}), 1)}, {}, "Deflate bad or short data.", ""},
+      {"CutData", kDeflate, 3, 1, 1, {Cut(Zlib({1, 2, 3}), 5)}, {}, "Deflate bad or short data.", ""},
+      {"BadHeader", kDeflate, 3, 1, 1, {Changed(Zlib({1, 2, 3}), 1)}, {}, "Deflate bad or short data.", ""},
+      {"BadChecksum", kDeflate, 3, 1, 1, {Changed(Zlib({1, 2, 3}), 10)}, {}, "Deflate bad or short data.", ""},
+      {"BadBlockType", kDeflate, 3, 1, 1, {Then(Bytes{0x78, 0x01, 0x07}, Bytes(10, 0))}, {}, "Deflate bad or short data.", ""},
+      {"WarningThenError", kDeflate, 1, 2, 1, {Zlib({1, 2}), {}}, {}, "Deflate bad or short data.",
+          "Deflate too many data (warning).\n"},
+      {"FillOrder2", kDeflate, 2, 1, 1, {Zlib({0x80, 0x01})}, {0x80, 0x01}, "", "", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.compression << " " << c.name);
@@ -179,6 +222,11 @@ TEST(Reader, DecodesStrips) {
     if (c.reverse_fill) b.Short(tiff::kFillOrder, 2);
     const TempTiff t(b.Build());
     const ReadResult f = ReadFloat(t.path), i = ReadInt(t.path);
+    const bool deflate = c.compression == kDeflate || c.compression == kOldDeflate;
+    if (deflate && !kDeflateRead) {
+      EXPECT_EQ(Messages(f, i), (Strings{DeflateOr(""), DeflateOr(""), "", ""}));
+      continue;
+    }
     EXPECT_EQ(Messages(f, i), (Strings{c.error, c.error, c.warnings, c.warnings}));
     EXPECT_EQ(f.values, c.values);
     EXPECT_EQ(i.values, c.values);
@@ -190,6 +238,7 @@ TEST(Reader, DecodesStrips) {
     pv::rif_core::StripDecoder decoder(input,
                                        c.compression == kLZW    ? Compression::kLZW
                                        : c.compression == kNone ? Compression::kNone
+                                       : deflate                ? Compression::kDeflate
                                                                 : Compression::kPackBits,
                                        c.reverse_fill);
     const ReadResult r = Collect<std::uint8_t>(t.path, [&](ReadResult& got, RowTable<std::uint8_t>&) {

@@ -33,6 +33,8 @@ Bytes LongStrip(std::size_t need, std::size_t count, std::size_t have) {
       .Long(tiff::kStripByteCounts, static_cast<std::uint32_t>(count)).Build();
 }
 
+Bytes Prefix(const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n)); }
+
 const char* kEof = "unexpected end of file.";
 
 TEST(Reader, HostileFilesEndOnTheMissingData) {
@@ -66,6 +68,32 @@ TEST(Reader, HostileFilesEndOnTheMissingData) {
       {"FileEndsBeyondWhatRowsNeed", LongStrip(200000, 300000, 250000), "", "",
           "too many codes (warning).\n"},
       {"ExactAcrossBlocks", LongStrip(300000, 300000, 300000), "", ""},
+      {"TallDeflate", OneStrip(1, 0x7FFFFFFF, 8), DeflateOr("Deflate bad or short data."),
+          DeflateOr("Deflate bad or short data.")},
+      // A Deflate strip whose count runs past the end of the file: a stream
+      // cut there, or whole before it.
+      {"DeflateCutByFileEnd",
+          GreyEntries(300, 1).Strip(Prefix(ZlibStored(Bytes(300, 9)), 100))
+              .StripOffsets().Long(tiff::kStripByteCounts, 100000).Short(tiff::kCompression, 8).Build(),
+          DeflateOr(kEof), DeflateOr(kEof)},
+      {"DeflateWholeBeforeFileEnd",
+          GreyEntries(3, 1).Strip(ZlibStored({0, 31, 62})).StripOffsets().Long(tiff::kStripByteCounts, 100000)
+              .Short(tiff::kCompression, 8).Build(),
+          DeflateOr(""), DeflateOr(""), kDeflateRead ? "Deflate too many code (warning).\n" : ""},
+      // Tiles far larger than their data, and tables far beyond the file.
+      {"HugeTile", GreyEntries(1, 1).Strip(Ten()).TileTables(0x7FFFFFF0, 0x7FFFFFF0).Build(), "too few codes.",
+          "too few codes."},
+      {"HugeTileLZW",
+          GreyEntries(1, 1).Strip(Ten()).TileTables(0x7FFFFFF0, 0x7FFFFFF0).Short(tiff::kCompression, 5).Build(),
+          "LZW bad code.", "LZW bad code."},
+      {"TileTablesBeyondFile",
+          GreyEntries(16, 0x7FFFFFFF).Long(tiff::kTileWidth, 16).Long(tiff::kTileLength, 1)
+              .Raw(tiff::kTileOffsets, B::kLong, 0x7FFFFFFF, 64).Raw(tiff::kTileByteCounts, B::kLong, 0x7FFFFFFF, 64).Build(),
+          kEof, kEof},
+      // The first tile whole, the second short: a row of tiles that fails
+      // before it is placed.
+      {"SecondTileShort", GreyEntries(32, 16).Strip(Bytes(256, 3)).Strip(Ten()).TileTables(16, 16).Build(),
+          "too few codes.", "too few codes."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -106,16 +134,19 @@ TEST(Reader, LargeRowValues) {
   EXPECT_EQ(r.values[width - 1], double(((width - 1) / 128) % 251));
 }
 
-// Strips decoded on several threads report exactly as on one: the warnings
-// of the strips before a failing one, in strip order, then its message, and
-// nothing of the strips after it, which may already be decoded. The image
+// Strips or tiles decoded on several threads report exactly as on one: the
+// warnings of the blocks before a failing one, in block order, then its
+// message, and nothing of the blocks after it, which may already be decoded. The image
 // object is reused, also after a failed read.
 TEST(Reader, ParallelStripsReportInOrder) {
   const std::uint32_t width = 4096, rows_per_strip = 16, strips = 64;  // 64 KiB strips
   const TempTiff t;
   const std::string warning = "MPB too many code (warning).\n";
-  for (unsigned threads : {4u, 1u}) {
-    SCOPED_TRACE(threads);
+  for (unsigned threads : {4u, 1u})
+  for (bool tiled : {false, true}) {
+    SCOPED_TRACE(testing::Message() << threads << (tiled ? " tiles" : " strips"));
+    // Tiles: two across each band of rows that a strip would hold.
+    const std::uint32_t blocks = tiled ? 2 * strips : strips, block_width = tiled ? width / 2 : width;
     pv::StoredImage image;
     pv::StoredImageAccess::SetThreads(image, threads);
     for (bool fail : {true, false}) {
@@ -124,11 +155,11 @@ TEST(Reader, ParallelStripsReportInOrder) {
       // header at the end warns; the failing strip lacks its last run, which
       // no-op headers stand in for (so that its stored size says nothing).
       B b;
-      for (std::uint32_t s = 0; s < strips; ++s) {
+      for (std::uint32_t s = 0; s < blocks; ++s) {
         Bytes data;
-        for (std::uint32_t k = 0; k < width * rows_per_strip / 128; ++k) {
+        for (std::uint32_t k = 0; k < block_width * rows_per_strip / 128; ++k) {
           data.push_back(0x81);
-          data.push_back(static_cast<std::uint8_t>(s));
+          data.push_back(static_cast<std::uint8_t>(tiled ? s / 2 : s));
         }
         if (s == 3 || s == 20 || s == 48) data.push_back(0x80);
         if (fail && s == 47) {
@@ -137,8 +168,13 @@ TEST(Reader, ParallelStripsReportInOrder) {
         }
         b.Strip(data);
       }
-      WriteFile(t.path, b.Grey(width, strips * rows_per_strip, 8).Long(tiff::kRowsPerStrip, rows_per_strip)
-                          .Short(tiff::kCompression, 32773).Build());
+      if (tiled) {
+        b.Long(tiff::kImageWidth, width).Long(tiff::kImageLength, strips * rows_per_strip).Short(tiff::kBitsPerSample, 8);
+        b.Short(tiff::kPhotometricInterpretation, tiff::kBlackIsZero).TileTables(block_width, rows_per_strip);
+      } else {
+        b.Grey(width, strips * rows_per_strip, 8).Long(tiff::kRowsPerStrip, rows_per_strip);
+      }
+      WriteFile(t.path, b.Short(tiff::kCompression, 32773).Build());
       const ReadResult r = Collect<double>(t.path, [&](ReadResult&, RowTable<double>&) {
         pv::ReadImageFile_Float(t.path.c_str(), nullptr, nullptr, &image, nullptr);
       });

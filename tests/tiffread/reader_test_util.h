@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,12 +87,27 @@ inline ReadResult ReadFloat(const std::string& path, bool rows = true) {
   });
 }
 
-// ReadImageFile with every output requested (rows only when `rows`).
+// ReadImageFile with every output requested (rows only when `rows`), its
+// samples (uint16, or int16 when signed) as doubles.
 inline ReadResult ReadInt(const std::string& path, bool rows = true) {
-  return Collect<std::uint16_t>(path, [&](ReadResult& r, RowTable<std::uint16_t>& table) {
-    ReadRows(path.c_str(), &r.width, &r.height, &r.result, rows ? &table : nullptr,
-             &r.description);
+  return Collect<double>(path, [&](ReadResult& r, RowTable<double>& table) {
+    if (!rows) return ReadRows(path.c_str(), &r.width, &r.height, &r.result, nullptr, &r.description);
+    pv::StoredImage image;
+    pv::ReadImageFile(path.c_str(), &r.width, &r.height, &r.result, &image, &r.description);
+    table = row_tables::Copy<double>(path.c_str(), image);
   });
+}
+
+// Values as exact text ("%a"), so that NaNs compare equal and -0 differs
+// from +0.
+inline std::vector<std::string> Exact(const std::vector<double>& values) {
+  std::vector<std::string> out;
+  for (double v : values) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%a", v);
+    out.push_back(text);
+  }
+  return out;
 }
 
 using Strings = std::vector<std::string>;
@@ -105,19 +121,38 @@ inline Strings Messages(const ReadResult& f, const ReadResult& i) {
 // Both readers on a file of `bits`-bit samples (IEEE floating point when
 // `floating`) that reads cleanly: ReadImageFile_Float delivers `values` and
 // returns the bits (0 for floating point); ReadImageFile does the same, or
-// refuses floating point and more than 16 bits. Returns the float read.
+// refuses more than 16 bits and floating point (a half for its sample
+// format). Returns the float read.
 inline ReadResult ExpectClean(const std::string& path, int bits, bool floating,
                               const std::vector<double>& values) {
   const ReadResult f = ReadFloat(path), i = ReadInt(path);
   const bool refused = floating || bits > 16;
-  EXPECT_EQ(Messages(f, i), (Strings{"", refused ? "bad bits per sample." : "", "", ""}));
+  const char* refusal = bits > 16 ? "bad bits per sample." : "unknown sample format.";
+  EXPECT_EQ(Messages(f, i), (Strings{"", refused ? refusal : "", "", ""}));
   EXPECT_EQ(f.result, floating ? 0 : bits);
-  EXPECT_EQ(f.values, values);
+  EXPECT_EQ(Exact(f.values), Exact(values));
   if (!refused) {
     EXPECT_EQ(i.result, bits);
     EXPECT_EQ(i.values, values);
   }
   return f;
 }
+
+// The message of a Deflate file where the suite is built without its
+// decoder, else `message`.
+inline const char* DeflateOr(const char* message) {
+#ifdef PV_HAVE_DEFLATE
+  return message;
+#else
+  (void)message;
+  return "unknown image compression method.";
+#endif
+}
+inline constexpr bool kDeflateRead =
+#ifdef PV_HAVE_DEFLATE
+    true;
+#else
+    false;
+#endif
 
 }  // namespace pvtest

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/images.h"
+#include "tests/support/tifffile_writer.h"
 #include "tests/tools/program_cases.h"
 #include "tiffwrite/sif.h"
 #include "tiffwrite/sif_f.h"
@@ -49,6 +50,7 @@ TEST(Pvexpand, Mappings) {
     const char* description = nullptr;  // the source's, kept
     int nx = 0;                         // 0: one row
     std::string target = "out.tif";
+    std::vector<double> int16 = {};     // else tifffile writes these as int16 samples
   } cases[] = {
       {"base 10 step 0.5, a base and step text", "10", "0.5", {0, 1, 255}, 8, {10, 10.5, 137.5},
        "0.5 0.25 base step"},
@@ -61,12 +63,19 @@ TEST(Pvexpand, Mappings) {
       {"16-bit samples up to 65535", "-1", "0.001", {0, 65535}, 16, {-1, -1 + 65.535}},
       {"700 x 60 at 12 bits", "-1024", "0.37", strips, 12, expanded, "x", 700},
       {"output -", "0", "1", {1, 2}, 8, {1, 2}, nullptr, 0, "-"},
+      {"a CT slice in Hounsfield units from tifffile (int16)", "0.5", "0.001", {}, 16,
+       {0.5 + 0.001 * -1024, 0.5 + 0.001 * -1, 0.5 + 0.001 * 0, 0.5 + 0.001 * 3071}, nullptr, 2, "out.tif",
+       {-1024, -1, 0, 3071}},
   };
   TempDir dir;
   for (const char* program : kBuilds)
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(program) + ": " + c.name);
-      WriteInt(dir / "in.tif", c.samples, c.nx ? c.nx : int(c.samples.size()), c.bps, c.description);
+      if (!c.int16.empty()) {
+        if (!WriteWithTifffile(dir / "in.tif", c.int16, c.nx, "int16")) continue;
+      } else {
+        WriteInt(dir / "in.tif", c.samples, c.nx ? c.nx : int(c.samples.size()), c.bps, c.description);
+      }
       std::filesystem::remove(dir / c.target);
       const RunResult r =
           RunProgram(program, {"in.tif", c.base, c.step, c.target}, "", dir.path().string());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/images.h"
+#include "tests/support/tifffile_writer.h"
 #include "tests/tools/program_cases.h"
 #include "tiffwrite/sif.h"
 #include "tiffwrite/sif_f.h"
@@ -41,6 +42,7 @@ TEST(Pvquant, Mappings) {
     const char* source = pv::SIF_F_desc;  // the source's description, as WriteFloat takes it
     int int_bits = 0;      // else the source is an integer image of this depth, read with a warning
     const char* stated = nullptr;  // the output's description; null: the source's
+    const char* tifffile = nullptr;  // else tifffile writes the source: numpy dtype, compression
   } cases[] = {
       {"derived, -1..1 at 8 bits: the middle rounds up", {-1, 0, 1}, {}, "8",
        "-1.000000\t1.000000\n", {0, 128, 255}},
@@ -69,11 +71,24 @@ TEST(Pvquant, Mappings) {
        nullptr, 0, "pvquant\t0.000000\t0.100000"},
       {"integer input", {0, 10, 200, 255}, {"0", "10"}, "4", "", {0, 1, 15, 15}, nullptr, 8,
        "pvquant\t0.000000\t10.000000"},
+      {"a CT slice in Hounsfield units from tifffile (int16)", {-1024, -1, 0, 3071}, {"-1024", "16"}, "8", "",
+       {0, 64, 64, 255}, nullptr, 16, "pvquant\t-1024.000000\t16.000000", "int16"},
+      {"a float slice from tifffile, zlib", {-1, 0, 1}, {}, "8", "-1.000000\t1.000000\n", {0, 128, 255}, nullptr, 0,
+       "-1.000000\t1.000000", "float32 zlib"},
   };
   TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.int_bits != 0) {
+    if (c.tifffile != nullptr) {
+      const std::string kind = c.tifffile;
+      const std::size_t blank = kind.find(' ');
+      const std::string compression = blank == std::string::npos ? "" : kind.substr(blank + 1);
+#ifndef PV_HAVE_DEFLATE
+      if (!compression.empty()) continue;  // refused as an unknown compression
+#endif
+      if (!WriteWithTifffile(dir / "in.tif", c.values, int(c.values.size()), kind.substr(0, blank), compression))
+        continue;
+    } else if (c.int_bits != 0) {
       const std::vector<std::uint16_t> row(c.values.begin(), c.values.end());
       const std::uint16_t* rows[] = {row.data()};
       StoreRows((dir / "in.tif").c_str(), int(row.size()), 1, c.int_bits, rows, nullptr);

@@ -11,6 +11,7 @@
 #include "common/tiff.h"
 #include "tests/support/slice_files.h"
 #include "tests/support/tiff_layout.h"
+#include "tests/support/tifffile_writer.h"
 #include "tests/tools/program_cases.h"
 
 namespace pvtest {
@@ -44,6 +45,11 @@ TEST(Pvstack, Volumes) {
   const RunResult split = RunProgram("pvsplit", {"in.bin", "s/slice%02d.tif"}, "", dir.path().string());
   ASSERT_EQ(split.status, 0) << split.err;
   cut = AsFloat32(cut);
+  // Slices that tifffile writes by default: a CT slice in Hounsfield units
+  // (int16), and a float slice compressed with zlib.
+  const std::vector<double> hu = {-1024, -1, 0, 3071}, zipped = {0.5, -2, 1e-3, 7};
+  WriteWithTifffile(dir / "hu.tif", hu, 2, "int16");
+  WriteWithTifffile(dir / "zip.tif", zipped, 2, "float32", "zlib");
   const struct {
     const char* name;
     std::vector<std::string> args;
@@ -70,6 +76,12 @@ TEST(Pvstack, Volumes) {
       {"mixed sizes are padded and integer slices mapped", {"mix", "-", "v.bin"},
        VolumeBytes("3\t2\t2\n", {5, 6, 0, 7, 8, 0, 10, 20, 10 + 51 * (10.0 / 255), 0, 0, 0}),
        "0.000000\t20.000000\n", "mix/b.tif : converting PV by TIFF image description tag (warning).\n"},
+      {"a signed integer slice from tifffile", {"hu.tif", "v.bin"}, VolumeBytes("2\t2\n", hu),
+       "-1024.000000\t3071.000000\n", "hu.tif : using integer PV as is floating-point PV (warning).\n"},
+#ifdef PV_HAVE_DEFLATE
+      {"a zlib float slice from tifffile", {"zip.tif", "v.bin"}, VolumeBytes("2\t2\n", AsFloat32(zipped)),
+       "-2.000000\t7.000000\n"},
+#endif
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
