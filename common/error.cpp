@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "common/interrupt.h"
 #include "common/messages.h"
 #include "common/progress.h"
 
@@ -53,8 +54,9 @@ void Warning(std::string_view subject, std::string_view message) {
 }
 
 int RunMain(int (*body)(int argc, char** argv), int argc, char** argv) {
+  int status = 1;
   try {
-    return body(argc, argv);
+    status = body(argc, argv);
   } catch (const FatalError& e) {
     EraseProgressLine();
     std::fflush(stdout);
@@ -66,7 +68,9 @@ int RunMain(int (*body)(int argc, char** argv), int argc, char** argv) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", msg::kMemoryAllocation);
   }
-  return 1;
+  // An interrupted run ends by its signal, whatever else ended its work.
+  if (Interrupted() != 0) EndByInterrupt();
+  return status;
 }
 
 }  // namespace pv

@@ -59,7 +59,8 @@ class WarningCapture {
 };
 
 // Runs a program body; a FatalError is printed on standard error and gives
-// exit status 1.
+// exit status 1. A run that an interrupt came to ends by its signal
+// (common/interrupt.h).
 int RunMain(int (*body)(int argc, char** argv), int argc, char** argv);
 
 }  // namespace pv

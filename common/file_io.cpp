@@ -1,5 +1,7 @@
 #include "common/file_io.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,5 +45,24 @@ bool WriteFullyAt(int fd, const void* from, std::size_t n, std::uint64_t at) {
   return Repeat(static_cast<const unsigned char*>(from), n, at,
                 [fd](const unsigned char* p, std::size_t k, off_t o) { return ::pwrite(fd, p, k, o); }) == n;
 }
+
+bool TakeReadLease(int fd) {
+  // The kernel tells a lease holder of a break with SIGIO, whose default
+  // would end the process; holders look at the lease instead
+  // (ReadLeaseUnbroken), so the signal is of no use here.
+  static const bool ignored = [] {
+    struct sigaction now;
+    if (::sigaction(SIGIO, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) ::signal(SIGIO, SIG_IGN);
+    return true;
+  }();
+  (void)ignored;
+  return ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+}
+
+// While a break is pending the kernel reports the lease the breaker leaves
+// us (none, for a truncation or a writer), not the one we hold.
+bool ReadLeaseUnbroken(int fd) { return ::fcntl(fd, F_GETLEASE) == F_RDLCK; }
+
+void GiveBackLease(int fd) { ::fcntl(fd, F_SETLEASE, F_UNLCK); }
 
 }  // namespace pv

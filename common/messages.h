@@ -103,6 +103,12 @@ inline constexpr char kUnknownSortingOption[] = "unknown sorting option.";
 inline constexpr char kConvertingByDescription[] = "converting PV by TIFF image description tag";
 inline constexpr char kIntegerAsIs[] = "using integer PV as is floating-point PV";
 
+// The progress line on a terminal (common/progress.h), forms of the slices
+// done, all the slices and the slices a second: pvstack's first pass, which
+// opens every slice for its size, and the work over the slices.
+inline constexpr char kProgressChecked[] = "%zu of %zu slices checked, %.1f slices/s";
+inline constexpr char kProgressDone[] = "%zu of %zu slices, %.1f slices/s";
+
 // After "<volume> : ", a raw volume that cannot be written.
 inline constexpr char kDataWriteError[] = "data write error.";
 

@@ -12,13 +12,14 @@
 // at +inf and the maximum at -inf; the first finite value replaces both.
 //
 // Add scans a block in independent lanes that the compiler can vectorise,
-// and joins the lanes. Where several values equal an extreme they have the
+// and joins the lanes; only a block that holds an infinity is scanned twice. Where several values equal an extreme they have the
 // same bits, except for zeros: when an extreme is zero, Add looks up the
 // first zero of the block, which is the one a pass in order keeps.
 #pragma once
 
 #include <cstddef>
 #include <limits>
+#include <type_traits>
 
 namespace pv {
 
@@ -46,26 +47,31 @@ class Range {
   template <class T>
   void Add(const T* v, std::size_t n) {
     if (n == 0) return;
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    const double start_min = min_, start_max = max_;
-    double lo[4] = {min_, min_, min_, min_}, hi[4] = {max_, max_, max_, max_};
-    // A NaN fails every comparison; -inf is refused as a minimum and +inf as
-    // a maximum, and neither can pass the other test (+inf < lo fails from
-    // the start, where lo is +inf, and so does -inf > hi).
-    auto take = [](double x, double& l, double& h) {
-      l = x < l && x > -kInf ? x : l;
-      h = x > h && x < kInf ? x : h;
-    };
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-      for (int l = 0; l < 4; ++l) take(static_cast<double>(v[i + l]), lo[l], hi[l]);
-    for (; i < n; ++i) take(static_cast<double>(v[i]), lo[0], hi[0]);
-    for (int l = 1; l < 4; ++l) {
-      lo[0] = lo[l] < lo[0] ? lo[l] : lo[0];
-      hi[0] = hi[l] > hi[0] ? hi[l] : hi[0];
+    // A NaN fails every comparison, so the plain extremes never take one.
+    // They take an infinity only as -inf for the minimum or +inf for the
+    // maximum (+inf < lo fails from the start, where lo is +inf, and so does
+    // -inf > hi): only such a block is scanned again with infinities
+    // refused, which costs two more comparisons a value.
+    using Lane = LaneOf<T>;
+    constexpr Lane kInf = std::numeric_limits<Lane>::infinity();
+    Lane lo, hi;
+    Scan(v, n, lo, hi, [](Lane x, Lane& l, Lane& h) {
+      l = x < l ? x : l;
+      h = x > h ? x : h;
+    });
+    if (lo == -kInf || hi == kInf) {
+      Scan(v, n, lo, hi, [](Lane x, Lane& l, Lane& h) {
+        l = x < l && x > -kInf ? x : l;
+        h = x > h && x < kInf ? x : h;
+      });
     }
-    min_ = lo[0] == 0 ? FirstZero(start_min, v, n) : lo[0];
-    max_ = hi[0] == 0 ? FirstZero(start_max, v, n) : hi[0];
+    // The block's extremes follow the ones before it, which stay where they
+    // are equal; a zero extreme is the first zero in order.
+    const double start_min = min_, start_max = max_;
+    min_ = lo < start_min ? lo : start_min;
+    max_ = hi > start_max ? hi : start_max;
+    if (min_ == 0) min_ = FirstZero(start_min, v, n);
+    if (max_ == 0) max_ = FirstZero(start_max, v, n);
   }
 
   // Adds the values of `later`, a range of the values that follow this
@@ -76,6 +82,30 @@ class Range {
   }
 
  private:
+  // Values are compared in their own type where it holds them (floats: twice
+  // the lanes of doubles in a vector register), else as doubles; either
+  // order is that of the doubles.
+  template <class T>
+  using LaneOf = std::conditional_t<std::is_same_v<T, float>, float, double>;
+
+  // The extremes of v[0 .. n) by `take` (+inf and -inf when it takes none),
+  // in four independent lanes that the compiler can vectorise.
+  template <class T, class L, class Take>
+  static void Scan(const T* v, std::size_t n, L& lo, L& hi, Take take) {
+    constexpr L kInf = std::numeric_limits<L>::infinity();
+    L l[4] = {kInf, kInf, kInf, kInf}, h[4] = {-kInf, -kInf, -kInf, -kInf};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4)
+      for (int k = 0; k < 4; ++k) take(static_cast<L>(v[i + k]), l[k], h[k]);
+    for (; i < n; ++i) take(static_cast<L>(v[i]), l[0], h[0]);
+    for (int k = 1; k < 4; ++k) {
+      l[0] = l[k] < l[0] ? l[k] : l[0];
+      h[0] = h[k] > h[0] ? h[k] : h[0];
+    }
+    lo = l[0];
+    hi = h[0];
+  }
+
   // The first zero of the sequence `start`, v[0 .. n): the extreme that a
   // pass in order keeps when the extreme is zero.
   template <class T>

@@ -15,6 +15,7 @@
 
 #include "common/description.h"
 #include "common/error.h"
+#include "common/interrupt.h"
 #include "common/messages.h"
 #include "common/parallel.h"
 #include "common/progress.h"
@@ -92,7 +93,9 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
   } catch (const std::bad_alloc&) {
     Error(prefix, msg::kNoMemoryForPaths);
   }
+  Progress progress(list.size(), msg::kProgressChecked);
   for (const std::string& name : list) {
+    CheckInterrupt();
     std::string path;
     try {
       path.reserve(prefix.size() + name.size());
@@ -109,6 +112,7 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
     bps = std::max(bps, result);
     paths.push_back(std::move(path));
     found.push_back({int(w), int(h)});
+    progress.Count();
   }
 
   if (csi_f::FormOf(names) == csi_f::Form::kListing) {
@@ -290,7 +294,10 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
   if (fd < 0) {
     OrderedParallel(
         paths.size(), slots,
-        [&](std::size_t i, std::size_t s) { Take(paths[i].c_str(), i == 0 && have_first, slice[s]); },
+        [&](std::size_t i, std::size_t s) {
+          CheckInterrupt();
+          Take(paths[i].c_str(), i == 0 && have_first, slice[s]);
+        },
         [&](std::size_t, std::size_t s) {
           Write(slice[s], out);
           progress.Count();
@@ -306,9 +313,11 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
     OrderedParallel(
         paths.size(), slots,
         [&](std::size_t i, std::size_t s) {
+          CheckInterrupt();
           Take(paths[i].c_str(), i == 0 && have_first, slice[s]);
           std::uint64_t at = start + i * frame;
           MakeFrame(slice[s], [&](const double* v, std::size_t n) {
+            CheckInterrupt();
             out.PutValuesAt(fd, v, n, at);
             at += n * sizeof(double);
           });

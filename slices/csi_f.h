@@ -31,9 +31,10 @@ struct SliceSize {
 // output pointer may be null: width and height are the largest over all
 // slices, count the number of slices, bits the largest bits per sample of
 // the integer slices (0 when all are floating-point), sizes the size of
-// each slice in stack order. Faults of the list end the run with
-// "<subject> : <message>.\n", faults of a slice file with the reader's
-// message for it.
+// each slice in stack order. While standard error is a terminal, the
+// slices opened so far show on a progress line. Faults of the list end the
+// run with "<subject> : <message>.\n", faults of a slice file with the
+// reader's message for it.
 std::vector<std::string> CheckSliceImages_Float(const char* directory, const char* names,
                                                 int* width, int* height, int* count, int* bits,
                                                 std::vector<SliceSize>* sizes = nullptr);

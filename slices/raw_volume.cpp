@@ -1,5 +1,6 @@
 #include "slices/raw_volume.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "common/error.h"
 #include "common/file_io.h"
 #include "common/messages.h"
+#include "common/pages.h"
 #include "common/sizes.h"
 
 namespace pv::raw_volume {
@@ -79,6 +81,12 @@ namespace {
 // second-level cache while the rows are converted.
 constexpr std::size_t kBandBytes = std::size_t{1} << 18;
 
+// Slices from a band up to this size are mapped where a lease allows. The
+// lease is looked at once a slice, and a slice is done in well under the
+// lease-break time; a larger one would keep another process waiting too
+// long, and needs the mapping's speed least.
+constexpr std::size_t kMappedSliceMax = std::size_t{1} << 28;
+
 }  // namespace
 
 // One slice's samples read whole, reused for every slice. It starts at what
@@ -138,12 +146,40 @@ VolumeIn::VolumeIn(std::FILE* in) : in_(in), header_(ReadHeader(in)) {
   if (at >= 0 && ::fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode)) {
     fd_ = fileno(in);
     next_ = std::uint64_t(at);
+    leased_ = slice_bytes_ >= kBandBytes && slice_bytes_ <= kMappedSliceMax && TakeReadLease(fd_);
   }
 }
 
-VolumeIn::~VolumeIn() = default;
+VolumeIn::~VolumeIn() {
+  Unmap();
+  if (leased_) GiveBackLease(fd_);
+}
+
+void VolumeIn::Unmap() {
+  if (map_ != nullptr) ::munmap(map_, map_bytes_);
+  map_ = nullptr;
+  mapped_ = nullptr;
+}
+
+void VolumeIn::MapSlice() {
+  if (ReadLeaseUnbroken(fd_)) {
+    const std::uint64_t page = PageSize();
+    const std::uint64_t base = slice_at_ - slice_at_ % page;
+    const std::size_t bytes = std::size_t(slice_at_ - base) + slice_bytes_;
+    void* m = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, off_t(base));
+    if (m != MAP_FAILED) {
+      map_ = m;
+      map_bytes_ = bytes;
+      mapped_ = static_cast<const unsigned char*>(m) + (slice_at_ - base);
+      return;
+    }
+  }
+  GiveBackLease(fd_);
+  leased_ = false;
+}
 
 void VolumeIn::NextSlice() {
+  Unmap();
   struct stat st;
   const bool held = fd_ >= 0 && ::fstat(fd_, &st) == 0 && std::uint64_t(st.st_size) >= next_ &&
                     std::uint64_t(st.st_size) - next_ >= slice_bytes_;
@@ -153,7 +189,8 @@ void VolumeIn::NextSlice() {
     next_ += slice_bytes_;
     band_count_ = 0;
     owner_ = std::this_thread::get_id();
-    if (!band_) {
+    if (leased_) MapSlice();
+    if (mapped_ == nullptr && !band_) {
       band_rows_ = std::uint32_t(std::clamp<std::size_t>(kBandBytes / row_bytes_, 1, header_.height));
       if (std::size_t(band_rows_) * row_bytes_ <= kBandBytes) {
         band_.reset(new (std::nothrow) double[std::size_t(band_rows_) * std::size_t(header_.width)]);
@@ -190,6 +227,14 @@ void VolumeIn::ReadAt(std::uint64_t at, void* into, std::size_t n) {
 
 const double* VolumeIn::Row(std::uint32_t y, double* scratch) {
   if (!in_place_) return reinterpret_cast<const double*>(whole_->data + std::size_t(y) * row_bytes_);
+  if (mapped_ != nullptr) {
+    // The header line has any length, so the rows of a mapping are seldom
+    // where doubles may be read: those are copied, while the cache holds them.
+    const unsigned char* row = mapped_ + std::size_t(y) * row_bytes_;
+    if (reinterpret_cast<std::uintptr_t>(row) % alignof(double) == 0) return reinterpret_cast<const double*>(row);
+    std::memcpy(scratch, row, row_bytes_);
+    return scratch;
+  }
   const std::uint64_t row_at = slice_at_ + std::uint64_t(y) * row_bytes_;
   // Other threads (a writer finding the extremes of a huge image first) and
   // rows longer than a band read the row alone, into its scratch.

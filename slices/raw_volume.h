@@ -63,14 +63,19 @@ Header ParseHeader(const char* line);
 // most. The header line is read and checked first.
 //
 // A slice that a regular file holds whole (by its size when the slice is
-// taken up) is read as its rows are asked for, a band of rows at a time
-// with positioned reads into a buffer that stays in the cache while the
-// rows are used: no copy of the body beforehand, and no mapping that a
-// process cutting the file short could turn into a bus error. Any other
-// slice, and every slice of a stream, is read whole into memory first,
-// which grows only while data arrives (a few bytes declaring a huge volume
-// cost a few bytes), so that a slice whose data is missing fails before
-// anything is made of it.
+// taken up) is read as its rows are asked for, in one of two ways. Under a
+// read lease on the file (common/file_io.h) the slice is mapped, its pages
+// brought in at once, and its rows are read where they lie in the page
+// cache: no other process can cut the file short under the mapping. The
+// lease is looked at as each slice is taken up; once another process waits
+// to truncate or write the file, the mapping goes, the lease is given back
+// (the other process goes on) and the rest is read the second way: a band
+// of rows at a time with positioned reads into a buffer that stays in the
+// cache while the rows are used, which meet the file's end wherever it has
+// moved. Any other slice, and every slice of a stream, is read whole into
+// memory first, which grows only while data arrives (a few bytes declaring a
+// huge volume cost a few bytes), so that a slice whose data is missing fails
+// before anything is made of it.
 class VolumeIn {
  public:
   // Reads the header line of `in` ("bad image size."); `in` must outlive
@@ -95,6 +100,10 @@ class VolumeIn {
  private:
   struct Whole;
   void ReadAt(std::uint64_t at, void* into, std::size_t n);
+  // Maps the slice taken up while the lease is unbroken; otherwise (or when
+  // the mapping cannot be had) gives the lease back for good.
+  void MapSlice();
+  void Unmap();
 
   std::FILE* in_;
   Header header_;
@@ -103,6 +112,10 @@ class VolumeIn {
   std::uint64_t next_ = 0;        // file offset of the next slice
   std::uint64_t slice_at_ = 0;    // file offset of the slice taken up
   bool in_place_ = false;         // the slice is read as its rows are asked for
+  bool leased_ = false;           // slices are mapped under a read lease
+  void* map_ = nullptr;           // the mapping of the slice taken up
+  std::size_t map_bytes_ = 0;
+  const unsigned char* mapped_ = nullptr;  // its first sample, in the mapping
   std::unique_ptr<Whole> whole_;  // the slices read whole
   // The band of rows read last, for the thread that took the slice up.
   std::unique_ptr<double[]> band_;

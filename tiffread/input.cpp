@@ -1,7 +1,6 @@
 #include "tiffread/input.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,23 +106,14 @@ void Input::Load() {
 }
 
 bool Input::MapLeased() {
-  // The kernel tells a lease holder of a break with SIGIO, whose default
-  // would end the process; the lease is given back when the file is closed
-  // anyway, so the signal is of no use here.
-  static const bool ignored = [] {
-    struct sigaction now;
-    if (::sigaction(SIGIO, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) ::signal(SIGIO, SIG_IGN);
-    return true;
-  }();
-  (void)ignored;
-  if (::fcntl(fd_, F_SETLEASE, F_RDLCK) != 0) return false;
+  if (!TakeReadLease(fd_)) return false;
   // The size it has under the lease must be the size it had when opened.
   struct stat st;
   void* map = MAP_FAILED;
   if (::fstat(fd_, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == size_)
     map = ::mmap(nullptr, static_cast<std::size_t>(size_), PROT_READ, MAP_PRIVATE, fd_, 0);
   if (map == MAP_FAILED) {
-    ::fcntl(fd_, F_SETLEASE, F_UNLCK);
+    GiveBackLease(fd_);
     return false;
   }
   memory_ = static_cast<const std::uint8_t*>(map);

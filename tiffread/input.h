@@ -1,10 +1,11 @@
 // The reader's one input source: the file being read and its path, which
 // every message of the reader names.
 //
-// A regular file is read with positioned reads, in blocks: its header and
-// directory (a few small reads, which is all that a call for the size only
-// costs), and the strips of an uncompressed image, each block copied on into
-// the image. The stored strips of a compressed image are brought into
+// A regular file is read with positioned reads: its header and directory in
+// blocks (a few small reads, which is all that a call for the size only
+// costs), and the strips of an uncompressed image straight into their place
+// in the image where they are long, in blocks copied on where they are
+// short. The stored strips of a compressed image are brought into
 // memory first (Load), so that every strip decoder reads straight from
 // there, with no system call per block, and several decoders may read it at
 // once. Any other file (a pipe, a device) is read through the standard
@@ -92,7 +93,8 @@ class Input {
 
   // The bytes from file offset `at` on. In memory: a view up to the end of
   // the file (`block` unused). Otherwise at most `capacity` bytes read into
-  // `block`. Empty when the file has no byte at `at` (or cannot seek there).
+  // `block`, which may be their final place. Empty when the file has no byte
+  // at `at` (or cannot seek there).
   Bytes Window(std::uint64_t at, std::uint8_t* block, std::size_t capacity);
 
  private:

@@ -130,7 +130,25 @@ bool StripDecoder::TryNextByte(int& b) {
 
 void StripDecoder::TakeBytes(std::uint8_t* out, std::size_t n, const char* too_few) {
   while (n > 0) {
-    if (pos_ == end_) Refill(too_few);
+    if (pos_ == end_) {
+      // A long run of a file read in blocks, in identity order, is read
+      // straight into its place rather than through the block: one copy
+      // instead of two. It is the bytes that blocks would have brought, so a
+      // file that ends (or is cut short) within them ends at the same byte.
+      const std::size_t run = static_cast<std::size_t>(std::min<std::uint64_t>(n, bytes()));
+      if (run >= kBlock && !input_.in_memory() && byte_ == bitN.data()) {
+        const std::uint64_t at = window_at_ + pos_;
+        const Bytes w = input_.Window(at, out, run);
+        if (w.size > 0) {
+          window_at_ = at + w.size;
+          window_len_ = pos_ = end_ = 0;
+          out += w.size;
+          n -= w.size;
+          continue;
+        }
+      }
+      Refill(too_few);
+    }
     const std::size_t k = std::min(n, end_ - pos_);
     std::memcpy(out, window_ + pos_, k);
     pos_ += k;

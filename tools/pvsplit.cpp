@@ -16,6 +16,7 @@
 
 #include "common/description.h"
 #include "common/error.h"
+#include "common/interrupt.h"
 #include "common/messages.h"
 #include "common/progress.h"
 #include "common/range.h"
@@ -31,6 +32,7 @@ namespace rv = pv::raw_volume;
 namespace np = pv::name_pattern;
 
 int Run(int argc, char** argv) {
+  pv::CatchInterrupts();
   if (argc != 3) Error(pv::msg::kUsagePvsplit);
   const char* format = argv[2];
   const bool names_too_long = np::CheckNameFormat(format);
@@ -41,12 +43,16 @@ int Run(int argc, char** argv) {
 
   rv::VolumeIn volume(in);
   const rv::Header& h = volume.header();
-  const pv::FloatRows rows = [&](std::uint32_t y, double* scratch) { return volume.Row(y, scratch); };
+  const pv::FloatRows rows = [&](std::uint32_t y, double* scratch) {
+    pv::CheckInterrupt();
+    return volume.Row(y, scratch);
+  };
 
   pv::Range range;
   char name[2048];
   pv::Progress progress(std::size_t(h.count));
   for (int k = 0; k < h.count; ++k) {
+    pv::CheckInterrupt();
     volume.NextSlice();
     np::FormatName(name, format, names_too_long, k);
     try {
@@ -55,9 +61,9 @@ int Run(int argc, char** argv) {
     } catch (...) {
       // A volume cut short by another process while this slice was read
       // leaves no file of the slice, as a volume that was short from the
-      // start does.
+      // start does; so does an interrupt.
       struct stat st;
-      if (volume.cut_short() && !pv::IsStandardOutput(name) && ::stat(name, &st) == 0 &&
+      if ((volume.cut_short() || pv::Interrupted() != 0) && !pv::IsStandardOutput(name) && ::stat(name, &st) == 0 &&
           S_ISREG(st.st_mode))
         std::remove(name);
       throw;

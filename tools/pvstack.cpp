@@ -15,6 +15,7 @@
 
 #include "common/description.h"
 #include "common/error.h"
+#include "common/interrupt.h"
 #include "common/messages.h"
 #include "slices/csi_f.h"
 #include "slices/raw_volume.h"
@@ -25,6 +26,7 @@ namespace {
 using pv::Error;
 
 int Run(int argc, char** argv) {
+  pv::CatchInterrupts();
   if (argc != 3 && argc != 4)
     Error(pv::msg::kUsagePvstack);
 

@@ -24,7 +24,8 @@ bool Same(double a, double b) {
 }
 
 // Values drawn from few numbers, both zeros, NaN and both infinities, so
-// that ties, zero signs and blocks without a finite value occur all the time.
+// that ties, zero signs and blocks without a finite value occur all the time;
+// as doubles and as floats (compared in lanes of their own).
 TEST(Range, BlocksAndJoinsGiveTheFiniteExtremesOfOnePassInOrder) {
   std::mt19937 gen(7);
   const double pool[] = {0.0, -0.0, NAN, INFINITY, -INFINITY, -2, -1, 1, 2};
@@ -41,17 +42,21 @@ TEST(Range, BlocksAndJoinsGiveTheFiniteExtremesOfOnePassInOrder) {
       if (x > hi) hi = x;
     }
     const std::size_t a = gen() % (v.size() + 1), b = a + gen() % (v.size() - a + 1);
-    pv::Range whole, first, second, third;
-    whole.Add(v.data(), a);
-    whole.Add(v.data() + a, b - a);
-    whole.Add(v.data() + b, v.size() - b);
-    first.Add(v.data(), a);
-    second.Add(v.data() + a, b - a);
-    third.Add(v.data() + b, v.size() - b);
-    second.Join(third);
-    first.Join(second);
-    ASSERT_TRUE(Same(whole.min(), lo) && Same(whole.max(), hi)) << trial;
-    ASSERT_TRUE(Same(first.min(), lo) && Same(first.max(), hi)) << trial;
+    auto check = [&](const auto& values) {
+      pv::Range whole, first, second, third;
+      whole.Add(values.data(), a);
+      whole.Add(values.data() + a, b - a);
+      whole.Add(values.data() + b, values.size() - b);
+      first.Add(values.data(), a);
+      second.Add(values.data() + a, b - a);
+      third.Add(values.data() + b, values.size() - b);
+      second.Join(third);
+      first.Join(second);
+      ASSERT_TRUE(Same(whole.min(), lo) && Same(whole.max(), hi)) << trial;
+      ASSERT_TRUE(Same(first.min(), lo) && Same(first.max(), hi)) << trial;
+    };
+    check(v);
+    check(std::vector<float>(v.begin(), v.end()));
   }
 }
 

@@ -1,7 +1,8 @@
 // Images with NaN and infinities through the programs, one table: the
 // ranges that pvsplit, pvquant and pvstack print and store are those of the
 // finite values, an image without any has none ("nan" both), and the values
-// themselves pass unchanged. Then a file cut short while pvstack reads it.
+// themselves pass unchanged. Then an input cut short while pvstack or
+// pvsplit reads it.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <string>
@@ -121,71 +123,112 @@ TEST(SpecialValues, RangesAreOfTheFiniteValues) {
   }
 }
 
-// Another process truncates a slice while pvstack reads it: the reader's
-// line for that slice, exit status 1, and the volume cut back to the frames
-// before it; never a crash. Slice c.tif is cut as soon as pvstack has the
-// volume open and c.tif open for its export; a cut that comes after c.tif
-// was read whole leaves a complete volume, and the run is tried again.
-TEST(SpecialValues, SliceCutShortWhileItIsRead) {
-  TempDir dir;
-  std::filesystem::create_directory(dir / "d");
-  const int side = 2048;
-  WriteSlice(dir / "d/a.tif", FloatSlice(side, side, std::vector<double>(std::size_t(side) * side, 1.5)));
-  const std::string c = dir / "d/c.tif";
-  const std::string volume = dir / "v.bin";
-  const std::string header = "2048\t2048\t3\n";
-  const std::uint64_t frame = std::uint64_t(side) * side * 8;
-  const std::string tool = ToolPath("pvstack");
-  int cut_in_read = 0;
-  for (int attempt = 0; attempt < 10 && cut_in_read == 0; ++attempt) {
-    std::filesystem::copy_file(dir / "d/a.tif", dir / "d/b.tif", std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(dir / "d/a.tif", c, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::remove(volume);
-    const std::string err = dir / "err.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args = {tool, dir / "d", "-a.tif b.tif c.tif", volume};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+// Another process truncates an input while a program reads it: the
+// program's read error, exit status 1, and what it wrote before the cut
+// left whole; never a crash. Each row cuts its input as soon as the program
+// has it open and has begun writing (a cut that comes after the input was
+// read whole leaves a complete result, and the run is tried again).
+//   pvstack: slice c.tif is cut; the volume is cut back to the frames
+//     before it.
+//   pvsplit: a volume of 24 slices is cut within its first slice while
+//     that is read (under a read lease the cut waits for the next slice);
+//     every slice file left is whole, the one being written when the read
+//     failed is removed.
+struct CutRow {
+  std::string name;
+  std::vector<std::string> args;  // after the tool, relative to the scratch directory
+  std::string input;              // the file cut, in the scratch directory
+  std::string started;            // exists once the program writes its result
+  std::uint64_t cut_to;
+  std::string error;              // the line expected on a cut during the read
+};
 
-    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-    const std::string c_path = std::filesystem::canonical(c).string();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    bool cut = false;
-    while (!cut && std::chrono::steady_clock::now() < until) {
-      if (!Exists(volume)) continue;
-      std::error_code ec;
-      for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
-        std::error_code link_ec;
-        if (std::filesystem::read_symlink(fd.path(), link_ec).string() == c_path) {
-          ::truncate(c.c_str(), 4096);
-          cut = true;
-          break;
+TEST(SpecialValues, InputCutShortWhileItIsRead) {
+  const int side = 2048;
+  const std::uint64_t frame = std::uint64_t(side) * side * 8;
+  const std::string stack_header = "2048\t2048\t3\n";
+  const std::string split_header = "1024\t1024\t24\n";
+  const std::uint64_t split_slice = 1024 * 1024 * 8;
+  const std::vector<CutRow> rows = {
+      {"pvstack, a slice", {"pvstack", "d", "-a.tif b.tif c.tif", "v.bin"}, "d/c.tif", "v.bin", 4096,
+       "d/c.tif : unexpected end of file.\n"},
+      {"pvsplit, the volume", {"pvsplit", "w.bin", "s%03d.tif"}, "w.bin", "s000.tif",
+       split_header.size() + split_slice / 2, "data read error\n"},
+  };
+  auto slice_name = [](int k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "s%03d.tif", k);
+    return std::string(name);
+  };
+  for (const CutRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    std::filesystem::create_directory(dir / "d");
+    WriteSlice(dir / "d/a.tif", FloatSlice(side, side, std::vector<double>(std::size_t(side) * side, 1.5)));
+    const std::string volume = VolumeBytes(split_header, std::vector<double>(24 * split_slice / 8, 2.5));
+    const std::string input = dir / row.input;
+    const std::string tool = ToolPath(row.args[0]);
+    int cut_in_read = 0;
+    for (int attempt = 0; attempt < 10 && cut_in_read == 0; ++attempt) {
+      std::filesystem::copy_file(dir / "d/a.tif", dir / "d/b.tif", std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::copy_file(dir / "d/a.tif", dir / "d/c.tif", std::filesystem::copy_options::overwrite_existing);
+      WriteFile(dir / "w.bin", volume);
+      for (const auto& f : std::filesystem::directory_iterator(dir.path()))
+        if (f.path().extension() == ".tif" || f.path().filename() == "v.bin") std::filesystem::remove(f.path());
+      const std::string err = dir / "err.txt";
+      posix_spawn_file_actions_t actions;
+      posix_spawn_file_actions_init(&actions);
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+      posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
+      std::vector<std::string> args = row.args;
+      args[0] = tool;
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      pid_t pid;
+      ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
+      posix_spawn_file_actions_destroy(&actions);
+
+      const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+      const std::string input_path = std::filesystem::canonical(input).string();
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      bool cut = false;
+      while (!cut && std::chrono::steady_clock::now() < until) {
+        if (!Exists(dir / row.started)) continue;
+        std::error_code ec;
+        for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+          std::error_code link_ec;
+          if (std::filesystem::read_symlink(fd.path(), link_ec).string() == input_path) {
+            ::truncate(input.c_str(), off_t(row.cut_to));
+            cut = true;
+            break;
+          }
         }
+        if (ec) break;  // the program has ended
       }
-      if (ec) break;  // the program has ended
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+      const int code = WEXITSTATUS(status);
+      if (code == 0) continue;
+      EXPECT_EQ(code, 1);
+      EXPECT_EQ(ReadText(err), row.error);
+      if (row.args[0] == "pvstack") {
+        EXPECT_EQ(std::filesystem::file_size(dir / "v.bin"), stack_header.size() + 2 * frame);
+      } else {
+        // Slices from the first on, each whole (as large as an uncut one),
+        // and nothing after the last of them.
+        int whole = 0;
+        while (Exists(dir / slice_name(whole))) ++whole;
+        const std::uintmax_t slice_file = 8 + 4 * split_slice / 8;
+        for (int k = 0; k < whole; ++k) EXPECT_GT(std::filesystem::file_size(dir / slice_name(k)), slice_file);
+        EXPECT_FALSE(Exists(dir / slice_name(whole + 1)));
+      }
+      ++cut_in_read;
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    const int code = WEXITSTATUS(status);
-    const std::uintmax_t size = std::filesystem::file_size(volume);
-    if (code == 0) {
-      EXPECT_EQ(size, header.size() + 3 * frame);
-      continue;
-    }
-    EXPECT_EQ(code, 1);
-    EXPECT_EQ(ReadText(err), dir / "d/c.tif : unexpected end of file.\n");
-    EXPECT_EQ(size, header.size() + 2 * frame);
-    ++cut_in_read;
+    EXPECT_GT(cut_in_read, 0) << "no cut landed while the input was read";
   }
-  EXPECT_GT(cut_in_read, 0) << "no cut landed while c.tif was read";
 }
 
 }  // namespace

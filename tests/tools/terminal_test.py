@@ -7,7 +7,9 @@ as a terminal would (carriage return, tab, newline, erase to end of line),
 and the screen at the end must read exactly as the files do (the result
 line is the last line a program prints, after its warnings or in place of
 its fault), with the same exit status; and a progress line must have been
-drawn on the terminal, never written into the files.
+drawn on the terminal, never written into the files. A run interrupted by
+Ctrl-C's signal must end by that signal with the line erased and only
+whole slice files left.
 
 Usage: terminal_test.py TOOLS_DIR DEMO_TOOL
 """
@@ -15,9 +17,11 @@ import os
 import pty
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 PROGRESS = re.compile(rb"\r\d+ of \d+ slices, \d+\.\d slices/s")
 SLICES = 40
@@ -52,10 +56,40 @@ def screen(data):
     return "\n".join(text)
 
 
-def on_terminal(argv, cwd):
+def start(argv, cwd, stdout, stderr, feed):
+    """The program started; with `feed`, its standard input is a pipe that
+    feed(proc, cwd) writes, and SIGINT is at its default (an interrupt ends
+    the program even where the test's own caller ignores it)."""
+    if feed is None:
+        return subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr)
+    proc = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE, stdout=stdout, stderr=stderr,
+                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    feed(proc, cwd)
+    return proc
+
+
+def interrupt_after(head, rest, done, timeout=20):
+    """A feed: the bytes `head`, then Ctrl-C's signal once done(cwd) holds,
+    then the bytes `rest` (the program may have ended by then)."""
+    def feed(proc, cwd):
+        proc.stdin.write(head)
+        proc.stdin.flush()
+        until = time.monotonic() + timeout
+        while not done(cwd) and time.monotonic() < until and proc.poll() is None:
+            time.sleep(0.005)
+        proc.send_signal(signal.SIGINT)
+        try:
+            proc.stdin.write(rest)
+            proc.stdin.close()
+        except BrokenPipeError:
+            pass
+    return feed
+
+
+def on_terminal(argv, cwd, feed=None):
     """Exit status and the bytes of a run with stdout and stderr on a pty."""
     master, slave = pty.openpty()
-    proc = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave)
+    proc = start(argv, cwd, slave, slave, feed)
     os.close(slave)
     data = bytearray()
     while True:
@@ -70,10 +104,10 @@ def on_terminal(argv, cwd):
     return proc.wait(), bytes(data)
 
 
-def into_files(argv, cwd):
+def into_files(argv, cwd, feed=None):
     """Exit status, standard output and standard error of a run into files."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        status = subprocess.call(argv, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        status = start(argv, cwd, out, err, feed).wait()
         out.seek(0)
         err.seek(0)
         return status, out.read(), err.read()
@@ -106,22 +140,51 @@ def main():
         with open(at("cut.bin"), "wb") as f:
             f.write(header + cut)
 
+        # Ctrl-C while pvsplit waits for slice 2 on its standard input:
+        # slices 0 and 1 stay whole, slice 2's file (made once its data
+        # came) is removed, nothing is printed, and the run ends by SIGINT.
+        with open(at("volume.bin"), "rb") as f:
+            volume = f.read()
+        two_slices = len(header) + 2 * 48 * 40 * 8
+        whole = {n: os.path.getsize(at("float", n)) for n in ("s000.tif", "s001.tif")}
+
+        def two_whole(cwd):
+            path = os.path.join(cwd, "s001.tif")
+            return os.path.exists(path) and os.path.getsize(path) == whole["s001.tif"]
+
+        def left_two_whole(cwd):
+            left = {n: os.path.getsize(os.path.join(cwd, n)) for n in os.listdir(cwd) if n.endswith(".tif")}
+            if left != whole:
+                return f"slice files {sorted(left.items())} left, {sorted(whole.items())} expected"
+            return None
+
+        interrupted = interrupt_after(volume[:two_slices], volume[two_slices:], two_whole)
+
+        # name, command, exit status (a signal: minus its number), feed of
+        # standard input, check of the files left
         runs = [
-            ("pvsplit", [tool("pvsplit"), at("volume.bin"), "s%03d.tif"], 0),
-            ("pvsplit, cut short", [tool("pvsplit"), at("cut.bin"), "c%03d.tif"], 1),
-            ("pvstack, float slices", [tool("pvstack"), at("float"), "-", "v.bin"], 0),
-            ("pvstack, 8-bit slices with warnings", [tool("pvstack"), at("int8"), "--n", "v.bin"], 0),
+            ("pvsplit", [tool("pvsplit"), at("volume.bin"), "s%03d.tif"], 0, None, None),
+            ("pvsplit, cut short", [tool("pvsplit"), at("cut.bin"), "c%03d.tif"], 1, None, None),
+            ("pvsplit, interrupted", [tool("pvsplit"), "-", "s%03d.tif"], -signal.SIGINT, interrupted,
+             left_two_whole),
+            ("pvstack, float slices", [tool("pvstack"), at("float"), "-", "v.bin"], 0, None, None),
+            ("pvstack, 8-bit slices with warnings", [tool("pvstack"), at("int8"), "--n", "v.bin"], 0,
+             None, None),
         ]
         failures = 0
-        for name, argv, expected_status in runs:
+        for name, argv, expected_status, feed, check in runs:
             os.makedirs(at("terminal"), exist_ok=True)
             os.makedirs(at("files"), exist_ok=True)
-            status, data = on_terminal(argv, at("terminal"))
-            file_status, out, err = into_files(argv, at("files"))
+            status, data = on_terminal(argv, at("terminal"), feed)
+            file_status, out, err = into_files(argv, at("files"), feed)
+            problems = []
+            for where in ("terminal", "files") if check else ():
+                problem = check(at(where))
+                if problem:
+                    problems.append(f"{where}: {problem}")
             shutil.rmtree(at("terminal"))
             shutil.rmtree(at("files"))
             shown, wanted = screen(data), screen(err + out)
-            problems = []
             if status != expected_status or file_status != expected_status:
                 problems.append(f"exit status {status} on the terminal, {file_status} into files, "
                                 f"{expected_status} expected")
