@@ -13,10 +13,9 @@
 
 namespace {
 
-void Write(const std::string& path, int bits, bool floating, std::uint16_t compression, bool predictor,
-           bool big, bool fill2, std::uint32_t rps, std::uint32_t w, std::uint32_t h) {
-  TIFF* t = TIFFOpen(path.c_str(), big ? "wb" : "wl");
-  if (t == nullptr) return;
+// One image as the current directory of `t`.
+void WriteImage(TIFF* t, int bits, bool floating, std::uint16_t compression, bool predictor,
+                bool fill2, std::uint32_t rps, std::uint32_t w, std::uint32_t h) {
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
   TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
@@ -35,6 +34,29 @@ void Write(const std::string& path, int bits, bool floating, std::uint16_t compr
       row[i] = static_cast<std::uint8_t>(40 * std::sin(0.3 * double(i + y)) + 60 + (i * 7 + y) % 5);
     if (TIFFWriteScanline(t, row.data(), y, 0) < 0) break;
   }
+}
+
+void Write(const std::string& path, int bits, bool floating, std::uint16_t compression, bool predictor,
+           bool big, bool fill2, std::uint32_t rps, std::uint32_t w, std::uint32_t h) {
+  TIFF* t = TIFFOpen(path.c_str(), big ? "wb" : "wl");
+  if (t == nullptr) return;
+  WriteImage(t, bits, floating, compression, predictor, fill2, rps, w, h);
+  TIFFClose(t);
+}
+
+// A stack in one file (`mode` "wl", "w8" for BigTIFF, ...): pages of
+// several sizes and depths, the second a reduced-resolution copy.
+void WritePages(const std::string& path, const char* mode) {
+  TIFF* t = TIFFOpen(path.c_str(), mode);
+  if (t == nullptr) return;
+  WriteImage(t, 32, true, COMPRESSION_LZW, false, false, 3, 5, 7);
+  TIFFWriteDirectory(t);
+  TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+  WriteImage(t, 8, false, COMPRESSION_NONE, false, false, 2, 3, 4);
+  TIFFWriteDirectory(t);
+  WriteImage(t, 16, false, COMPRESSION_PACKBITS, false, false, 2, 6, 5);
+  TIFFWriteDirectory(t);
+  WriteImage(t, 64, true, COMPRESSION_NONE, false, false, 7, 4, 7);
   TIFFClose(t);
 }
 
@@ -101,5 +123,9 @@ int main(int argc, char** argv) {
   WriteGridSeed(dir, 15, 64, true, COMPRESSION_PACKBITS, false, false, true);
   // One larger LZW strip that reaches 10-bit codes.
   Write(dir + "/int8_lzw_wide.tif", 8, false, COMPRESSION_LZW, false, false, false, 40, 64, 40);
+  // Stacks in one file: later pages, BigTIFF in both byte orders.
+  WritePages(dir + "/pages.tif", "wl");
+  WritePages(dir + "/pages_big.tif", "w8l");
+  WritePages(dir + "/pages_big_m.tif", "w8b");
   return 0;
 }

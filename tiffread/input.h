@@ -76,6 +76,9 @@ class Input {
   Input& operator=(const Input&) = delete;
 
   const char* path() const { return path_; }
+  // The subject of the messages from now on (a page of the file); it must
+  // outlive the object.
+  void Rename(const char* subject) { path_ = subject; }
 
   // Brings a regular file into memory: mapped under a read lease, or read
   // whole into a buffer that the calling thread keeps from file to file;

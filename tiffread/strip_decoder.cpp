@@ -78,8 +78,8 @@ StripDecoder::~StripDecoder() = default;
 // ---------------------------------------------------------------------------
 // Per-strip byte source.
 
-void StripDecoder::StartStrip(std::uint32_t offset, std::uint32_t count) {
-  limit_ = std::uint64_t{offset} + count;
+void StripDecoder::StartStrip(std::uint64_t offset, std::uint64_t count) {
+  limit_ = count > UINT64_MAX - offset ? UINT64_MAX : offset + count;
   if (offset < window_at_ || offset - window_at_ > window_len_) {
     // Outside the window: the next byte moves it there.
     window_at_ = offset;
@@ -139,7 +139,7 @@ void StripDecoder::TakeBytes(std::uint8_t* out, std::size_t n, const char* too_f
 // ---------------------------------------------------------------------------
 // Dispatch by compression.
 
-void StripDecoder::Init(std::uint32_t offset, std::uint32_t count) {
+void StripDecoder::Init(std::uint64_t offset, std::uint64_t count) {
   switch (compression_) {
     case Compression::kNone: InitNICDecode(offset, count); break;
     case Compression::kPackBits: InitMPBDecode(offset, count); break;
@@ -167,7 +167,7 @@ void StripDecoder::Term() {
 // ---------------------------------------------------------------------------
 // Uncompressed strips: the stored bytes themselves.
 
-void StripDecoder::InitNICDecode(std::uint32_t offset, std::uint32_t count) {
+void StripDecoder::InitNICDecode(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
 }
 
@@ -184,7 +184,7 @@ void StripDecoder::TermNICDecode() {
 // output byte needs it, so a strip ending in a lone 128 that the rows never
 // need is left unread (and reported as msg::kMPBTooManyCode).
 
-void StripDecoder::InitMPBDecode(std::uint32_t offset, std::uint32_t count) {
+void StripDecoder::InitMPBDecode(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
   MPBlit_ = 0;
   MPBcopies_ = 0;
@@ -317,7 +317,7 @@ void StripDecoder::CodeBits::Fill(const std::uint8_t*& p) {
   num |= 56;
 }
 
-void StripDecoder::InitLZWDecode(std::uint32_t offset, std::uint32_t count) {
+void StripDecoder::InitLZWDecode(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
   LZWbits_ = CodeBits{};
   LZWwidth_ = tiff::kLzwMinBits;

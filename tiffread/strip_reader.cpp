@@ -141,7 +141,7 @@ class StripReader {
   TiffFile& tif_;
   const StripLayout& layout_;
   StoredImage& image_;
-  std::vector<std::uint32_t> offsets_, counts_;
+  std::vector<std::uint64_t> offsets_, counts_;
   std::size_t row_size_ = 0;     // bytes of a row of delivered samples
   std::size_t row_bytes_ = 0;    // decoded bytes of a row
   std::size_t strip_size_ = 0;   // bytes of a full strip's place
