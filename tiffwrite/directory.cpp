@@ -55,7 +55,14 @@ Directory::Directory(const ImageTags& t) {
   }
 }
 
-void Directory::Write(BufferedOut& out) const {
+void PutHeader(BufferedOut& out, std::uint32_t first_directory) {
+  out.Put1(tiff::kLittleEndian);
+  out.Put1(tiff::kLittleEndian);
+  out.Put2(tiff::kMagic);
+  out.Put4(first_directory);
+}
+
+void Directory::Write(BufferedOut& out, std::uint32_t next) const {
   out.Put2(static_cast<std::uint16_t>(count_));
   for (std::uint32_t i = 0; i < count_; ++i) {
     const Entry& e = entries_[i];
@@ -64,7 +71,7 @@ void Directory::Write(BufferedOut& out) const {
     out.Put4(e.count);
     out.PutBytes(e.field, 4);
   }
-  out.Put4(0);  // no next directory
+  out.Put4(next);
 }
 
 StripPlan PlanStrips(std::uint64_t row_bytes, std::uint32_t ny) {
@@ -81,57 +88,73 @@ StripPlan PlanStrips(std::uint64_t row_bytes, std::uint32_t ny) {
 
 namespace {
 
-// Offset of the first strip: behind the header and the description block.
-std::uint32_t FirstStrip(const Description& d) {
-  return d.HasBlock() ? 8 + d.length + (d.length & 1) : 8;
+// Offset of the first strip: behind the description block of a page whose
+// own bytes begin at `base`.
+std::uint32_t FirstStrip(std::uint32_t base, const Description& d) {
+  return d.HasBlock() ? base + d.length + (d.length & 1) : base;
 }
 
 // The caller's tags with the strip layout's own entries.
-ImageTags LayoutTags(const StripPlan& plan, ImageTags tags) {
+ImageTags LayoutTags(const StripPlan& plan, ImageTags tags, std::uint32_t base) {
   tags.strips = plan.strips;
   tags.rows_per_strip = plan.rows_per_strip;
-  tags.description_at = 8;
+  tags.description_at = base;
   return tags;
 }
 
-// The largest file the layout can produce, by the strips' bound.
-std::uint64_t LargestFile(const StripPlan& plan, const ImageTags& tags, StripBound bound) {
+// The largest file the layout can produce with the page at `base`, by the
+// strips' bound.
+std::uint64_t LargestFile(const StripPlan& plan, const ImageTags& tags, StripBound bound,
+                          std::uint64_t base) {
   const std::uint64_t full = plan.StripBytes();  // B < 2^35, R <= 8192
   const std::uint64_t last = plan.row_bytes * plan.RowsOf(plan.strips - 1);
   const std::uint64_t full_bound = bound(full), last_bound = bound(last);
   constexpr std::uint64_t kTooLarge = std::uint64_t{1} << 32;
-  if (full_bound >= kTooLarge || last_bound >= kTooLarge) return kTooLarge;
-  std::uint64_t size = FirstStrip(tags.description);
+  if (full_bound >= kTooLarge || last_bound >= kTooLarge || base >= kTooLarge) return kTooLarge;
+  std::uint64_t size = FirstStrip(0, tags.description) + base;
   size += std::uint64_t(plan.strips - 1) * full_bound + last_bound;  // below 2^63
   if (plan.strips > 1) size += 8 * std::uint64_t(plan.strips);
   return size + Directory(tags).Bytes();
 }
 
-std::unique_ptr<std::uint32_t[]> CheckAndAllocate(const char* path, const StripPlan& plan,
+std::unique_ptr<std::uint32_t[]> CheckAndAllocate(const TiffFileOut& file, const StripPlan& plan,
                                                   const ImageTags& tags, StripBound bound) {
-  StrippedTiff::CheckSize(path, plan, tags, bound);
+  StrippedTiff::CheckSize(file, plan, tags, bound);
   std::unique_ptr<std::uint32_t[]> counts(new (std::nothrow) std::uint32_t[plan.strips]);
-  if (!counts) Error(path, msg::kNoAllocatableMemory);
+  if (!counts) Error(file.path(), msg::kNoAllocatableMemory);
   return counts;
+}
+
+// The page's output: the file is created for the first page, with its
+// header, the first directory's offset filled in at the end.
+TiffOut& BeginPage(TiffFileOut& file) {
+  const bool first = file.first();
+  TiffOut& out = file.Begin();
+  if (first) PutHeader(out, 0);
+  return out;
 }
 
 }  // namespace
 
-void StrippedTiff::CheckSize(const char* path, const StripPlan& plan, const ImageTags& tags,
+void StrippedTiff::CheckSize(const TiffFileOut& file, const StripPlan& plan, const ImageTags& tags,
                              StripBound bound) {
-  if (!FitsTiff32(LargestFile(plan, LayoutTags(plan, tags), bound))) Error(path, msg::kFileNotStored);
+  const std::uint64_t base = file.first() ? kHeaderBytes : file.Offset();
+  const std::uint32_t at = base < (std::uint64_t{1} << 32) ? std::uint32_t(base) : 0;
+  if (!FitsTiff32(LargestFile(plan, LayoutTags(plan, tags, at), bound, base)))
+    Error(file.path(), msg::kFileNotStored);
 }
 
-StrippedTiff::StrippedTiff(const char* path, const StripPlan& plan, const ImageTags& tags,
+StrippedTiff::StrippedTiff(TiffFileOut& file, const StripPlan& plan, const ImageTags& tags,
                            StripBound bound)
-    : plan_(plan),
-      tags_(LayoutTags(plan, tags)),
-      counts_(CheckAndAllocate(path, plan, tags, bound)),
-      out_(path, /*allow_stdout=*/false) {
-  out_.Put1(tiff::kLittleEndian);
-  out_.Put1(tiff::kLittleEndian);
-  out_.Put2(tiff::kMagic);
-  out_.Put4(0);  // directory offset, filled in by Finish
+    : file_(file),
+      base_(0),
+      plan_(plan),
+      tags_(tags),
+      counts_(CheckAndAllocate(file, plan, tags, bound)),
+      out_(BeginPage(file)) {
+  // The size check has put every offset of the page below 2^32.
+  base_ = file_.first() ? kHeaderBytes : static_cast<std::uint32_t>(out_.Offset());
+  tags_ = LayoutTags(plan, tags, base_);
   const Description& d = tags_.description;
   if (d.HasBlock()) {
     out_.PutBytes(d.text, d.length);
@@ -156,12 +179,12 @@ void StrippedTiff::Finish() {
   const auto end = static_cast<std::uint32_t>(out_.Offset());
   std::uint32_t directory = end;
   if (k == 1) {
-    tags_.strip_offsets = FirstStrip(tags_.description);
+    tags_.strip_offsets = FirstStrip(base_, tags_.description);
     tags_.strip_byte_counts = counts_[0];
   } else {
     tags_.strip_offsets = end;
     tags_.strip_byte_counts = end + 4 * k;
-    std::uint32_t at = FirstStrip(tags_.description);
+    std::uint32_t at = FirstStrip(base_, tags_.description);
     for (std::uint32_t s = 0; s < k; ++s) {
       out_.Put4(at);
       at += counts_[s] + (counts_[s] & 1);
@@ -169,10 +192,10 @@ void StrippedTiff::Finish() {
     for (std::uint32_t s = 0; s < k; ++s) out_.Put4(counts_[s]);
     directory = end + 8 * k;
   }
-  Directory(tags_).Write(out_);
-  out_.Seek(4);
-  out_.Put4(directory);
-  out_.Close();
+  // The next offset is filled in by the next page, if one follows.
+  const Directory dir(tags_);
+  dir.Write(out_);
+  file_.EndPage(directory, directory + dir.Bytes() - 4);
 }
 
 }  // namespace pv

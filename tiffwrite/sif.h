@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "tiffwrite/tiff_out.h"
+
 namespace pv {
 
 // A source of rows: returns row y (nx samples), either where it already
@@ -23,6 +25,11 @@ using IntRows = std::function<const std::uint16_t*(std::uint32_t y, std::uint16_
 // bytes is refused with "<path> : file not stored." before anything is
 // created.
 void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& rows,
+                    const char* description);
+
+// The same image as the next page of a file of several pages (tiff_out.h);
+// a file of one page is byte for byte StoreImageFile's.
+void StoreImagePage(TiffFileOut& file, int nx, int ny, int bps, const IntRows& rows,
                     const char* description);
 
 }  // namespace pv

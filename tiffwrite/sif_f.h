@@ -22,6 +22,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "tiffwrite/tiff_out.h"
+
 namespace pv {
 
 // The six-decimal form of the description of the extremes: "%lf\t%lf".
@@ -46,6 +48,13 @@ using FloatRows = std::function<const double*(std::uint32_t y, double* scratch)>
 enum class FloatLayout { kOneStrip, kStrips, kLzwStrips };
 
 void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
+                          const char* description, FloatLayout layout);
+
+// The same image as the next page of a file of several pages (tiff_out.h;
+// "-" is standard output for the one-strip layout only); a file of one page
+// is byte for byte StoreImageFile_Float's. SIF_F_min, SIF_F_max and
+// SIF_F_desc are those of the page.
+void StoreImagePage_Float(TiffFileOut& file, int nx, int ny, const FloatRows& rows,
                           const char* description, FloatLayout layout);
 
 }  // namespace pv

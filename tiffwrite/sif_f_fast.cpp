@@ -1,6 +1,9 @@
 // The float writer's one-strip layout (sif_f_fast): the whole image as one uncompressed strip,
 // written strictly front to back, so the output may be standard output or a
-// pipe. The strip size is known in advance, hence the directory offset too.
+// pipe. The strip size is known in advance, hence the directory offset too,
+// and the offset where a next page begins (behind the description block,
+// rounded up to even): a later page is the same layout from offset 8 on,
+// moved to there.
 //
 // Layout for nx x ny samples, S = 4 nx ny, N directory entries (directory.h:
 // ImageWidth and ImageLength always LONG), L = description length with its
@@ -38,17 +41,19 @@ namespace pv::sif_f {
 
 namespace {
 
-// The directory of the image; the description block follows it.
-ImageTags Tags(std::uint32_t nx, std::uint32_t ny, const Description& d, const Range& range) {
+// The directory of the image whose strip begins at `base`; the description
+// block follows it.
+ImageTags Tags(std::uint32_t nx, std::uint32_t ny, const Description& d, const Range& range,
+               std::uint32_t base) {
   ImageTags t = FloatTags(nx, ny, tiff::kCompressionNone);
   t.long_sizes = true;
   t.description = d;
   t.rows_per_strip = ny;  // one strip holds the whole image
-  t.strip_offsets = 8;
+  t.strip_offsets = base;
   t.strip_byte_counts = 4 * nx * ny;  // below 2^32: checked before writing
   t.min_bits = FloatBits(range.min());
   t.max_bits = FloatBits(range.max());
-  t.description_at = 8 + t.strip_byte_counts + Directory(t).Bytes();
+  t.description_at = base + t.strip_byte_counts + Directory(t).Bytes();
   return t;
 }
 
@@ -56,22 +61,27 @@ ImageTags Tags(std::uint32_t nx, std::uint32_t ny, const Description& d, const R
 // buffer it is formatted into.
 constexpr std::uint64_t kLongestOwnDescription = sizeof SIF_F_desc;
 
-// The file's size but for the description block: 8 + S and the directory
-// with a description entry. With the block of L bytes (L = 0 without a
-// description) it must stay below 2^32.
-std::uint64_t FileWithoutText(std::uint32_t nx, std::uint32_t ny) {
+// The file's size but for the description block: base + S and the
+// directory with a description entry. With the block of L bytes (L = 0
+// without a description) it must stay below 2^32.
+std::uint64_t FileWithoutText(std::uint32_t nx, std::uint32_t ny, std::uint64_t base) {
   ImageTags with_text = FloatTags(nx, ny, tiff::kCompressionNone);
   with_text.description.text = "";
-  return 8 + 4 * std::uint64_t(nx) * ny + Directory(with_text).Bytes();
+  return base + 4 * std::uint64_t(nx) * ny + Directory(with_text).Bytes();
 }
 
 }  // namespace
 
-void StoreOneStrip(const char* path, std::uint32_t width, std::uint32_t height,
+void StoreOneStrip(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
                    const FloatRows& rows, FloatDescription& text) {
+  const char* path = file.path();
+  // The page's strip begins behind the header, or behind the page before.
+  const bool first = file.first();
+  const std::uint64_t base = first ? kHeaderBytes : file.Offset();
   // Files whose offsets could reach 2^32 are refused before anything is
-  // written, and before the globals change.
-  const std::uint64_t fixed = FileWithoutText(width, height);
+  // written, and before the globals change; a page with a page behind it
+  // ends on an even offset, with one pad byte after an odd block.
+  const std::uint64_t fixed = FileWithoutText(width, height, base) + (file.last() ? 0 : 1);
   if (!text.OfExtremes()) {
     const std::optional<Description> given = text.Settle(Range());
     if (!given || !FitsTiff32(fixed + given->length)) Error(path, msg::kFileNotStored);
@@ -84,13 +94,11 @@ void StoreOneStrip(const char* path, std::uint32_t width, std::uint32_t height,
     const Range range = FindRange(path, width, height, rows);
     if (!FitsTiff32(fixed + text.Settle(range)->length)) Error(path, msg::kFileNotStored);
   }
-  TiffOut out(path, /*allow_stdout=*/true);
+  TiffOut& out = file.Begin();
 
   const std::uint32_t strip = 4 * width * height;
-  out.Put1(tiff::kLittleEndian);
-  out.Put1(tiff::kLittleEndian);
-  out.Put2(tiff::kMagic);
-  out.Put4(8 + strip);
+  const auto at = static_cast<std::uint32_t>(base);  // below 2^32 by the checks
+  if (first) PutHeader(out, at + strip);
 
   Range range;
   for (std::uint32_t y = 0; y < height; ++y) {
@@ -101,10 +109,16 @@ void StoreOneStrip(const char* path, std::uint32_t width, std::uint32_t height,
 
   const Description d = *text.Settle(range);  // its length was checked
   text.Publish(range);
-  const ImageTags tags = Tags(width, height, d, range);
-  Directory(tags).Write(out);
+  const ImageTags tags = Tags(width, height, d, range, at);
+  const std::uint32_t block = d.HasBlock() ? d.length : 0;
+  // The next page's strip begins on the even offset behind this page, its
+  // directory behind that strip.
+  const std::uint64_t next = tags.description_at + block + (block & 1) +
+                             4 * std::uint64_t(file.next_width()) * file.next_height();
+  Directory(tags).Write(out, file.last() ? 0 : static_cast<std::uint32_t>(next));
   if (d.HasBlock()) out.PutBytes(d.text, d.length);
-  out.Close();
+  if (!file.last() && (block & 1)) out.Put1(0);
+  file.EndPage();
 }
 
 }  // namespace pv::sif_f

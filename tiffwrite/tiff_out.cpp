@@ -23,4 +23,34 @@ TiffOut::TiffOut(const char* path, bool allow_stdout)
     : BufferedOut(Open(path, allow_stdout), !(allow_stdout && std::strcmp(path, "-") == 0),
                   path, msg::kFileNotStored, OnAbandon::kDrop) {}
 
+TiffFileOut::TiffFileOut(const char* path, bool allow_stdout, std::uint32_t pages)
+    : path_(path), allow_stdout_(allow_stdout), pages_(pages) {}
+
+TiffOut& TiffFileOut::Begin() {
+  if (!out_) out_.emplace(path_, allow_stdout_);
+  return *out_;
+}
+
+void TiffFileOut::EndPage(std::uint64_t directory, std::uint64_t next_at) {
+  if (directory != 0) {
+    if (first()) {
+      first_directory_ = directory;
+    } else if (next_at_ != 0) {
+      const std::uint64_t end = out_->Offset();
+      out_->Seek(next_at_);
+      out_->Put4(static_cast<std::uint32_t>(directory));
+      out_->Seek(end);
+    }
+  }
+  next_at_ = next_at;
+  const bool closing = last();
+  ++done_;
+  if (!closing) return;
+  if (first_directory_ != 0) {
+    out_->Seek(4);
+    out_->Put4(static_cast<std::uint32_t>(first_directory_));
+  }
+  out_->Close();
+}
+
 }  // namespace pv

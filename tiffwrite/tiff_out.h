@@ -5,6 +5,8 @@
 // complete without its directory.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/buffered_out.h"
@@ -17,6 +19,59 @@ class TiffOut : public BufferedOut {
   // the one-character path "-" means standard output, which is flushed but
   // never closed.
   TiffOut(const char* path, bool allow_stdout);
+};
+
+// A TIFF file written a page at a time: the one image of a writer's entry
+// point, or a stack of pages, page k + 1 right behind page k. The file is
+// created when its first page begins, which its writer does where a writer
+// of one image creates its file (after the checks that refuse it: a refused
+// first page leaves no file). The first directory's offset stands in the
+// header (PutHeader, directory.h), each directory's next offset is that of
+// the next page's directory, the last one's 0. A layout whose directory
+// comes last in its page (the strip layout) leaves those offsets to
+// EndPage, which fills them in by seeking back; one written strictly front
+// to back (the float writer's one strip) states them as it goes, for which
+// it needs the size of the next page before it (ExpectNext).
+class TiffFileOut {
+ public:
+  // A file of `pages` pages (at least 1); "-" as for TiffOut.
+  TiffFileOut(const char* path, bool allow_stdout, std::uint32_t pages = 1);
+
+  const char* path() const { return path_; }
+  // Whether the page to write is the first, or the last.
+  bool first() const { return done_ == 0; }
+  bool last() const { return done_ + 1 >= pages_; }
+  // Where the page to write begins: 0 for the first (the header is its
+  // own), else the end of the page before.
+  std::uint64_t Offset() const { return out_ ? out_->Offset() : 0; }
+
+  // The size of the page after the one to write (a page written front to
+  // back states where that one's directory lies).
+  void ExpectNext(std::uint32_t nx, std::uint32_t ny) {
+    next_width_ = nx;
+    next_height_ = ny;
+  }
+  std::uint32_t next_width() const { return next_width_; }
+  std::uint32_t next_height() const { return next_height_; }
+
+  // The output of the page to write: the file is created for the first.
+  TiffOut& Begin();
+  // The page is complete. A page whose directory offset is still to be
+  // stated gives it (`directory`, 0 for none) and where its own next offset
+  // lies (`next_at`): the header is given the first page's before the file
+  // is closed, the page before's next offset is given a later page's now.
+  // The file is closed after its last page.
+  void EndPage(std::uint64_t directory = 0, std::uint64_t next_at = 0);
+
+ private:
+  const char* path_;
+  bool allow_stdout_;
+  std::uint32_t pages_;
+  std::uint32_t done_ = 0;
+  std::uint64_t first_directory_ = 0;
+  std::uint64_t next_at_ = 0;  // the last directory's next offset, to fill in
+  std::uint32_t next_width_ = 0, next_height_ = 0;
+  std::optional<TiffOut> out_;
 };
 
 }  // namespace pv
