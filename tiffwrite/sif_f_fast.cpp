@@ -44,13 +44,14 @@ namespace {
 // The directory of the image whose strip begins at `base`; the description
 // block follows it.
 ImageTags Tags(std::uint32_t nx, std::uint32_t ny, const Description& d, const Range& range,
-               std::uint32_t base) {
+               std::uint64_t base, bool big) {
   ImageTags t = FloatTags(nx, ny, tiff::kCompressionNone);
   t.long_sizes = true;
+  t.big_tiff = big;
   t.description = d;
   t.rows_per_strip = ny;  // one strip holds the whole image
   t.strip_offsets = base;
-  t.strip_byte_counts = 4 * nx * ny;  // below 2^32: checked before writing
+  t.strip_byte_counts = 4 * std::uint64_t(nx) * ny;
   t.min_bits = FloatBits(range.min());
   t.max_bits = FloatBits(range.max());
   t.description_at = base + t.strip_byte_counts + Directory(t).Bytes();
@@ -77,28 +78,35 @@ void StoreOneStrip(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
   const char* path = file.path();
   // The page's strip begins behind the header, or behind the page before.
   const bool first = file.first();
-  const std::uint64_t base = first ? kHeaderBytes : file.Offset();
-  // Files whose offsets could reach 2^32 are refused before anything is
-  // written, and before the globals change; a page with a page behind it
-  // ends on an even offset, with one pad byte after an odd block.
-  const std::uint64_t fixed = FileWithoutText(width, height, base) + (file.last() ? 0 : 1);
+  // The most bytes the file can take with this page, as a classic TIFF,
+  // known before anything is written and before the globals change: a page
+  // with a page behind it ends on an even offset, with one pad byte after
+  // an odd block. The first page chooses BigTIFF where it is too large;
+  // a later page too large for a classic file is refused.
+  const std::uint64_t fixed =
+      FileWithoutText(width, height, first ? kHeaderBytes : file.Offset()) + (file.last() ? 0 : 1);
+  std::uint64_t largest = fixed + kLongestOwnDescription;
   if (!text.OfExtremes()) {
     const std::optional<Description> given = text.Settle(Range());
-    if (!given || !FitsTiff32(fixed + given->length)) Error(path, msg::kFileNotStored);
+    if (!given) Error(path, msg::kFileNotStored);
+    largest = fixed + given->length;
   }
   std::unique_ptr<double[]> scratch(new (std::nothrow) double[width]);
   if (!scratch) Error(path, msg::kNoAllocatableMemory);
-  if (text.OfExtremes() && !FitsTiff32(fixed + kLongestOwnDescription)) {
+  if (text.OfExtremes() && !file.Holds(largest)) {
     // Close to the limit the exact length matters: the extremes are found
     // and formatted first.
     const Range range = FindRange(path, width, height, rows);
-    if (!FitsTiff32(fixed + text.Settle(range)->length)) Error(path, msg::kFileNotStored);
+    largest = fixed + text.Settle(range)->length;
   }
+  if (first) file.Choose(largest);
+  if (!file.Holds(largest)) Error(path, msg::kFileNotStored);
+  const bool big = file.big();
+  const std::uint64_t base = first ? HeaderBytes(big) : file.Offset();
   TiffOut& out = file.Begin();
 
-  const std::uint32_t strip = 4 * width * height;
-  const auto at = static_cast<std::uint32_t>(base);  // below 2^32 by the checks
-  if (first) PutHeader(out, at + strip);
+  const std::uint64_t strip = 4 * std::uint64_t(width) * height;
+  if (first) PutHeader(out, base + strip, big);
 
   Range range;
   for (std::uint32_t y = 0; y < height; ++y) {
@@ -109,14 +117,14 @@ void StoreOneStrip(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
 
   const Description d = *text.Settle(range);  // its length was checked
   text.Publish(range);
-  const ImageTags tags = Tags(width, height, d, range, at);
-  const std::uint32_t block = d.HasBlock() ? d.length : 0;
+  const ImageTags tags = Tags(width, height, d, range, base, big);
+  const std::uint64_t block = d.HasBlock(big) ? d.length : 0;
   // The next page's strip begins on the even offset behind this page, its
   // directory behind that strip.
   const std::uint64_t next = tags.description_at + block + (block & 1) +
                              4 * std::uint64_t(file.next_width()) * file.next_height();
-  Directory(tags).Write(out, file.last() ? 0 : static_cast<std::uint32_t>(next));
-  if (d.HasBlock()) out.PutBytes(d.text, d.length);
+  Directory(tags).Write(out, file.last() ? 0 : next);
+  if (d.HasBlock(big)) out.PutBytes(d.text, d.length);
   if (!file.last() && (block & 1)) out.Put1(0);
   file.EndPage();
 }

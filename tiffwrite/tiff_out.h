@@ -32,6 +32,13 @@ class TiffOut : public BufferedOut {
 // EndPage, which fills them in by seeking back; one written strictly front
 // to back (the float writer's one strip) states them as it goes, for which
 // it needs the size of the next page before it (ExpectNext).
+//
+// A file that a classic TIFF cannot hold is a BigTIFF, chosen by the first
+// page's writer before the file is created (Choose): a file of one image
+// is a BigTIFF exactly where its classic form could reach 2^32 bytes; a
+// file of several pages where its first page's largest size times the
+// number of pages could (exact for pages of one size; a later, larger page
+// that a classic file cannot hold is refused as a single image would be).
 class TiffFileOut {
  public:
   // A file of `pages` pages (at least 1); "-" as for TiffOut.
@@ -44,6 +51,18 @@ class TiffFileOut {
   // Where the page to write begins: 0 for the first (the header is its
   // own), else the end of the page before.
   std::uint64_t Offset() const { return out_ ? out_->Offset() : 0; }
+
+  std::uint32_t pages() const { return pages_; }
+  // The first page's writer, before it begins the page: `largest` is the
+  // most bytes its page could take as a classic file of that one page.
+  // Sets whether the file is a BigTIFF.
+  void Choose(std::uint64_t largest);
+  bool big() const { return big_; }
+  // Whether a file of `size` bytes can be written: any size in BigTIFF.
+  bool Holds(std::uint64_t size) const { return big_ || size < classic_limit_; }
+  // The size from which a file is a BigTIFF: 2^32 (tests lower it, to see
+  // a BigTIFF of a few bytes).
+  void SetClassicLimit(std::uint64_t bytes) { classic_limit_ = bytes; }
 
   // The size of the page after the one to write (a page written front to
   // back states where that one's directory lies).
@@ -71,6 +90,8 @@ class TiffFileOut {
   std::uint64_t first_directory_ = 0;
   std::uint64_t next_at_ = 0;  // the last directory's next offset, to fill in
   std::uint32_t next_width_ = 0, next_height_ = 0;
+  bool big_ = false;
+  std::uint64_t classic_limit_ = std::uint64_t{1} << 32;
   std::optional<TiffOut> out_;
 };
 
