@@ -21,9 +21,9 @@ using IntRows = std::function<const std::uint16_t*(std::uint32_t y, std::uint16_
 // 2^bps, top row first) in `path` with `bps` bits per sample. The
 // description (null: none) is stored unchanged. "-" is an ordinary name: the
 // writer seeks back at the end. An image outside the interface (bps other
-// than 1 to 16, a size below 1) or one whose file could reach 2^32
+// than 1 to 16, a size below 1) or one whose strips could reach 2^32
 // bytes is refused with "<path> : file not stored." before anything is
-// created.
+// created; a file that could reach 2^32 bytes is a BigTIFF (tiff_out.h).
 void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& rows,
                     const char* description);
 

@@ -41,8 +41,8 @@ extern double SIF_F_max;
 // row once, top to bottom, on the calling thread, so its source may read
 // the rows from a stream; only an image within 2 KiB of the 4 GiB limit
 // with the description of the extremes is read twice, first on all CPUs
-// (the exact length of that description decides whether the file can be
-// stored at all).
+// (the exact length of that description decides whether the file is a
+// classic TIFF or a BigTIFF, tiff_out.h).
 using FloatRows = std::function<const double*(std::uint32_t y, double* scratch)>;
 
 enum class FloatLayout { kOneStrip, kStrips, kLzwStrips };

@@ -64,7 +64,7 @@ constexpr std::uint64_t kLongestOwnDescription = sizeof SIF_F_desc;
 
 // The file's size but for the description block: base + S and the
 // directory with a description entry. With the block of L bytes (L = 0
-// without a description) it must stay below 2^32.
+// without a description) it must stay below 2^32 for a classic file.
 std::uint64_t FileWithoutText(std::uint32_t nx, std::uint32_t ny, std::uint64_t base) {
   ImageTags with_text = FloatTags(nx, ny, tiff::kCompressionNone);
   with_text.description.text = "";
