@@ -16,6 +16,10 @@
 //  - Rows: the image as rows of doubles through the row-table entry point,
 //    against libtiff's strips converted to rows of doubles.
 //  - Size: header and directory only, for the image's size.
+//  - Stack: 48 slices as one file of 48 pages, every page read whole into
+//    one image (ours: the pages walked with TiffPages; libtiff: its
+//    TIFFReadDirectory loop), against the same 48 slices as files (ours),
+//    read as a stack reader reads them.
 //
 // Throughput counts decoded bytes; times are wall-clock.
 #include <benchmark/benchmark.h>
@@ -85,20 +89,25 @@ std::vector<std::uint8_t> Row(int bits, std::uint32_t y, std::mt19937& rng) {
   return row;
 }
 
-std::string Write(int bits, std::uint16_t compression) {
+// A file of `pages` slices, each its own noise.
+std::string Write(int bits, std::uint16_t compression, int pages = 1) {
   const std::string path = "/tmp/pv_reader_bench." + std::to_string(getpid()) + "." +
-                           std::to_string(bits) + "." + std::to_string(compression) + ".tif";
+                           std::to_string(bits) + "." + std::to_string(compression) + "." +
+                           std::to_string(pages) + ".tif";
   std::mt19937 rng(42);
   TIFF* t = TIFFOpen(path.c_str(), "w");
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kSize);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, kSize);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, bits == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
-  for (std::uint32_t y = 0; y < kSize; ++y) TIFFWriteScanline(t, Row(bits, y, rng).data(), y, 0);
+  for (int page = 0; page < pages; ++page) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kSize);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, kSize);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, bits == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    for (std::uint32_t y = 0; y < kSize; ++y) TIFFWriteScanline(t, Row(bits, y, rng).data(), y, 0);
+    TIFFWriteDirectory(t);
+  }
   TIFFClose(t);
   return path;
 }
@@ -107,15 +116,65 @@ class Files {
  public:
   ~Files() {
     for (const auto& p : paths_) unlink(p.c_str());
+    for (const auto& p : stacks_) unlink(p.c_str());
+    for (const auto& v : slices_)
+      for (const auto& p : v) unlink(p.c_str());
   }
   const std::string& Get(int bits, bool lzw) {
     const int k = (bits / 16) * 2 + lzw;  // 8: 0, 1; 16: 2, 3; 32: 4, 5
     if (paths_[k].empty()) paths_[k] = Write(bits, lzw ? COMPRESSION_LZW : COMPRESSION_NONE);
     return paths_[k];
   }
+  // The stack in one file, and its 48 slices as files.
+  const std::string& Stack(int bits, bool lzw) {
+    const int k = (bits / 16) * 2 + lzw;
+    if (stacks_[k].empty()) stacks_[k] = Write(bits, lzw ? COMPRESSION_LZW : COMPRESSION_NONE, kPages);
+    return stacks_[k];
+  }
+  const std::vector<std::string>& Slices(int bits, bool lzw) {
+    const int k = (bits / 16) * 2 + lzw;
+    if (slices_[k].empty()) {
+      // Each page of the stack as a file of its own (tiffsplit's way, by
+      // hand): libtiff copies the strips as they are stored.
+      TIFF* in = TIFFOpen(Stack(bits, lzw).c_str(), "r");
+      int page = 0;
+      do {
+        const std::string path = Stack(bits, lzw) + "." + std::to_string(page++);
+        TIFF* out = TIFFOpen(path.c_str(), "w");
+        std::uint32_t w = 0, h = 0, rps = 0;
+        std::uint16_t b = 0, f = 0, c = 0;
+        TIFFGetField(in, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(in, TIFFTAG_IMAGELENGTH, &h);
+        TIFFGetField(in, TIFFTAG_BITSPERSAMPLE, &b);
+        TIFFGetFieldDefaulted(in, TIFFTAG_SAMPLEFORMAT, &f);
+        TIFFGetField(in, TIFFTAG_COMPRESSION, &c);
+        TIFFGetField(in, TIFFTAG_ROWSPERSTRIP, &rps);
+        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, w);
+        TIFFSetField(out, TIFFTAG_IMAGELENGTH, h);
+        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, b);
+        TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(out, TIFFTAG_SAMPLEFORMAT, f);
+        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(out, TIFFTAG_COMPRESSION, c);
+        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, rps);
+        std::vector<std::uint8_t> raw;
+        for (tstrip_t s = 0; s < TIFFNumberOfStrips(in); ++s) {
+          raw.resize(static_cast<std::size_t>(TIFFGetStrileByteCount(in, s)));
+          TIFFReadRawStrip(in, s, raw.data(), static_cast<tmsize_t>(raw.size()));
+          TIFFWriteRawStrip(out, s, raw.data(), static_cast<tmsize_t>(raw.size()));
+        }
+        TIFFClose(out);
+        slices_[k].push_back(path);
+      } while (TIFFReadDirectory(in));
+      TIFFClose(in);
+    }
+    return slices_[k];
+  }
+  static constexpr int kPages = 48;
 
  private:
-  std::string paths_[6];
+  std::string paths_[6], stacks_[6];
+  std::vector<std::string> slices_[6];
 };
 
 Files& TheFiles() {
@@ -311,6 +370,54 @@ void BM_Size_Libtiff(benchmark::State& state) {
   }
 }
 
+void StackLabel(benchmark::State& state, const char* extra) {
+  Label(state, extra);
+  state.SetBytesProcessed(state.bytes_processed() * Files::kPages);
+}
+
+void BM_Stack_Ours(benchmark::State& state) {
+  const std::string& path = TheFiles().Stack(int(state.range(0)), state.range(1) != 0);
+  pv::StoredImage image;
+  for (auto _ : state) {
+    pv::TiffPages pages(path.c_str());
+    do {
+      pv::ReadPage_Float(pages, nullptr, nullptr, &image, nullptr);
+      benchmark::DoNotOptimize(image.RowData(0));
+    } while (pages.Next());
+  }
+  StackLabel(state, ", 48 pages in one file");
+}
+
+void BM_Stack_Slices_Ours(benchmark::State& state) {
+  const std::vector<std::string>& paths = TheFiles().Slices(int(state.range(0)), state.range(1) != 0);
+  pv::StoredImage image;
+  for (auto _ : state) {
+    for (const std::string& path : paths) {
+      pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
+      benchmark::DoNotOptimize(image.RowData(0));
+    }
+  }
+  StackLabel(state, ", the 48 pages as files");
+}
+
+void BM_Stack_Libtiff(benchmark::State& state) {
+  const std::string& path = TheFiles().Stack(int(state.range(0)), state.range(1) != 0);
+  std::vector<std::uint8_t> image(std::size_t(kSize) * kSize * (state.range(0) / 8));
+  for (auto _ : state) {
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    do {
+      const tstrip_t n = TIFFNumberOfStrips(t);
+      std::size_t at = 0;
+      for (tstrip_t s = 0; s < n; ++s)
+        at += static_cast<std::size_t>(
+            TIFFReadEncodedStrip(t, s, image.data() + at, static_cast<tmsize_t>(image.size() - at)));
+      benchmark::DoNotOptimize(image.data());
+    } while (TIFFReadDirectory(t));
+    TIFFClose(t);
+  }
+  StackLabel(state, ", 48 pages in one file");
+}
+
 void Files2(benchmark::internal::Benchmark* b) {
   for (int lzw : {1, 0})
     for (int bits : {8, 16, 32}) b->Args({bits, lzw});
@@ -334,6 +441,9 @@ BENCHMARK(BM_Rows_Ours)->Apply(Files2);
 BENCHMARK(BM_Rows_Libtiff)->Apply(Files2);
 BENCHMARK(BM_Size_Ours)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Size_Libtiff)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Stack_Ours)->Apply(Files2);
+BENCHMARK(BM_Stack_Slices_Ours)->Apply(Files2);
+BENCHMARK(BM_Stack_Libtiff)->Apply(Files2);
 
 }  // namespace
 
