@@ -53,6 +53,9 @@ void TiffFile::Name(int page) {
 void TiffFile::GoToPage(int page, std::uint64_t directory) {
   ifd_ = directory;
   Name(page);
+  // The file's other pages are read by other readers: none of them reads
+  // the whole file (a mapping costs only what is read).
+  input_.LoadMappedOnly();
 }
 
 bool TiffFile::IsPage() {
@@ -151,6 +154,11 @@ std::uint32_t TiffFile::GetValue(unsigned type) {
 bool TiffFile::LookupTag(unsigned tag) {
   pos_ = ifd_;
   const std::uint64_t entries = big_tiff_ ? Get8() : Get2();
+  // A BigTIFF count is not bounded by its form: one that the file cannot
+  // hold ends the read at once, not after a scan to the file's end.
+  if (big_tiff_ && input_.regular() &&
+      entries > (input_.size() - std::min(pos_, input_.size())) / 20)
+    Error(path(), msg::kUnexpectedEndOfFile);
   const unsigned rest = 2 + 2 * FieldSize();  // type, count and value field
   for (std::uint64_t i = 0; i < entries; ++i) {
     if (Get2() == tag) return true;
