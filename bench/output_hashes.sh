@@ -112,6 +112,19 @@ run stack-badsort pvstack "$in/float" --x v.bin
 run stack-nonames pvstack "$in/float" "$in/none.names" v.bin
 run stack-usage pvstack "$in/float"
 run stack-full pvstack "$in/float" "$in/float.names" /dev/full
+# Stacks in one file: the phantom as one file of 5 pages, and what the
+# programs make of it.
+"$bin/pvsplit" "$in/phantom.bin" "$in/stack.tif" >/dev/null
+"$bin/pvquant" "$in/stack.tif" 8 "$in/stack8.tif" >/dev/null
+run split-stack pvsplit "$in/phantom.bin" stack.tif
+run split-stack-stdout pvsplit "$in/phantom.bin" -
+run quant-stack pvquant "$in/stack.tif" 8 q.tif
+run quant-stack-given pvquant "$in/stack.tif" -0.5 0.5 12 q.tif
+for p in pvexpand pvexpand-nolzw pvexpand-fast; do
+  run "$p-stack" "$p" "$in/stack8.tif" -0.25 0.002 e.tif
+done
+run stack-stack pvstack "$in/stack8.tif" v.bin
+run stack-stack-listed pvstack "$in" "-stack.tif stack8.tif" v.bin
 
 # The yardstick's jobs on its small inputs.
 if [ -n "$perf" ]; then
@@ -128,6 +141,7 @@ if [ -n "$perf" ]; then
     run "perf-$e-8" "$e" "$p/big_u8.tif" "$base8" "$step8" e.tif
   done
   run perf-stack-f32 pvstack "$p/slices_f32" "$p/slices_f32.names" v.bin
+  run perf-stack-stack pvstack "$p/stack_f32.tif" v.bin
   run perf-stack-u16 pvstack "$p/slices_u16" "$p/slices_u16.names" v.bin
 fi
 echo "runs $n"

@@ -19,6 +19,10 @@
 //  - Rows: the image as rows of doubles through the row-table entry point,
 //    against libtiff's strips converted to rows of doubles.
 //  - Size: header and directory only, for the image's size.
+//  - Stack: 48 slices as one file of 48 pages, every page read whole into
+//    one image (ours: the pages walked with TiffPages; libtiff: its
+//    TIFFReadDirectory loop), against the same 48 slices as files (ours),
+//    read as a stack reader reads them.
 //
 // Throughput counts decoded bytes; times are wall-clock.
 #include <benchmark/benchmark.h>
@@ -95,11 +99,8 @@ constexpr std::uint32_t kTile = 256;
 
 bool Tiled(int coding) { return coding == kDeflateTiles || coding == kNoneTiles; }
 
-std::string Write(int bits, int coding) {
-  const std::string path = "/tmp/pv_reader_bench." + std::to_string(getpid()) + "." +
-                           std::to_string(bits) + "." + std::to_string(coding) + ".tif";
-  std::mt19937 rng(42);
-  TIFF* t = TIFFOpen(path.c_str(), "w");
+// The tags of one image of `coding`, as the current directory of `t`.
+void SetTags(TIFF* t, int bits, int coding) {
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kSize);
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, kSize);
   TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
@@ -110,10 +111,23 @@ std::string Write(int bits, int coding) {
   TIFFSetField(t, TIFFTAG_COMPRESSION,
                deflate ? COMPRESSION_ADOBE_DEFLATE : coding == kLzw ? COMPRESSION_LZW : COMPRESSION_NONE);
   if (deflate) TIFFSetField(t, TIFFTAG_PREDICTOR, bits == 32 ? PREDICTOR_FLOATINGPOINT : PREDICTOR_HORIZONTAL);
-  if (!Tiled(coding)) {
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
-    for (std::uint32_t y = 0; y < kSize; ++y) TIFFWriteScanline(t, Row(bits, y, rng).data(), y, 0);
-  } else {
+}
+
+// A file of `pages` images (tiled files: one), each its own noise.
+std::string Write(int bits, int coding, int pages = 1) {
+  const std::string path = "/tmp/pv_reader_bench." + std::to_string(getpid()) + "." +
+                           std::to_string(bits) + "." + std::to_string(coding) + "." +
+                           std::to_string(pages) + ".tif";
+  std::mt19937 rng(42);
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  for (int page = 0; page < pages; ++page) {
+    SetTags(t, bits, coding);
+    if (!Tiled(coding)) {
+      TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+      for (std::uint32_t y = 0; y < kSize; ++y) TIFFWriteScanline(t, Row(bits, y, rng).data(), y, 0);
+      if (pages > 1) TIFFWriteDirectory(t);
+      continue;
+    }
     TIFFSetField(t, TIFFTAG_TILEWIDTH, kTile);
     TIFFSetField(t, TIFFTAG_TILELENGTH, kTile);
     const std::size_t sample = bits / 8, row_bytes = kSize * sample, tile_row = kTile * sample;
@@ -129,6 +143,7 @@ std::string Write(int bits, int coding) {
           std::memcpy(tile.data() + r * tile_row, image.data() + (ty + r) * row_bytes + tx * sample, tile_row);
         TIFFWriteEncodedTile(t, k, tile.data(), static_cast<tmsize_t>(tile.size()));
       }
+    break;
   }
   TIFFClose(t);
   return path;
@@ -138,15 +153,65 @@ class Files {
  public:
   ~Files() {
     for (const auto& p : paths_) unlink(p.c_str());
+    for (const auto& p : stacks_) unlink(p.c_str());
+    for (const auto& v : slices_)
+      for (const auto& p : v) unlink(p.c_str());
   }
   const std::string& Get(int bits, int coding) {
     const int k = (bits / 16) * kCodings + coding;
     if (paths_[k].empty()) paths_[k] = Write(bits, coding);
     return paths_[k];
   }
+  // The stack in one file, and its 48 slices as files.
+  const std::string& Stack(int bits, int coding) {
+    const int k = (bits / 16) * kCodings + coding;
+    if (stacks_[k].empty()) stacks_[k] = Write(bits, coding, kPages);
+    return stacks_[k];
+  }
+  const std::vector<std::string>& Slices(int bits, int coding) {
+    const int k = (bits / 16) * kCodings + coding;
+    if (slices_[k].empty()) {
+      // Each page of the stack as a file of its own (tiffsplit's way, by
+      // hand): libtiff copies the strips as they are stored.
+      TIFF* in = TIFFOpen(Stack(bits, coding).c_str(), "r");
+      int page = 0;
+      do {
+        const std::string path = Stack(bits, coding) + "." + std::to_string(page++);
+        TIFF* out = TIFFOpen(path.c_str(), "w");
+        std::uint32_t w = 0, h = 0, rps = 0;
+        std::uint16_t b = 0, f = 0, c = 0;
+        TIFFGetField(in, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(in, TIFFTAG_IMAGELENGTH, &h);
+        TIFFGetField(in, TIFFTAG_BITSPERSAMPLE, &b);
+        TIFFGetFieldDefaulted(in, TIFFTAG_SAMPLEFORMAT, &f);
+        TIFFGetField(in, TIFFTAG_COMPRESSION, &c);
+        TIFFGetField(in, TIFFTAG_ROWSPERSTRIP, &rps);
+        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, w);
+        TIFFSetField(out, TIFFTAG_IMAGELENGTH, h);
+        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, b);
+        TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(out, TIFFTAG_SAMPLEFORMAT, f);
+        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(out, TIFFTAG_COMPRESSION, c);
+        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, rps);
+        std::vector<std::uint8_t> raw;
+        for (tstrip_t s = 0; s < TIFFNumberOfStrips(in); ++s) {
+          raw.resize(static_cast<std::size_t>(TIFFGetStrileByteCount(in, s)));
+          TIFFReadRawStrip(in, s, raw.data(), static_cast<tmsize_t>(raw.size()));
+          TIFFWriteRawStrip(out, s, raw.data(), static_cast<tmsize_t>(raw.size()));
+        }
+        TIFFClose(out);
+        slices_[k].push_back(path);
+      } while (TIFFReadDirectory(in));
+      TIFFClose(in);
+    }
+    return slices_[k];
+  }
+  static constexpr int kPages = 48;
 
  private:
-  std::string paths_[3 * kCodings];
+  std::string paths_[3 * kCodings], stacks_[3 * kCodings];
+  std::vector<std::string> slices_[3 * kCodings];
 };
 
 // The whole image with libtiff into `image`: strips one after the other,
@@ -366,8 +431,63 @@ void StripFiles(benchmark::internal::Benchmark* b) {
   b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+void StackLabel(benchmark::State& state, const char* extra) {
+  Label(state, extra);
+  state.SetBytesProcessed(state.bytes_processed() * Files::kPages);
+}
+
+void BM_Stack_Ours(benchmark::State& state) {
+  const std::string& path = TheFiles().Stack(int(state.range(0)), int(state.range(1)));
+  pv::StoredImage image;
+  for (auto _ : state) {
+    pv::TiffPages pages(path.c_str());
+    do {
+      pv::ReadPage_Float(pages, nullptr, nullptr, &image, nullptr);
+      benchmark::DoNotOptimize(image.RowData(0));
+    } while (pages.Next());
+  }
+  StackLabel(state, ", 48 pages in one file");
+}
+
+void BM_Stack_Slices_Ours(benchmark::State& state) {
+  const std::vector<std::string>& paths = TheFiles().Slices(int(state.range(0)), int(state.range(1)));
+  pv::StoredImage image;
+  for (auto _ : state) {
+    for (const std::string& path : paths) {
+      pv::ReadImageFile_Float(path.c_str(), nullptr, nullptr, &image, nullptr);
+      benchmark::DoNotOptimize(image.RowData(0));
+    }
+  }
+  StackLabel(state, ", the 48 pages as files");
+}
+
+void BM_Stack_Libtiff(benchmark::State& state) {
+  const std::string& path = TheFiles().Stack(int(state.range(0)), int(state.range(1)));
+  std::vector<std::uint8_t> image(std::size_t(kSize) * kSize * (state.range(0) / 8));
+  for (auto _ : state) {
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    do {
+      const tstrip_t n = TIFFNumberOfStrips(t);
+      std::size_t at = 0;
+      for (tstrip_t s = 0; s < n; ++s)
+        at += static_cast<std::size_t>(
+            TIFFReadEncodedStrip(t, s, image.data() + at, static_cast<tmsize_t>(image.size() - at)));
+      benchmark::DoNotOptimize(image.data());
+    } while (TIFFReadDirectory(t));
+    TIFFClose(t);
+  }
+  StackLabel(state, ", 48 pages in one file");
+}
+
 void Files2(benchmark::internal::Benchmark* b) {
   for (int coding : {kLzw, kNone, kDeflate, kDeflateTiles, kNoneTiles})
+    for (int bits : {8, 16, 32}) b->Args({bits, coding});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+// Stacks of 48 pages in strips.
+void StackFiles(benchmark::internal::Benchmark* b) {
+  for (int coding : {kLzw, kNone})
     for (int bits : {8, 16, 32}) b->Args({bits, coding});
   b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
@@ -389,6 +509,9 @@ BENCHMARK(BM_Rows_Ours)->Apply(StripFiles);
 BENCHMARK(BM_Rows_Libtiff)->Apply(StripFiles);
 BENCHMARK(BM_Size_Ours)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Size_Libtiff)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Stack_Ours)->Apply(StackFiles);
+BENCHMARK(BM_Stack_Slices_Ours)->Apply(StackFiles);
+BENCHMARK(BM_Stack_Libtiff)->Apply(StackFiles);
 
 }  // namespace
 

@@ -103,8 +103,8 @@ Mapping DescriptionMapping(std::string_view description, int bits) {
 bool SameMapping(const Mapping& m, double base, double step, std::uint32_t top_code) {
   const double top = base + top_code * step;
   if (!m.found || !std::isfinite(base) || !std::isfinite(step) || !std::isfinite(top)) return false;
-  const double tolerance =
-      kReadBackSteps * step + kFloatRounding * std::max(std::fabs(base), std::fabs(top));
+  const double tolerance = kReadBackSteps * ((top - base) / kFinestCodes) +
+                           kFloatRounding * std::max(std::fabs(base), std::fabs(top));
   return std::fabs(m.base - base) <= tolerance &&
          std::fabs(m.base + top_code * m.step - top) <= tolerance;
 }
@@ -118,9 +118,9 @@ std::string RangeText(double lo, double hi) {
 
 std::string BaseStepText(double base, double step, std::uint32_t top_code) {
   // The codes' values move by the base's miss plus top_code times the
-  // step's.
-  const bool six =
-      SixDecimalMiss(base) + top_code * SixDecimalMiss(step) <= kReadBackSteps * step;
+  // step's, which must stay within the finest step of their range.
+  const bool six = SixDecimalMiss(base) + top_code * SixDecimalMiss(step) <=
+                   kReadBackSteps * (top_code * step / kFinestCodes);
   const char* form = six ? "%s\t%lf\t%lf" : "%s\t%.17g\t%.17g";
   char text[800];
   std::snprintf(text, sizeof text, form, kBaseStepWord, base, step);

@@ -54,8 +54,9 @@ struct Mapping {
 Mapping DescriptionMapping(std::string_view description, int bits);
 
 // Whether `m` gives every code 0 .. top_code the value that base + code x
-// step gives, to within kReadBackSteps of the step plus the rounding of
-// the ends to single precision (a float image's own values).
+// step gives, to within kReadBackSteps of the finest step of that range
+// plus the rounding of the ends to single precision (a float image's own
+// values).
 bool SameMapping(const Mapping& m, double base, double step, std::uint32_t top_code);
 
 // "lo<TAB>hi", the range form; also the printed range lines, with "\n".

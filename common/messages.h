@@ -28,9 +28,15 @@ inline constexpr char kDataReadError[] = "data read error";
 inline constexpr char kBadFileNameFormat[] = "bad file name format.";
 
 // ---------------------------------------------------------------------------
-// After "<path> : ", the TIFF reader's faults.
+// After "<path> : ", the TIFF reader's faults. A fault of a later page of a
+// file names the page: "<path> page <k> : <message>", k counted from 1
+// (page 1's faults name the path alone).
+inline constexpr char kPage[] = "page";
 inline constexpr char kBadMagicNumber[] = "bad magic number.";
 inline constexpr char kNoImageFileDirectory[] = "no image file directory.";
+// A chain of directories that comes back to one seen before (or whose
+// directories would take more bytes than the file has).
+inline constexpr char kDirectoryLoop[] = "image file directory loop.";
 inline constexpr char kUnexpectedEndOfFile[] = "unexpected end of file.";
 inline constexpr char kUnknownSampleFormat[] = "unknown sample format.";
 inline constexpr char kBadBitsPerSample[] = "bad bits per sample.";

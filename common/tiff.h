@@ -12,8 +12,14 @@ namespace pv::tiff {
 inline constexpr std::uint8_t kLittleEndian = 'I';
 inline constexpr std::uint8_t kBigEndian = 'M';
 inline constexpr std::uint16_t kMagic = 42;
+// BigTIFF: 43, the size of an offset (8) and a reserved 0, then an 8-byte
+// first directory offset; entries of 20 bytes with 8-byte counts and value
+// fields.
+inline constexpr std::uint16_t kBigMagic = 43;
+inline constexpr std::uint16_t kBigOffsetSize = 8;
 
 // Tags.
+inline constexpr std::uint16_t kNewSubfileType = 254;
 inline constexpr std::uint16_t kImageWidth = 256;
 inline constexpr std::uint16_t kImageLength = 257;
 inline constexpr std::uint16_t kBitsPerSample = 258;
@@ -41,6 +47,15 @@ inline constexpr std::uint16_t kAscii = 2;
 inline constexpr std::uint16_t kShort = 3;
 inline constexpr std::uint16_t kLong = 4;
 inline constexpr std::uint16_t kFloat = 11;
+// BigTIFF's 8-byte integers and directory offsets.
+inline constexpr std::uint16_t kLong8 = 16;
+inline constexpr std::uint16_t kSLong8 = 17;
+inline constexpr std::uint16_t kIfd8 = 18;
+
+// NewSubfileType: a reduced-resolution copy of another image, a
+// transparency mask; a directory with either bit is no page of a stack.
+inline constexpr std::uint32_t kSubfileReduced = 1;
+inline constexpr std::uint32_t kSubfileMask = 4;
 
 // Compression.
 inline constexpr std::uint16_t kCompressionNone = 1;

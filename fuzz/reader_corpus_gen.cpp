@@ -1,7 +1,8 @@
 // Writes the reader's seed corpus with libtiff: small images over the grid
 // of accepted variants (bit depth x sample format x byte order x
-// compression x fill order x predictor x strips or tiles), so that the
-// fuzzer starts from every path.
+// compression x fill order x predictor x strips or tiles), and stacks of
+// pages in classic TIFF and BigTIFF, so that the fuzzer starts from every
+// path.
 // Usage: reader_corpus_gen <directory>
 #include <tiffio.h>
 
@@ -19,13 +20,12 @@ std::uint8_t Byte(std::size_t i, std::uint32_t y) {
   return static_cast<std::uint8_t>(40 * std::sin(0.3 * double(i + y)) + 60 + (i * 7 + y) % 5);
 }
 
-// `format` is the SampleFormat, `predictor` the Predictor (1: none); a
-// `tile` of 0 writes strips of `rps` rows, else tiles of tile x tile.
-void Write(const std::string& path, int bits, std::uint16_t format, std::uint16_t compression,
-           std::uint16_t predictor, bool big, bool fill2, std::uint32_t rps, std::uint32_t w,
-           std::uint32_t h, std::uint32_t tile = 0) {
-  TIFF* t = TIFFOpen(path.c_str(), big ? "wb" : "wl");
-  if (t == nullptr) return;
+// One image as the current directory of `t`. `format` is the
+// SampleFormat, `predictor` the Predictor (1: none); a `tile` of 0 writes
+// strips of `rps` rows, else tiles of tile x tile.
+void WriteImage(TIFF* t, int bits, std::uint16_t format, std::uint16_t compression,
+                std::uint16_t predictor, bool fill2, std::uint32_t rps, std::uint32_t w,
+                std::uint32_t h, std::uint32_t tile = 0) {
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
   TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
@@ -45,7 +45,6 @@ void Write(const std::string& path, int bits, std::uint16_t format, std::uint16_
       for (std::size_t i = 0; i < block.size(); ++i) block[i] = Byte(i % tile_row + k, std::uint32_t(i / tile_row));
       if (TIFFWriteEncodedTile(t, k, block.data(), static_cast<tmsize_t>(block.size())) < 0) break;
     }
-    TIFFClose(t);
     return;
   }
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rps);
@@ -55,6 +54,30 @@ void Write(const std::string& path, int bits, std::uint16_t format, std::uint16_
     for (std::size_t i = 0; i < row_bytes; ++i) row[i] = Byte(i, y);
     if (TIFFWriteScanline(t, row.data(), y, 0) < 0) break;
   }
+}
+
+void Write(const std::string& path, int bits, std::uint16_t format, std::uint16_t compression,
+           std::uint16_t predictor, bool big, bool fill2, std::uint32_t rps, std::uint32_t w,
+           std::uint32_t h, std::uint32_t tile = 0) {
+  TIFF* t = TIFFOpen(path.c_str(), big ? "wb" : "wl");
+  if (t == nullptr) return;
+  WriteImage(t, bits, format, compression, predictor, fill2, rps, w, h, tile);
+  TIFFClose(t);
+}
+
+// A stack in one file (`mode` "wl", "w8l" for BigTIFF, ...): pages of
+// several sizes and depths, the second a reduced-resolution copy.
+void WritePages(const std::string& path, const char* mode) {
+  TIFF* t = TIFFOpen(path.c_str(), mode);
+  if (t == nullptr) return;
+  WriteImage(t, 32, SAMPLEFORMAT_IEEEFP, COMPRESSION_LZW, PREDICTOR_NONE, false, 3, 5, 7);
+  TIFFWriteDirectory(t);
+  TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+  WriteImage(t, 8, SAMPLEFORMAT_UINT, COMPRESSION_NONE, PREDICTOR_NONE, false, 2, 3, 4);
+  TIFFWriteDirectory(t);
+  WriteImage(t, 16, SAMPLEFORMAT_UINT, COMPRESSION_PACKBITS, PREDICTOR_NONE, false, 2, 6, 5);
+  TIFFWriteDirectory(t);
+  WriteImage(t, 64, SAMPLEFORMAT_IEEEFP, COMPRESSION_NONE, PREDICTOR_NONE, false, 7, 4, 7);
   TIFFClose(t);
 }
 
@@ -155,5 +178,9 @@ int main(int argc, char** argv) {
   WriteGridSeed(dir, 15, 64, true, COMPRESSION_ADOBE_DEFLATE, true, false, false);
   // One larger LZW strip that reaches 10-bit codes.
   Write(dir + "/int8_lzw_wide.tif", 8, SAMPLEFORMAT_UINT, COMPRESSION_LZW, PREDICTOR_NONE, false, false, 40, 64, 40);
+  // Stacks in one file: later pages, BigTIFF in both byte orders.
+  WritePages(dir + "/pages.tif", "wl");
+  WritePages(dir + "/pages_big.tif", "w8l");
+  WritePages(dir + "/pages_big_m.tif", "w8b");
   return 0;
 }

@@ -4,6 +4,8 @@
 // normal end of a bad file. Run with -close_fd_mask=2 to keep the readers'
 // warning lines out of the way.
 //
+// Every page of a stack in one file is read too, as pvstack walks them.
+//
 // Two kinds of input:
 //  - a whole file (it starts with "I" or "M", like a TIFF file);
 //  - a point of the format's grid and block data (first byte 0x80 or
@@ -125,5 +127,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
   // Classification only: the directory phase with nothing requested.
   pvtest::FatalLine([&] { pv::ReadImageFile_Float(path, nullptr, nullptr, nullptr, nullptr); });
+  // Every later page, as a stack's reader walks them, each read whole.
+  pvtest::FatalLine([&] {
+    static pv::StoredImage image;
+    pv::StoredImageAccess::SetThreads(image, 1);
+    pv::TiffPages pages(path);
+    while (pages.Next()) pv::ReadPage_Float(pages, &width, &height, &image, &description);
+  });
   return 0;
 }

@@ -87,9 +87,13 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
   const std::vector<std::string> list = CollectNames(directory, names);
   std::vector<std::string> paths;
   std::vector<SliceSize> found;
+  // Each file's pages, in list order: every file is opened before the
+  // listing is sorted, so that its faults come in the order of the names.
+  std::vector<std::string> files;
+  std::vector<std::vector<SliceSize>> pages;
   try {
-    paths.reserve(list.size());
-    found.reserve(list.size());
+    files.reserve(list.size());
+    pages.reserve(list.size());
   } catch (const std::bad_alloc&) {
     Error(prefix, msg::kNoMemoryForPaths);
   }
@@ -103,31 +107,37 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
     } catch (const std::bad_alloc&) {
       Error(prefix, msg::kNoMemoryForPath);
     }
-    // Header, directory, sample format, bits per sample and size only; the
-    // rest of the file is looked at when the slice is exported.
-    std::int32_t w = 0, h = 0;
-    const int result = ReadImageFile_Float(path.c_str(), &w, &h, nullptr, nullptr);
-    nx = std::max(nx, int(w));
-    ny = std::max(ny, int(h));
+    // Header, directories, sample format, bits per sample and size only;
+    // the rest of the file is looked at when the slice is exported.
+    int result = 0;
+    pages.push_back(ImagePages_Float(path.c_str(), &result));
+    for (const SliceSize& p : pages.back()) {
+      nx = std::max(nx, p.width);
+      ny = std::max(ny, p.height);
+    }
     bps = std::max(bps, result);
-    paths.push_back(std::move(path));
-    found.push_back({int(w), int(h)});
+    files.push_back(std::move(path));
     progress.Count();
   }
 
+  std::vector<std::size_t> order(files.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   if (csi_f::FormOf(names) == csi_f::Form::kListing) {
     // The option is looked at only now, after every slice has been opened.
-    const std::optional<csi_f::Order> order = csi_f::SortingOption(names);
-    if (!order) Error(names + 1, msg::kUnknownSortingOption);
-    if (sizes != nullptr) {
-      // The sizes follow their paths through the sort (a listing names
-      // each file once).
-      std::unordered_map<std::string, SliceSize> by_path;
-      for (std::size_t i = 0; i < paths.size(); ++i) by_path.emplace(paths[i], found[i]);
-      csi_f::SortNames(paths, prefix.size(), *order);
-      for (std::size_t i = 0; i < paths.size(); ++i) found[i] = by_path[paths[i]];
-    } else {
-      csi_f::SortNames(paths, prefix.size(), *order);
+    const std::optional<csi_f::Order> sorting = csi_f::SortingOption(names);
+    if (!sorting) Error(names + 1, msg::kUnknownSortingOption);
+    // The pages follow their files through the sort (a listing names each
+    // file once).
+    std::unordered_map<std::string, std::size_t> by_path;
+    for (std::size_t i = 0; i < files.size(); ++i) by_path.emplace(files[i], i);
+    std::vector<std::string> sorted = files;
+    csi_f::SortNames(sorted, prefix.size(), *sorting);
+    for (std::size_t i = 0; i < sorted.size(); ++i) order[i] = by_path[sorted[i]];
+  }
+  for (const std::size_t i : order) {
+    for (const SliceSize& p : pages[i]) {
+      paths.push_back(files[i]);
+      found.push_back(p);
     }
   }
 
@@ -137,6 +147,19 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
   if (bits != nullptr) *bits = bps;
   if (sizes != nullptr) *sizes = std::move(found);
   return paths;
+}
+
+std::vector<SliceSize> ImagePages_Float(const char* path, int* bits) {
+  std::vector<SliceSize> pages;
+  TiffPages file(path);
+  int most = 0;
+  do {
+    std::int32_t w = 0, h = 0;
+    most = std::max(most, ReadPage_Float(file, &w, &h, nullptr, nullptr));
+    pages.push_back({int(w), int(h), file.page()});
+  } while (file.Next());
+  if (bits != nullptr) *bits = most;
+  return pages;
 }
 
 bool OverwritesASlice(const char* target, const std::vector<std::string>& paths) {
@@ -176,10 +199,11 @@ constexpr std::size_t kBandValues = std::size_t{1} << 15;
 SliceStack::SliceStack(int width, int height) : width_(width), height_(height) {}
 SliceStack::~SliceStack() = default;
 
-void SliceStack::Read(const char* path, Slice& slice) const {
+void SliceStack::Read(const char* path, const PageAt& page, Slice& slice) const {
   std::int32_t w = 0, h = 0;
   std::optional<std::string> description;
-  const int bits = ReadImageFile_Float(path, &w, &h, &slice.image, &description);
+  TiffPages file(path, page);
+  const int bits = ReadPage_Float(file, &w, &h, &slice.image, &description);
   slice.base = 0;
   slice.step = 1;
   if (bits != 0) {
@@ -187,13 +211,13 @@ void SliceStack::Read(const char* path, Slice& slice) const {
     if (description) m = DescriptionMapping(*description, bits);
     slice.base = m.base;
     slice.step = m.step;
-    Warning(path, m.found ? msg::kConvertingByDescription : msg::kIntegerAsIs);
+    Warning(file.subject(), m.found ? msg::kConvertingByDescription : msg::kIntegerAsIs);
   }
 }
 
-void SliceStack::Take(const char* path, bool read_ahead, Slice& slice) const {
+void SliceStack::Take(const char* path, const PageAt& page, bool read_ahead, Slice& slice) const {
   if (!read_ahead) {
-    Read(path, slice);
+    Read(path, page, slice);
   } else if (!slice.warnings.empty()) {
     Warn(slice.warnings);
     slice.warnings.clear();
@@ -264,15 +288,17 @@ void SliceStack::Write(Slice& slice, VolumeOut& out) {
   range_.Join(slice.range);
 }
 
-void SliceStack::CheckSlice(const char* path, bool first) {
+void SliceStack::CheckSlice(const char* path, bool first, const PageAt& page) {
   auto slice = std::make_unique<Slice>();
   WarningCapture capture;
-  Read(path, *slice);
+  Read(path, page, *slice);
   slice->warnings = capture.Take();
   if (first) checked_ = std::move(slice);
 }
 
-void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOut& out) {
+void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOut& out,
+                                 const std::vector<SliceSize>* pages) {
+  auto page = [&](std::size_t i) { return pages != nullptr ? (*pages)[i].page : PageAt(); };
   // Two slices in work and one being written keep both CPUs of a small
   // machine busy; more slots only hold more memory.
   const unsigned threads = ThreadsFor(std::uint64_t(width_) * std::uint64_t(height_) *
@@ -296,7 +322,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
         paths.size(), slots,
         [&](std::size_t i, std::size_t s) {
           CheckInterrupt();
-          Take(paths[i].c_str(), i == 0 && have_first, slice[s]);
+          Take(paths[i].c_str(), page(i), i == 0 && have_first, slice[s]);
         },
         [&](std::size_t, std::size_t s) {
           Write(slice[s], out);
@@ -314,7 +340,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
         paths.size(), slots,
         [&](std::size_t i, std::size_t s) {
           CheckInterrupt();
-          Take(paths[i].c_str(), i == 0 && have_first, slice[s]);
+          Take(paths[i].c_str(), page(i), i == 0 && have_first, slice[s]);
           std::uint64_t at = start + i * frame;
           MakeFrame(slice[s], [&](const double* v, std::size_t n) {
             CheckInterrupt();

@@ -37,6 +37,15 @@ bool CheckNameFormat(const char* format) {
   return too_long;
 }
 
+bool HasConversion(const char* format) {
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p != '%') continue;
+    if (p[1] != '%') return true;
+    ++p;
+  }
+  return false;
+}
+
 void FormatName(char (&name)[2048], const char* format, bool too_long, int k) {
   if (too_long) Error(msg::kBadFileNameFormat);
   int n = std::snprintf(name, sizeof name, format, k);

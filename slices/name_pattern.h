@@ -11,6 +11,10 @@ namespace pv::name_pattern {
 // which FormatName reports only when it makes the first name.
 bool CheckNameFormat(const char* format);
 
+// Whether an accepted format has its conversion: without one, every slice
+// would have the same name (pvsplit then writes one file of all slices).
+bool HasConversion(const char* format);
+
 // The name of slice k, in a 2048-byte buffer; "bad file name format." when
 // it does not fit. `too_long` is what CheckNameFormat returned.
 void FormatName(char (&name)[2048], const char* format, bool too_long, int k);

@@ -97,6 +97,7 @@ Input::~Input() {
 void Input::Load() {
   if (!regular_ || memory_ != nullptr || size_ == 0 || size_ > SIZE_MAX) return;
   if (size_ > kSmallFile && MapLeased()) return;
+  if (mapped_only_ && size_ > kSmallFile) return;
   const auto size = static_cast<std::size_t>(size_);
   if (spare.capacity() >= size) loaded_ = std::move(spare);
   if (!loaded_.Reserve(size)) return;

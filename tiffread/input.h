@@ -77,6 +77,13 @@ class Input {
   Input& operator=(const Input&) = delete;
 
   const char* path() const { return path_; }
+  // The subject of the messages from now on (a page of the file); it must
+  // outlive the object.
+  void Rename(const char* subject) { path_ = subject; }
+  // Load maps the file under a read lease, but never reads it whole: for
+  // one page of a stack in one file read on its own (the other pages read
+  // by other readers), whose whole file each would read again.
+  void LoadMappedOnly() { mapped_only_ = true; }
 
   // Brings a regular file into memory: mapped under a read lease, or read
   // whole into a buffer that the calling thread keeps from file to file;
@@ -107,6 +114,7 @@ class Input {
   std::uint64_t size_ = 0;
   const std::uint8_t* memory_ = nullptr;  // the whole file, once loaded
   bool mapped_ = false;                   // memory_ is a leased mapping (else in loaded_)
+  bool mapped_only_ = false;              // Load never reads the file whole
   LoadBuffer loaded_;
   std::FILE* file_ = nullptr;             // any other file
   std::uint64_t file_pos_ = UINT64_MAX;   // where the stream stands (unknown at first)

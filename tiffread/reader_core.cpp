@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <new>
+#include <string>
 
 #include "common/error.h"
 #include "common/sizes.h"
@@ -21,15 +22,82 @@ constexpr std::size_t kBlock = 16 * 1024;
 // ---------------------------------------------------------------------------
 // The file and its header.
 
-TiffFile::TiffFile(const char* path) : input_(path) {
+TiffFile::TiffFile(const char* path) : input_(path), file_path_(path), subject_(path) {
   block_.reset(new std::uint8_t[kBlock]);
   const int first = GetChar();
   if (first != tiff::kLittleEndian && first != tiff::kBigEndian) Error(path, msg::kBadMagicNumber);
   big_endian_ = first == tiff::kBigEndian;
   if (GetChar() != first) Error(path, msg::kBadMagicNumber);
-  if (Get2() != tiff::kMagic) Error(path, msg::kBadMagicNumber);
-  ifd_ = Get4();
+  const unsigned version = Get2();
+  if (version == tiff::kBigMagic) {
+    if (Get2() != tiff::kBigOffsetSize || Get2() != 0) Error(path, msg::kBadMagicNumber);
+    big_tiff_ = true;
+  } else if (version != tiff::kMagic) {
+    Error(path, msg::kBadMagicNumber);
+  }
+  ifd_ = GetOffset();
   if (ifd_ == 0) Error(path, msg::kNoImageFileDirectory);
+  chain_bytes_ = pos_;  // the header
+  remembered_ = ifd_;
+}
+
+// ---------------------------------------------------------------------------
+// The chain of directories.
+
+void TiffFile::Name(int page) {
+  page_ = page;
+  subject_ = file_path_;
+  if (page > 1) subject_.append(" ").append(msg::kPage).append(" ").append(std::to_string(page));
+  input_.Rename(subject_.c_str());
+}
+
+void TiffFile::GoToPage(int page, std::uint64_t directory) {
+  ifd_ = directory;
+  Name(page);
+  // The file's other pages are read by other readers: none of them reads
+  // the whole file (a mapping costs only what is read).
+  input_.LoadMappedOnly();
+}
+
+bool TiffFile::IsPage() {
+  if (!LookupTag(tiff::kNewSubfileType)) return true;
+  const unsigned type = Get2();
+  if ((type != tiff::kShort && !IsLong(type)) || GetCount() != 1) return true;
+  return (GetValue(type) & (tiff::kSubfileReduced | tiff::kSubfileMask)) == 0;
+}
+
+bool TiffFile::NextPage() {
+  const std::uint64_t entry = big_tiff_ ? 20 : 12;
+  const std::uint64_t smallest = big_tiff_ ? 16 : 6;  // a directory of no entry
+  std::uint64_t at = ifd_;
+  for (;;) {
+    // The current directory's next offset, behind its entries.
+    pos_ = at;
+    const std::uint64_t n = big_tiff_ ? Get8() : Get2();
+    const std::uint64_t header = big_tiff_ ? 8 : 2;
+    if (n > (UINT64_MAX - at - header - 8) / entry) return false;
+    const std::uint64_t bytes = header + n * entry + FieldSize();
+    if (input_.regular() && bytes > input_.size() - std::min(at, input_.size())) return false;
+    pos_ = at + header + n * entry;
+    const std::uint64_t next = GetOffset();
+    if (next == 0) return false;
+    // The walk so far, and the loop check.
+    chain_bytes_ += bytes;
+    if (next == remembered_ || page_ == INT32_MAX ||
+        (input_.regular() && chain_bytes_ + smallest > input_.size()))
+      Error(file_path_, msg::kDirectoryLoop);
+    if (++steps_ == power_) {
+      remembered_ = next;
+      power_ *= 2;
+      steps_ = 0;
+    }
+    at = next;
+    ifd_ = next;
+    Name(page_ + 1);
+    if (IsPage()) return true;
+    // Not a page: the walk goes on, still named after the page to come.
+    Name(page_ - 1);
+  }
 }
 
 bool TiffFile::Available() {
@@ -64,16 +132,38 @@ std::uint32_t TiffFile::Get4M() {
 }
 unsigned TiffFile::Get2() { return big_endian_ ? Get2M() : Get2I(); }
 std::uint32_t TiffFile::Get4() { return big_endian_ ? Get4M() : Get4I(); }
+std::uint64_t TiffFile::Get8() {
+  const std::uint64_t first = Get4();
+  const std::uint64_t second = Get4();
+  return big_endian_ ? first << 32 | second : second << 32 | first;
+}
+
+bool TiffFile::IsLong(unsigned type) const {
+  return type == tiff::kLong ||
+         (big_tiff_ && (type == tiff::kLong8 || type == tiff::kSLong8 || type == tiff::kIfd8));
+}
+
+std::uint32_t TiffFile::GetValue(unsigned type) {
+  if (type == tiff::kShort) return Get2();
+  if (type == tiff::kLong) return Get4();
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(Get8(), UINT32_MAX));
+}
 
 // ---------------------------------------------------------------------------
 // Directory lookups.
 
 bool TiffFile::LookupTag(unsigned tag) {
   pos_ = ifd_;
-  const unsigned entries = Get2();
-  for (unsigned i = 0; i < entries; ++i) {
+  const std::uint64_t entries = big_tiff_ ? Get8() : Get2();
+  // A BigTIFF count is not bounded by its form: one that the file cannot
+  // hold ends the read at once, not after a scan to the file's end.
+  if (big_tiff_ && input_.regular() &&
+      entries > (input_.size() - std::min(pos_, input_.size())) / 20)
+    Error(path(), msg::kUnexpectedEndOfFile);
+  const unsigned rest = 2 + 2 * FieldSize();  // type, count and value field
+  for (std::uint64_t i = 0; i < entries; ++i) {
     if (Get2() == tag) return true;
-    pos_ += 10;  // type, count and value field of an entry we do not want
+    pos_ += rest;  // of an entry we do not want
   }
   return false;
 }
@@ -85,10 +175,9 @@ std::uint32_t TiffFile::TagValue(const TagRule& rule, std::uint32_t image_length
   if (LookupTag(rule.tag)) {
     const unsigned type = Get2();
     if (rule.form == Form::kSingleShort) {
-      if (type == tiff::kShort && Get4() == 1) value = Get2();
-    } else if (Get4() == 1) {
-      if (type == tiff::kShort) value = Get2();
-      else if (type == tiff::kLong) value = Get4();
+      if (type == tiff::kShort && GetCount() == 1) value = Get2();
+    } else if (GetCount() == 1) {
+      if (type == tiff::kShort || IsLong(type)) value = GetValue(type);
     }
   }
   if (!value) {
@@ -104,22 +193,20 @@ std::uint32_t TiffFile::TagValue(const TagRule& rule, std::uint32_t image_length
 
 std::optional<std::string> TiffFile::ReadDescription() {
   if (!LookupTag(tiff::kImageDescription) || Get2() != tiff::kAscii) return std::nullopt;
-  const std::uint32_t n = Get4();
-  if (n > 4) pos_ = Get4();  // longer texts lie elsewhere; up to 4 bytes in the entry
-  // The text and its NUL take n + 1 bytes, which a 32-bit size cannot hold
-  // for the largest count.
-  if constexpr (sizeof(std::size_t) <= sizeof(std::uint32_t)) {
-    if (n == UINT32_MAX) Error(path(), msg::kNoMemoryForDescription);
-  }
+  const std::uint64_t n = GetCount();
+  if (n > FieldSize()) pos_ = GetOffset();  // longer texts lie elsewhere; short ones in the entry
+  // The text and its NUL take n + 1 bytes, which a size may not hold for
+  // the largest counts.
+  if (n >= SIZE_MAX) Error(path(), msg::kNoMemoryForDescription);
   // The text grows as its bytes are read, so a count far beyond the file's
   // end costs no memory: it ends in msg::kMissingDescription as soon
   // as the file runs out.
   std::string text;
   try {
-    text.reserve(std::min<std::size_t>(n, kBlock));
+    text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(n, kBlock)));
     while (text.size() < n && Available()) {
       const std::size_t at = static_cast<std::size_t>(pos_ - window_at_);
-      const std::size_t k = std::min<std::size_t>(window_.size - at, n - text.size());
+      const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(window_.size - at, n - text.size()));
       text.append(reinterpret_cast<const char*>(window_.data + at), k);
       pos_ += k;
     }
@@ -154,29 +241,27 @@ TableMessages MessagesOf(unsigned tag) {
 
 }  // namespace
 
-std::vector<std::uint32_t> TiffFile::GetStrip(unsigned tag, std::uint64_t blocks) {
+std::vector<std::uint64_t> TiffFile::GetStrip(unsigned tag, std::uint64_t blocks) {
   const TableMessages m = MessagesOf(tag);
+  // The bound of a table of LONGs, whatever the values' width in memory.
   if (blocks > SIZE_MAX || !MulSize(static_cast<std::size_t>(blocks), sizeof(std::uint32_t)))
     Error(path(), m.no_memory);
   // The table grows as its values are read: a count that the file cannot
   // back ends at the file's end, not in a huge allocation.
-  std::vector<std::uint32_t> table;
+  std::vector<std::uint64_t> table;
   try {
     table.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(blocks, 1u << 16)));
     if (!LookupTag(tag)) Error(path(), m.missing);
     const unsigned type = Get2();
-    if (type != tiff::kShort && type != tiff::kLong) Error(path(), m.missing);
-    // More tiles than a count can say never match it.
-    if (Get4() != blocks) Error(path(), m.bad_number);
-    const auto n = static_cast<std::uint32_t>(blocks);
-    // Up to 4 bytes of values lie in the entry itself; more lie elsewhere.
-    if (type == tiff::kShort) {
-      if (n > 2) pos_ = Get4();
-      for (std::uint32_t i = 0; i < n; ++i) table.push_back(Get2());
-    } else {
-      if (n > 1) pos_ = Get4();
-      for (std::uint32_t i = 0; i < n; ++i) table.push_back(Get4());
-    }
+    if (type != tiff::kShort && type != tiff::kLong && !(big_tiff_ && type == tiff::kLong8))
+      Error(path(), m.missing);
+    // More blocks than a count can say never match it.
+    if (GetCount() != blocks) Error(path(), m.bad_number);
+    // Values that fit the entry's field lie there; more lie elsewhere.
+    const unsigned size = type == tiff::kShort ? 2 : type == tiff::kLong ? 4 : 8;
+    if (blocks * size > FieldSize()) pos_ = GetOffset();
+    for (std::uint64_t i = 0; i < blocks; ++i)
+      table.push_back(size == 2 ? Get2() : size == 4 ? Get4() : Get8());
   } catch (const std::bad_alloc&) {
     Error(path(), m.no_memory);
   }
@@ -284,3 +369,21 @@ void ReadTileSize(TiffFile& tif, StripLayout& layout) {
 }
 
 }  // namespace pv::rif_core
+
+namespace pv {
+
+TiffPages::TiffPages(const char* path) : file_(std::make_unique<rif_core::TiffFile>(path)) {}
+
+TiffPages::TiffPages(const char* path, const PageAt& page) : TiffPages(path) {
+  if (page.number != 1) file_->GoToPage(page.number, page.directory);
+}
+
+TiffPages::~TiffPages() = default;
+
+bool TiffPages::Next() { return file_->NextPage(); }
+
+PageAt TiffPages::page() const { return {file_->page(), file_->directory()}; }
+
+const char* TiffPages::subject() const { return file_->path(); }
+
+}  // namespace pv

@@ -23,6 +23,7 @@
 #include "tiffread/image.h"
 #include "tiffread/input.h"
 #include "tiffread/layout.h"
+#include "tiffread/pages.h"
 
 namespace pv::rif_core {
 
@@ -130,7 +131,8 @@ inline constexpr TagRule
 //  - TileWidth, TileLength: an entry of either makes the image tiled, and
 //    then both must be there (kTileSizeWidth, kTileSizeLength), where the block
 //    tables are read; RowsPerStrip is checked, and then plays no part;
-//  - StripOffsets, StripByteCounts: SHORT or LONG, one value per strip;
+//  - StripOffsets, StripByteCounts: SHORT or LONG (or LONG8 in BigTIFF),
+//    one value per strip;
 //    absent or of another type "missing strip offset." / "missing strip
 //    bytes count.", another count "bad number of strip offset." / "... bytes
 //    count.";
@@ -145,16 +147,46 @@ inline constexpr TagRule
 // 65535 entries); the file is read through the input's windows, so they
 // cost no system call per entry, and every read still fails at the same
 // byte, with "unexpected end of file.".
+//
+// Classic TIFF and BigTIFF differ only in the sizes of their numbers: a
+// directory's entry count (2 or 8 bytes), an entry (12 or 20), and its count
+// and value field (4 or 8 bytes), which also hold offsets. GetCount and
+// GetOffset read those by the file's form; everything else is shared. Where
+// a LONG is taken, BigTIFF's LONG8, SLONG8 and IFD8 are too (values from
+// 2^32 on taken as 2^32 - 1 by the rules).
+//
+// Pages. A file is a chain of directories, each ending with the offset of
+// the next (0 at the last); page 1 is the first directory, the later pages
+// are those of the chain that are neither a reduced-resolution copy nor a
+// mask (NewSubfileType). SubIFDs are not followed. A chain must not cost
+// more than the file holds: a directory offset seen before ends the run
+// with "image file directory loop.", and so do directories whose bytes,
+// added up, would exceed the file's size (no two directories of a sound
+// file share a byte). The loop is found with one remembered offset (Brent's
+// way: the remembered one moves on at every power of two), so a chain
+// costs no memory per page.
 class TiffFile {
  public:
-  // Opens `path` and checks the header: byte-order mark, 42, first IFD
-  // offset. The path is not copied; it must outlive the object.
+  // Opens `path` and checks the header: byte-order mark, 42 (or 43 and the
+  // offset size 8), first IFD offset; the file stands at page 1. The path
+  // is not copied; it must outlive the object.
   explicit TiffFile(const char* path);
 
   Input& input() { return input_; }
-  const char* path() const { return input_.path(); }
+  // The subject of the messages of the current page: the path for page 1,
+  // "<path> page <k>" for a later one.
+  const char* path() const { return subject_.c_str(); }
   bool big_endian() const { return big_endian_; }
+  bool big_tiff() const { return big_tiff_; }
 
+  // Moves to the next page of the chain; false at its end (the file stays
+  // where it was). A directory that the file ends in the middle of ends the
+  // chain, as a next offset of 0 does: only its next offset is missing.
+  bool NextPage();
+  // Moves straight to a page found by an earlier walk of the same file.
+  void GoToPage(int page, std::uint64_t directory);
+  int page() const { return page_; }
+  std::uint64_t directory() const { return ifd_; }
 
   // The next byte of the file, untranslated ("unexpected end of file." at
   // its end).
@@ -169,9 +201,13 @@ class TiffFile {
   // Get2I/Get2M and Get4I/Get4M over GetChar, by the file's byte order.
   unsigned Get2();
   std::uint32_t Get4();
+  std::uint64_t Get8();
+  // An entry's count, or an offset: 4 bytes, 8 in BigTIFF.
+  std::uint64_t GetCount() { return big_tiff_ ? Get8() : Get4(); }
+  std::uint64_t GetOffset() { return GetCount(); }
 
-  // The tag lookup rule: scans the first IFD from its start; on success the
-  // position is right after the matching entry's tag number.
+  // The tag lookup rule: scans the current directory from its start; on
+  // success the position is right after the matching entry's tag number.
   bool LookupTag(unsigned tag);
   // A value checked by its rule (the message when it is refused).
   // `image_length` serves RowsPerStrip.
@@ -180,8 +216,8 @@ class TiffFile {
   // ASCII.
   std::optional<std::string> ReadDescription();
   // The StripOffsets, StripByteCounts, TileOffsets or TileByteCounts table,
-  // with its own messages.
-  std::vector<std::uint32_t> GetStrip(unsigned tag, std::uint64_t blocks);
+  // with its own messages: SHORT or LONG values (and LONG8 in BigTIFF).
+  std::vector<std::uint64_t> GetStrip(unsigned tag, std::uint64_t blocks);
 
  private:
   int FillWindow();
@@ -191,10 +227,29 @@ class TiffFile {
   unsigned Get2M();
   std::uint32_t Get4I();
   std::uint32_t Get4M();
+  // Bytes of an entry's value field: 4, 8 in BigTIFF.
+  unsigned FieldSize() const { return big_tiff_ ? 8 : 4; }
+  // Whether an entry of `type` holds an integer of up to 8 bytes where a
+  // LONG is taken (LONG; LONG8, SLONG8, IFD8 in BigTIFF).
+  bool IsLong(unsigned type) const;
+  // The value of an entry of `type` (SHORT or IsLong), its count read: the
+  // field's value, saturated at 2^32 - 1.
+  std::uint32_t GetValue(unsigned type);
+  // Whether the current directory is a page (not a reduced-resolution copy,
+  // not a mask).
+  bool IsPage();
+  void Name(int page);
 
   Input input_;
+  const char* file_path_;
+  std::string subject_;
   bool big_endian_ = false;
-  std::uint32_t ifd_ = 0;
+  bool big_tiff_ = false;
+  std::uint64_t ifd_ = 0;
+  int page_ = 1;
+  std::uint64_t chain_bytes_ = 0;   // header and the directories walked so far
+  std::uint64_t remembered_ = 0;    // the loop check's remembered offset
+  std::uint64_t steps_ = 0, power_ = 1;
   std::uint64_t pos_ = 0;        // file offset of the next byte
   std::uint64_t window_at_ = 0;  // file offset of window_.data[0]
   Bytes window_;

@@ -8,7 +8,14 @@ namespace pv {
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, int* bits,
                    StoredImage* image, std::optional<std::string>* description) {
   if (image != nullptr) image->Clear();
-  rif_core::TiffFile tif(path);
+  TiffPages pages(path);
+  ReadPage(pages, width, height, bits, image, description);
+}
+
+void ReadPage(TiffPages& pages, std::int32_t* width, std::int32_t* height, int* bits,
+              StoredImage* image, std::optional<std::string>* description) {
+  if (image != nullptr) image->Clear();
+  rif_core::TiffFile& tif = pages.file();
   rif_core::StripLayout layout;
   namespace rule = rif_core::rule;
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tiffread/image.h"
+#include "tiffread/pages.h"
 
 namespace pv {
 
@@ -21,6 +22,11 @@ namespace pv {
 // printed as "<path> : <message> (warning).\n".
 void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, int* bits,
                    StoredImage* image, std::optional<std::string>* description);
+
+// Reads the current page of `pages`, as ReadImageFile reads the first; its
+// faults name the page (pages.h).
+void ReadPage(TiffPages& pages, std::int32_t* width, std::int32_t* height, int* bits,
+              StoredImage* image, std::optional<std::string>* description);
 
 // No samples requested.
 inline void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, int* bits,

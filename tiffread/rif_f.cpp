@@ -9,7 +9,14 @@ namespace pv {
 int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
                         StoredImage* image, std::optional<std::string>* description) {
   if (image != nullptr) image->Clear();
-  rif_core::TiffFile tif(path);
+  TiffPages pages(path);
+  return ReadPage_Float(pages, width, height, image, description);
+}
+
+int ReadPage_Float(TiffPages& pages, std::int32_t* width, std::int32_t* height,
+                   StoredImage* image, std::optional<std::string>* description) {
+  if (image != nullptr) image->Clear();
+  rif_core::TiffFile& tif = pages.file();
   rif_core::StripLayout layout;
   namespace rule = rif_core::rule;
 

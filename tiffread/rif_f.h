@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tiffread/image.h"
+#include "tiffread/pages.h"
 
 namespace pv {
 
@@ -18,6 +19,11 @@ namespace pv {
 // a floating-point image, whichever outputs were requested.
 int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,
                         StoredImage* image, std::optional<std::string>* description);
+
+// Reads the current page of `pages`, as ReadImageFile_Float reads the
+// first; its faults name the page (pages.h).
+int ReadPage_Float(TiffPages& pages, std::int32_t* width, std::int32_t* height,
+                   StoredImage* image, std::optional<std::string>* description);
 
 // No samples requested.
 inline int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* height,

@@ -81,8 +81,8 @@ StripDecoder::~StripDecoder() = default;
 // ---------------------------------------------------------------------------
 // Per-strip byte source.
 
-void StripDecoder::StartStrip(std::uint32_t offset, std::uint32_t count) {
-  limit_ = std::uint64_t{offset} + count;
+void StripDecoder::StartStrip(std::uint64_t offset, std::uint64_t count) {
+  limit_ = count > UINT64_MAX - offset ? UINT64_MAX : offset + count;
   if (offset < window_at_ || offset - window_at_ > window_len_) {
     // Outside the window: the next byte moves it there.
     window_at_ = offset;
@@ -160,7 +160,7 @@ void StripDecoder::TakeBytes(std::uint8_t* out, std::size_t n, const char* too_f
 // ---------------------------------------------------------------------------
 // Dispatch by compression.
 
-void StripDecoder::Init(std::uint32_t offset, std::uint32_t count) {
+void StripDecoder::Init(std::uint64_t offset, std::uint64_t count) {
   switch (compression_) {
     case Compression::kNone: InitNICDecode(offset, count); break;
     case Compression::kPackBits: InitMPBDecode(offset, count); break;
@@ -191,7 +191,7 @@ void StripDecoder::Term() {
 // ---------------------------------------------------------------------------
 // Uncompressed strips: the stored bytes themselves.
 
-void StripDecoder::InitNICDecode(std::uint32_t offset, std::uint32_t count) {
+void StripDecoder::InitNICDecode(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
 }
 
@@ -208,7 +208,7 @@ void StripDecoder::TermNICDecode() {
 // output byte needs it, so a strip ending in a lone 128 that the rows never
 // need is left unread (and reported as msg::kMPBTooManyCode).
 
-void StripDecoder::InitMPBDecode(std::uint32_t offset, std::uint32_t count) {
+void StripDecoder::InitMPBDecode(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
   MPBlit_ = 0;
   MPBcopies_ = 0;
@@ -381,7 +381,7 @@ void StripDecoder::LZWTable::Move(unsigned next, std::uintptr_t delta) {
     src[c] = reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(src[c]) + delta);
 }
 
-void StripDecoder::InitLZWDecode(std::uint32_t offset, std::uint32_t count) {
+void StripDecoder::InitLZWDecode(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
   LZWtable_.Forget(LZWmode_ == LZWMode::kInterrupted ? tiff::kLzwCodes : LZWnext_);
   LZWmode_ = LZWMode::kAfterClear;
@@ -648,7 +648,7 @@ void StripDecoder::FreeInflater::operator()(libdeflate_decompressor* d) const {
 #endif
 }
 
-void StripDecoder::InitDeflateDecode(std::uint32_t offset, std::uint32_t count) {
+void StripDecoder::InitDeflateDecode(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
   DEFdecoded_ = false;
   DEFheldAt_ = DEFproduced_ = DEFdelivered_ = 0;

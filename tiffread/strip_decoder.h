@@ -55,7 +55,7 @@ class StripDecoder {
   // holding what the calls before delivered (out may have moved in between,
   // with its contents). `room` bytes from out are writable (at least `to`):
   // the decoder may use what lies beyond `to` as scratch.
-  void Init(std::uint32_t offset, std::uint32_t count);
+  void Init(std::uint64_t offset, std::uint64_t count);
   void Decode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
   void Term();
 
@@ -95,7 +95,7 @@ class StripDecoder {
   };
 
   // Per-strip byte source.
-  void StartStrip(std::uint32_t offset, std::uint32_t count);
+  void StartStrip(std::uint64_t offset, std::uint64_t count);
   int NextByte(const char* too_few) {
     if (pos_ == end_) Refill(too_few);
     return window_[pos_++];
@@ -111,15 +111,15 @@ class StripDecoder {
   bool FillWindow();
   void TakeBytes(std::uint8_t* out, std::size_t n, const char* too_few);
 
-  void InitNICDecode(std::uint32_t offset, std::uint32_t count);
+  void InitNICDecode(std::uint64_t offset, std::uint64_t count);
   void NICDecode(std::uint8_t* out, std::size_t n);
   void TermNICDecode();
 
-  void InitMPBDecode(std::uint32_t offset, std::uint32_t count);
+  void InitMPBDecode(std::uint64_t offset, std::uint64_t count);
   void MPBDecode(std::uint8_t* out, std::size_t n);
   void TermMPBDecode();
 
-  void InitDeflateDecode(std::uint32_t offset, std::uint32_t count);
+  void InitDeflateDecode(std::uint64_t offset, std::uint64_t count);
   void DeflateDecode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
   void TermDeflateDecode();
   // Decodes the whole stream, into `out` (room bytes) when it fits, else
@@ -167,7 +167,7 @@ class StripDecoder {
     kInterrupted,  // a call failed: which entries it defined is not known
   };
 
-  void InitLZWDecode(std::uint32_t offset, std::uint32_t count);
+  void InitLZWDecode(std::uint64_t offset, std::uint64_t count);
   void LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
   void TermLZWDecode();
   // The fast loop for codes of W bits; see the .cpp.

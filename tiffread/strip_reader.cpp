@@ -218,7 +218,7 @@ class BlockReader {
   TiffFile& tif_;
   const StripLayout& layout_;
   StoredImage& image_;
-  std::vector<std::uint32_t> offsets_, counts_;
+  std::vector<std::uint64_t> offsets_, counts_;
   std::size_t row_size_ = 0;        // bytes of a row of delivered samples of the image
   std::uint32_t block_width_ = 0;   // samples of a block's row
   std::uint32_t block_rows_ = 0;    // rows of a full block

@@ -17,19 +17,20 @@ std::optional<Description> Description::Of(const char* text) {
 }
 
 void Directory::Add(std::uint16_t tag, std::uint16_t type, std::uint32_t count,
-                    std::uint32_t value) {
+                    std::uint64_t value) {
   Entry& e = entries_[count_++];
   e.tag = tag;
   e.type = type;
   e.count = count;
-  for (int i = 0; i < 4; ++i) e.field[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (int i = 0; i < 8; ++i) e.field[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 void Directory::AddSize(std::uint16_t tag, std::uint32_t value, bool always_long) {
   Add(tag, !always_long && value <= 0xFFFF ? tiff::kShort : tiff::kLong, 1, value);
 }
 
-Directory::Directory(const ImageTags& t) {
+Directory::Directory(const ImageTags& t) : big_(t.big_tiff) {
+  const std::uint16_t offsets = big_ ? tiff::kLong8 : tiff::kLong;
   AddSize(tiff::kImageWidth, t.width, t.long_sizes);
   AddSize(tiff::kImageLength, t.height, t.long_sizes);
   Add(tiff::kBitsPerSample, tiff::kShort, 1, t.bits);
@@ -37,16 +38,16 @@ Directory::Directory(const ImageTags& t) {
   Add(tiff::kPhotometricInterpretation, tiff::kShort, 1, t.photometric);
   if (t.description.text != nullptr) {
     Add(tiff::kImageDescription, tiff::kAscii, t.description.length, t.description_at);
-    if (!t.description.HasBlock()) {
+    if (!t.description.HasBlock(big_)) {
       Entry& e = entries_[count_ - 1];
       std::memset(e.field, 0, sizeof e.field);
       std::memcpy(e.field, t.description.text, t.description.length);
     }
   }
-  Add(tiff::kStripOffsets, tiff::kLong, t.strips, t.strip_offsets);
+  Add(tiff::kStripOffsets, offsets, t.strips, t.strip_offsets);
   Add(tiff::kSamplesPerPixel, tiff::kShort, 1, 1);
   Add(tiff::kRowsPerStrip, tiff::kLong, 1, t.rows_per_strip);
-  Add(tiff::kStripByteCounts, tiff::kLong, t.strips, t.strip_byte_counts);
+  Add(tiff::kStripByteCounts, offsets, t.strips, t.strip_byte_counts);
   Add(tiff::kPlanarConfiguration, tiff::kShort, 1, tiff::kPlanarChunky);
   if (t.floating) {
     Add(tiff::kSampleFormat, tiff::kShort, 1, tiff::kSampleIEEEFloat);
@@ -55,16 +56,36 @@ Directory::Directory(const ImageTags& t) {
   }
 }
 
-void Directory::Write(BufferedOut& out) const {
-  out.Put2(static_cast<std::uint16_t>(count_));
+void PutHeader(BufferedOut& out, std::uint64_t first_directory, bool big) {
+  out.Put1(tiff::kLittleEndian);
+  out.Put1(tiff::kLittleEndian);
+  if (!big) {
+    out.Put2(tiff::kMagic);
+    out.Put4(static_cast<std::uint32_t>(first_directory));
+    return;
+  }
+  out.Put2(tiff::kBigMagic);
+  out.Put2(tiff::kBigOffsetSize);
+  out.Put2(0);
+  PutOffset(out, first_directory, true);
+}
+
+void PutOffset(BufferedOut& out, std::uint64_t value, bool big) {
+  out.Put4(static_cast<std::uint32_t>(value));
+  if (big) out.Put4(static_cast<std::uint32_t>(value >> 32));
+}
+
+void Directory::Write(BufferedOut& out, std::uint64_t next) const {
+  if (big_) PutOffset(out, count_, true);
+  else out.Put2(static_cast<std::uint16_t>(count_));
   for (std::uint32_t i = 0; i < count_; ++i) {
     const Entry& e = entries_[i];
     out.Put2(e.tag);
     out.Put2(e.type);
-    out.Put4(e.count);
-    out.PutBytes(e.field, 4);
+    PutOffset(out, e.count, big_);
+    out.PutBytes(e.field, OffsetBytes(big_));
   }
-  out.Put4(0);  // no next directory
+  PutOffset(out, next, big_);
 }
 
 StripPlan PlanStrips(std::uint64_t row_bytes, std::uint32_t ny) {
@@ -81,59 +102,82 @@ StripPlan PlanStrips(std::uint64_t row_bytes, std::uint32_t ny) {
 
 namespace {
 
-// Offset of the first strip: behind the header and the description block.
-std::uint32_t FirstStrip(const Description& d) {
-  return d.HasBlock() ? 8 + d.length + (d.length & 1) : 8;
+// Offset of the first strip: behind the description block of a page whose
+// own bytes begin at `base`.
+std::uint64_t FirstStrip(std::uint64_t base, const Description& d, bool big) {
+  return d.HasBlock(big) ? base + d.length + (d.length & 1) : base;
 }
 
 // The caller's tags with the strip layout's own entries.
-ImageTags LayoutTags(const StripPlan& plan, ImageTags tags) {
+ImageTags LayoutTags(const StripPlan& plan, ImageTags tags, std::uint64_t base, bool big) {
   tags.strips = plan.strips;
   tags.rows_per_strip = plan.rows_per_strip;
-  tags.description_at = 8;
+  tags.description_at = base;
+  tags.big_tiff = big;
   return tags;
 }
 
-// The largest file the layout can produce, by the strips' bound.
-std::uint64_t LargestFile(const StripPlan& plan, const ImageTags& tags, StripBound bound) {
+// Whether every strip's stored length, by the strips' bound, fits its
+// 32-bit count.
+bool StripsFit(const StripPlan& plan, StripBound bound) {
+  constexpr std::uint64_t kTooLarge = std::uint64_t{1} << 32;
   const std::uint64_t full = plan.StripBytes();  // B < 2^35, R <= 8192
   const std::uint64_t last = plan.row_bytes * plan.RowsOf(plan.strips - 1);
-  const std::uint64_t full_bound = bound(full), last_bound = bound(last);
-  constexpr std::uint64_t kTooLarge = std::uint64_t{1} << 32;
-  if (full_bound >= kTooLarge || last_bound >= kTooLarge) return kTooLarge;
-  std::uint64_t size = FirstStrip(tags.description);
+  return bound(full) < kTooLarge && bound(last) < kTooLarge;
+}
+
+// The largest classic file the layout can produce with the page at `base`,
+// by the strips' bound (which StripsFit).
+std::uint64_t LargestFile(const StripPlan& plan, const ImageTags& tags, StripBound bound,
+                          std::uint64_t base) {
+  const std::uint64_t full_bound = bound(plan.StripBytes());
+  const std::uint64_t last_bound = bound(plan.row_bytes * plan.RowsOf(plan.strips - 1));
+  std::uint64_t size = FirstStrip(base, tags.description, false);
   size += std::uint64_t(plan.strips - 1) * full_bound + last_bound;  // below 2^63
   if (plan.strips > 1) size += 8 * std::uint64_t(plan.strips);
   return size + Directory(tags).Bytes();
 }
 
-std::unique_ptr<std::uint32_t[]> CheckAndAllocate(const char* path, const StripPlan& plan,
+std::unique_ptr<std::uint32_t[]> CheckAndAllocate(TiffFileOut& file, const StripPlan& plan,
                                                   const ImageTags& tags, StripBound bound) {
-  StrippedTiff::CheckSize(path, plan, tags, bound);
+  StrippedTiff::CheckSize(file, plan, tags, bound);
   std::unique_ptr<std::uint32_t[]> counts(new (std::nothrow) std::uint32_t[plan.strips]);
-  if (!counts) Error(path, msg::kNoAllocatableMemory);
+  if (!counts) Error(file.path(), msg::kNoAllocatableMemory);
   return counts;
+}
+
+// The page's output: the file is created for the first page, with its
+// header, the first directory's offset filled in at the end.
+TiffOut& BeginPage(TiffFileOut& file) {
+  const bool first = file.first();
+  TiffOut& out = file.Begin();
+  if (first) PutHeader(out, 0, file.big());
+  return out;
 }
 
 }  // namespace
 
-void StrippedTiff::CheckSize(const char* path, const StripPlan& plan, const ImageTags& tags,
+void StrippedTiff::CheckSize(TiffFileOut& file, const StripPlan& plan, const ImageTags& tags,
                              StripBound bound) {
-  if (!FitsTiff32(LargestFile(plan, LayoutTags(plan, tags), bound))) Error(path, msg::kFileNotStored);
+  if (!StripsFit(plan, bound)) Error(file.path(), msg::kFileNotStored);
+  const std::uint64_t base = file.first() ? kHeaderBytes : file.Offset();
+  const std::uint64_t largest = LargestFile(plan, LayoutTags(plan, tags, base, false), bound, base);
+  if (file.first()) file.Choose(largest);
+  if (!file.Holds(largest)) Error(file.path(), msg::kFileNotStored);
 }
 
-StrippedTiff::StrippedTiff(const char* path, const StripPlan& plan, const ImageTags& tags,
+StrippedTiff::StrippedTiff(TiffFileOut& file, const StripPlan& plan, const ImageTags& tags,
                            StripBound bound)
-    : plan_(plan),
-      tags_(LayoutTags(plan, tags)),
-      counts_(CheckAndAllocate(path, plan, tags, bound)),
-      out_(path, /*allow_stdout=*/false) {
-  out_.Put1(tiff::kLittleEndian);
-  out_.Put1(tiff::kLittleEndian);
-  out_.Put2(tiff::kMagic);
-  out_.Put4(0);  // directory offset, filled in by Finish
+    : file_(file),
+      base_(0),
+      plan_(plan),
+      tags_(tags),
+      counts_(CheckAndAllocate(file, plan, tags, bound)),
+      out_(BeginPage(file)) {
+  base_ = out_.Offset();  // behind the header, or behind the page before
+  tags_ = LayoutTags(plan, tags, base_, file_.big());
   const Description& d = tags_.description;
-  if (d.HasBlock()) {
+  if (d.HasBlock(tags_.big_tiff)) {
     out_.PutBytes(d.text, d.length);
     if (d.length & 1) out_.Put1(0);
   }
@@ -152,27 +196,29 @@ void StrippedTiff::PutStrips(const std::uint8_t* data, std::size_t bytes,
 
 void StrippedTiff::Finish() {
   const std::uint32_t k = plan_.strips;
-  // The size check bounded the whole file below 2^32, so every offset fits.
-  const auto end = static_cast<std::uint32_t>(out_.Offset());
-  std::uint32_t directory = end;
+  // A classic file's size check bounded it below 2^32, so every offset fits
+  // its 4 bytes; BigTIFF's are 8.
+  const bool big = tags_.big_tiff;
+  const std::uint64_t end = out_.Offset();
+  std::uint64_t directory = end;
   if (k == 1) {
-    tags_.strip_offsets = FirstStrip(tags_.description);
+    tags_.strip_offsets = FirstStrip(base_, tags_.description, big);
     tags_.strip_byte_counts = counts_[0];
   } else {
     tags_.strip_offsets = end;
-    tags_.strip_byte_counts = end + 4 * k;
-    std::uint32_t at = FirstStrip(tags_.description);
+    tags_.strip_byte_counts = end + std::uint64_t(OffsetBytes(big)) * k;
+    std::uint64_t at = FirstStrip(base_, tags_.description, big);
     for (std::uint32_t s = 0; s < k; ++s) {
-      out_.Put4(at);
+      PutOffset(out_, at, big);
       at += counts_[s] + (counts_[s] & 1);
     }
-    for (std::uint32_t s = 0; s < k; ++s) out_.Put4(counts_[s]);
-    directory = end + 8 * k;
+    for (std::uint32_t s = 0; s < k; ++s) PutOffset(out_, counts_[s], big);
+    directory = end + 2 * std::uint64_t(OffsetBytes(big)) * k;
   }
-  Directory(tags_).Write(out_);
-  out_.Seek(4);
-  out_.Put4(directory);
-  out_.Close();
+  // The next offset is filled in by the next page, if one follows.
+  const Directory dir(tags_);
+  dir.Write(out_);
+  file_.EndPage(directory, directory + dir.Bytes() - OffsetBytes(big));
 }
 
 }  // namespace pv

@@ -61,6 +61,13 @@ void PackRow(const std::uint16_t* row, std::uint32_t nx, int bps, std::uint8_t* 
 
 void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& rows,
                     const char* description) {
+  TiffFileOut file(path, /*allow_stdout=*/false);
+  StoreImagePage(file, nx, ny, bps, rows, description);
+}
+
+void StoreImagePage(TiffFileOut& file, int nx, int ny, int bps, const IntRows& rows,
+                    const char* description) {
+  const char* path = file.path();
   if (nx < 1 || ny < 1 || bps < 1 || bps > 16) Error(path, msg::kFileNotStored);
   const auto width = std::uint32_t(nx), height = std::uint32_t(ny);
   const std::uint64_t row_bytes = (std::uint64_t(width) * unsigned(bps) + 7) / 8;
@@ -75,12 +82,12 @@ void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& ro
   tags.compression = tiff::kCompressionLZW;
   tags.photometric = bps == 1 ? tiff::kWhiteIsZero : tiff::kBlackIsZero;
   tags.description = *text;
-  StrippedTiff::CheckSize(path, plan, tags, LzwStripBound);
+  StrippedTiff::CheckSize(file, plan, tags, LzwStripBound);
 
   LzwStrips strips(path, plan);
   const SlotRows<std::uint16_t> scratch(path, strips.slots(), width, row_bytes);
-  StrippedTiff file(path, plan, tags, LzwStripBound);
-  strips.Write(file, [&](std::uint32_t y, std::size_t slot) -> const std::uint8_t* {
+  StrippedTiff page(file, plan, tags, LzwStripBound);
+  strips.Write(page, [&](std::uint32_t y, std::size_t slot) -> const std::uint8_t* {
     const std::uint16_t* row = rows(y, scratch.samples(slot));
     // Rows of 16-bit samples are stored as they lie in a little-endian host.
     if (bps == 16 && std::endian::native == std::endian::little)
@@ -88,7 +95,7 @@ void StoreImageFile(const char* path, int nx, int ny, int bps, const IntRows& ro
     PackRow(row, width, bps, scratch.bytes(slot));
     return scratch.bytes(slot);
   });
-  file.Finish();
+  page.Finish();
 }
 
 }  // namespace pv

@@ -17,13 +17,19 @@ double SIF_F_max = 0;
 
 void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
                           const char* description, FloatLayout layout) {
-  if (nx < 1 || ny < 1) Error(path, msg::kFileNotStored);
+  TiffFileOut file(path, /*allow_stdout=*/layout == FloatLayout::kOneStrip);
+  StoreImagePage_Float(file, nx, ny, rows, description, layout);
+}
+
+void StoreImagePage_Float(TiffFileOut& file, int nx, int ny, const FloatRows& rows,
+                          const char* description, FloatLayout layout) {
+  if (nx < 1 || ny < 1) Error(file.path(), msg::kFileNotStored);
   const auto width = std::uint32_t(nx), height = std::uint32_t(ny);
   sif_f::FloatDescription text = sif_f::FloatDescription::Of(description);
   switch (layout) {
-    case FloatLayout::kOneStrip: sif_f::StoreOneStrip(path, width, height, rows, text); return;
-    case FloatLayout::kStrips: sif_f::StoreStrips(path, width, height, rows, text, false); return;
-    case FloatLayout::kLzwStrips: sif_f::StoreStrips(path, width, height, rows, text, true); return;
+    case FloatLayout::kOneStrip: sif_f::StoreOneStrip(file, width, height, rows, text); return;
+    case FloatLayout::kStrips: sif_f::StoreStrips(file, width, height, rows, text, false); return;
+    case FloatLayout::kLzwStrips: sif_f::StoreStrips(file, width, height, rows, text, true); return;
   }
 }
 

@@ -22,6 +22,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "tiffwrite/tiff_out.h"
+
 namespace pv {
 
 // The six-decimal form of the description of the extremes: "%lf\t%lf".
@@ -39,13 +41,20 @@ extern double SIF_F_max;
 // row once, top to bottom, on the calling thread, so its source may read
 // the rows from a stream; only an image within 2 KiB of the 4 GiB limit
 // with the description of the extremes is read twice, first on all CPUs
-// (the exact length of that description decides whether the file can be
-// stored at all).
+// (the exact length of that description decides whether the file is a
+// classic TIFF or a BigTIFF, tiff_out.h).
 using FloatRows = std::function<const double*(std::uint32_t y, double* scratch)>;
 
 enum class FloatLayout { kOneStrip, kStrips, kLzwStrips };
 
 void StoreImageFile_Float(const char* path, int nx, int ny, const FloatRows& rows,
+                          const char* description, FloatLayout layout);
+
+// The same image as the next page of a file of several pages (tiff_out.h;
+// "-" is standard output for the one-strip layout only); a file of one page
+// is byte for byte StoreImageFile_Float's. SIF_F_min, SIF_F_max and
+// SIF_F_desc are those of the page.
+void StoreImagePage_Float(TiffFileOut& file, int nx, int ny, const FloatRows& rows,
                           const char* description, FloatLayout layout);
 
 }  // namespace pv

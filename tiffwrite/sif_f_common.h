@@ -150,10 +150,10 @@ inline ImageTags FloatTags(std::uint32_t nx, std::uint32_t ny, std::uint16_t com
   return t;
 }
 
-// The layouts, for an image of at least 1 x 1.
-void StoreOneStrip(const char* path, std::uint32_t nx, std::uint32_t ny, const FloatRows& rows,
+// The layouts, for an image of at least 1 x 1, as the next page of `file`.
+void StoreOneStrip(TiffFileOut& file, std::uint32_t nx, std::uint32_t ny, const FloatRows& rows,
                    FloatDescription& text);
-void StoreStrips(const char* path, std::uint32_t nx, std::uint32_t ny, const FloatRows& rows,
+void StoreStrips(TiffFileOut& file, std::uint32_t nx, std::uint32_t ny, const FloatRows& rows,
                  FloatDescription& text, bool lzw);
 
 }  // namespace pv::sif_f

@@ -1,6 +1,9 @@
 // The float writer's one-strip layout (sif_f_fast): the whole image as one uncompressed strip,
 // written strictly front to back, so the output may be standard output or a
-// pipe. The strip size is known in advance, hence the directory offset too.
+// pipe. The strip size is known in advance, hence the directory offset too,
+// and the offset where a next page begins (behind the description block,
+// rounded up to even): a later page is the same layout from offset 8 on,
+// moved to there.
 //
 // Layout for nx x ny samples, S = 4 nx ny, N directory entries (directory.h:
 // ImageWidth and ImageLength always LONG), L = description length with its
@@ -38,17 +41,20 @@ namespace pv::sif_f {
 
 namespace {
 
-// The directory of the image; the description block follows it.
-ImageTags Tags(std::uint32_t nx, std::uint32_t ny, const Description& d, const Range& range) {
+// The directory of the image whose strip begins at `base`; the description
+// block follows it.
+ImageTags Tags(std::uint32_t nx, std::uint32_t ny, const Description& d, const Range& range,
+               std::uint64_t base, bool big) {
   ImageTags t = FloatTags(nx, ny, tiff::kCompressionNone);
   t.long_sizes = true;
+  t.big_tiff = big;
   t.description = d;
   t.rows_per_strip = ny;  // one strip holds the whole image
-  t.strip_offsets = 8;
-  t.strip_byte_counts = 4 * nx * ny;  // below 2^32: checked before writing
+  t.strip_offsets = base;
+  t.strip_byte_counts = 4 * std::uint64_t(nx) * ny;
   t.min_bits = FloatBits(range.min());
   t.max_bits = FloatBits(range.max());
-  t.description_at = 8 + t.strip_byte_counts + Directory(t).Bytes();
+  t.description_at = base + t.strip_byte_counts + Directory(t).Bytes();
   return t;
 }
 
@@ -56,41 +62,51 @@ ImageTags Tags(std::uint32_t nx, std::uint32_t ny, const Description& d, const R
 // buffer it is formatted into.
 constexpr std::uint64_t kLongestOwnDescription = sizeof SIF_F_desc;
 
-// The file's size but for the description block: 8 + S and the directory
-// with a description entry. With the block of L bytes (L = 0 without a
-// description) it must stay below 2^32.
-std::uint64_t FileWithoutText(std::uint32_t nx, std::uint32_t ny) {
+// The file's size but for the description block: base + S and the
+// directory with a description entry. With the block of L bytes (L = 0
+// without a description) it must stay below 2^32 for a classic file.
+std::uint64_t FileWithoutText(std::uint32_t nx, std::uint32_t ny, std::uint64_t base) {
   ImageTags with_text = FloatTags(nx, ny, tiff::kCompressionNone);
   with_text.description.text = "";
-  return 8 + 4 * std::uint64_t(nx) * ny + Directory(with_text).Bytes();
+  return base + 4 * std::uint64_t(nx) * ny + Directory(with_text).Bytes();
 }
 
 }  // namespace
 
-void StoreOneStrip(const char* path, std::uint32_t width, std::uint32_t height,
+void StoreOneStrip(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
                    const FloatRows& rows, FloatDescription& text) {
-  // Files whose offsets could reach 2^32 are refused before anything is
-  // written, and before the globals change.
-  const std::uint64_t fixed = FileWithoutText(width, height);
+  const char* path = file.path();
+  // The page's strip begins behind the header, or behind the page before.
+  const bool first = file.first();
+  // The most bytes the file can take with this page, as a classic TIFF,
+  // known before anything is written and before the globals change: a page
+  // with a page behind it ends on an even offset, with one pad byte after
+  // an odd block. The first page chooses BigTIFF where it is too large;
+  // a later page too large for a classic file is refused.
+  const std::uint64_t fixed =
+      FileWithoutText(width, height, first ? kHeaderBytes : file.Offset()) + (file.last() ? 0 : 1);
+  std::uint64_t largest = fixed + kLongestOwnDescription;
   if (!text.OfExtremes()) {
     const std::optional<Description> given = text.Settle(Range());
-    if (!given || !FitsTiff32(fixed + given->length)) Error(path, msg::kFileNotStored);
+    if (!given) Error(path, msg::kFileNotStored);
+    largest = fixed + given->length;
   }
   std::unique_ptr<double[]> scratch(new (std::nothrow) double[width]);
   if (!scratch) Error(path, msg::kNoAllocatableMemory);
-  if (text.OfExtremes() && !FitsTiff32(fixed + kLongestOwnDescription)) {
+  if (text.OfExtremes() && !file.Holds(largest)) {
     // Close to the limit the exact length matters: the extremes are found
     // and formatted first.
     const Range range = FindRange(path, width, height, rows);
-    if (!FitsTiff32(fixed + text.Settle(range)->length)) Error(path, msg::kFileNotStored);
+    largest = fixed + text.Settle(range)->length;
   }
-  TiffOut out(path, /*allow_stdout=*/true);
+  if (first) file.Choose(largest);
+  if (!file.Holds(largest)) Error(path, msg::kFileNotStored);
+  const bool big = file.big();
+  const std::uint64_t base = first ? HeaderBytes(big) : file.Offset();
+  TiffOut& out = file.Begin();
 
-  const std::uint32_t strip = 4 * width * height;
-  out.Put1(tiff::kLittleEndian);
-  out.Put1(tiff::kLittleEndian);
-  out.Put2(tiff::kMagic);
-  out.Put4(8 + strip);
+  const std::uint64_t strip = 4 * std::uint64_t(width) * height;
+  if (first) PutHeader(out, base + strip, big);
 
   Range range;
   for (std::uint32_t y = 0; y < height; ++y) {
@@ -101,10 +117,16 @@ void StoreOneStrip(const char* path, std::uint32_t width, std::uint32_t height,
 
   const Description d = *text.Settle(range);  // its length was checked
   text.Publish(range);
-  const ImageTags tags = Tags(width, height, d, range);
-  Directory(tags).Write(out);
-  if (d.HasBlock()) out.PutBytes(d.text, d.length);
-  out.Close();
+  const ImageTags tags = Tags(width, height, d, range, base, big);
+  const std::uint64_t block = d.HasBlock(big) ? d.length : 0;
+  // The next page's strip begins on the even offset behind this page, its
+  // directory behind that strip.
+  const std::uint64_t next = tags.description_at + block + (block & 1) +
+                             4 * std::uint64_t(file.next_width()) * file.next_height();
+  Directory(tags).Write(out, file.last() ? 0 : next);
+  if (d.HasBlock(big)) out.PutBytes(d.text, d.length);
+  if (!file.last() && (block & 1)) out.Put1(0);
+  file.EndPage();
 }
 
 }  // namespace pv::sif_f

@@ -30,8 +30,9 @@ std::uint64_t StoredAsIs(std::uint64_t n) { return n; }
 
 }  // namespace
 
-void StoreStrips(const char* path, std::uint32_t width, std::uint32_t height,
+void StoreStrips(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
                  const FloatRows& rows, FloatDescription& text, bool lzw) {
+  const char* path = file.path();
   const StripPlan plan = PlanStrips(4 * std::uint64_t(width), height);
   const StripBound bound = lzw ? LzwStripBound : StoredAsIs;
   ImageTags tags = FloatTags(width, height, lzw ? tiff::kCompressionLZW : tiff::kCompressionNone);
@@ -43,37 +44,37 @@ void StoreStrips(const char* path, std::uint32_t width, std::uint32_t height,
     const std::optional<Description> given = text.Settle(Range());
     if (!given) Error(path, msg::kFileNotStored);
     tags.description = *given;
-    StrippedTiff::CheckSize(path, plan, tags, bound);
+    StrippedTiff::CheckSize(file, plan, tags, bound);
   }
   const Range range = FindRange(path, width, height, rows);
   tags.description = *text.Settle(range);  // the extremes' text always fits
   tags.min_bits = FloatBits(range.min());
   tags.max_bits = FloatBits(range.max());
-  StrippedTiff::CheckSize(path, plan, tags, bound);
+  StrippedTiff::CheckSize(file, plan, tags, bound);
 
   if (lzw) {
     LzwStrips strips(path, plan);
     const SlotRows<double> scratch(path, strips.slots(), width, 4 * std::size_t(width));
-    StrippedTiff file(path, plan, tags, bound);
+    StrippedTiff page(file, plan, tags, bound);
     // The globals change only once the file is created.
     text.Publish(range);
-    strips.Write(file, [&](std::uint32_t y, std::size_t slot) -> const std::uint8_t* {
+    strips.Write(page, [&](std::uint32_t y, std::size_t slot) -> const std::uint8_t* {
       ConvertRow(rows(y, scratch.samples(slot)), width, scratch.bytes(slot));
       return scratch.bytes(slot);
     });
-    file.Finish();
+    page.Finish();
     return;
   }
   std::unique_ptr<double[]> values(new (std::nothrow) double[width]);
   if (!values) Error(path, msg::kNoAllocatableMemory);
-  StrippedTiff file(path, plan, tags, bound);
+  StrippedTiff page(file, plan, tags, bound);
   text.Publish(range);
   for (std::uint32_t k = 0; k < plan.strips; ++k) {
     const std::uint32_t first = k * plan.rows_per_strip, end = first + plan.RowsOf(k);
-    for (std::uint32_t y = first; y < end; ++y) PutRow(file.out(), rows(y, values.get()), width);
-    file.EndStrip(static_cast<std::uint32_t>(plan.row_bytes * plan.RowsOf(k)));
+    for (std::uint32_t y = first; y < end; ++y) PutRow(page.out(), rows(y, values.get()), width);
+    page.EndStrip(static_cast<std::uint32_t>(plan.row_bytes * plan.RowsOf(k)));
   }
-  file.Finish();
+  page.Finish();
 }
 
 }  // namespace pv::sif_f

@@ -6,6 +6,10 @@
 // maximum (the top code), and the minimum and maximum are printed. The
 // output's description states the mapping (the input's own description
 // where that already maps the codes back).
+//
+// A stack in one file (several pages) gives a file of as many pages, page k
+// from input page k. Its derived mapping is one for the whole stack, from
+// the range of every page, printed once and stated by every page.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -23,6 +27,7 @@
 #include "common/parallel.h"
 #include "common/range.h"
 #include "tiffread/image.h"
+#include "tiffread/pages.h"
 #include "tiffread/rif_f.h"
 #include "tiffwrite/sif.h"
 
@@ -89,18 +94,32 @@ pv::Range ImageRange(const pv::StoredImage& image) {
   return range;
 }
 
+// Reads the current page whole; an integer page is warned of.
+void ReadPage(pv::TiffPages& pages, pv::StoredImage& image, std::optional<std::string>& description) {
+  if (pv::ReadPage_Float(pages, nullptr, nullptr, &image, &description) != 0)
+    pv::Warning(pages.subject(), pv::msg::kNonFloatPixels);
+}
+
 int Run(int argc, char** argv) {
   if (argc != 4 && argc != 6) Error(pv::msg::kUsagePvquant);
   const char* input = argv[1];
   const char* output = argv[argc - 1];
 
-  // The whole image is read, in its stored sample width, before anything
-  // else: a fault of the input leaves nothing behind.
-  std::int32_t width = 0, height = 0;
-  pv::StoredImage image;
-  std::optional<std::string> description;
-  if (pv::ReadImageFile_Float(input, &width, &height, &image, &description) != 0)
-    pv::Warning(input, pv::msg::kNonFloatPixels);
+  // Every page is read whole, in its stored sample width, before anything
+  // else: a fault of the input leaves nothing behind. Page 1 is kept; the
+  // later ones give their range and are read again as they are written.
+  pv::StoredImage image, later;
+  std::optional<std::string> description, later_description;
+  pv::TiffPages pages(input);
+  ReadPage(pages, image, description);
+  pv::Range stack_range;
+  std::uint32_t count = 1;
+  while (pages.Next()) {
+    if (count == 1) stack_range = ImageRange(image);
+    ReadPage(pages, later, later_description);
+    stack_range.Join(ImageRange(later));
+    ++count;
+  }
 
   const int bps = ParseInt(argv[argc - 2]);
   if (bps < 1 || bps > 16) Error(pv::msg::kBadBitsPerSampleBPS);
@@ -113,23 +132,35 @@ int Run(int argc, char** argv) {
     base = std::strtod(argv[2], nullptr);
     top = base + top_code * step;
   } else {
-    const pv::Range range = ImageRange(image);
+    const pv::Range range = count == 1 ? ImageRange(image) : stack_range;
     base = range.min();
     top = range.max();
     step = top > base ? (top - base) / top_code : 1;
     std::printf("%s\n", pv::RangeText(base, top).c_str());
   }
-  // The output states the mapping its codes were made with.
-  const std::string stated = pv::QuantisedDescription(description, bps, base, step, top, argc == 4);
-
-  // Each row of codes is made when the writer asks for it.
-  auto codes = [&](std::uint32_t y, std::uint16_t* row) -> const std::uint16_t* {
-    pv::VisitRow(image, std::int32_t(y), [&](const auto* in) {
-      QuantiseRow(in, row, std::size_t(width), base, step, top, top_code);
-    });
-    return row;
+  // Each page states the mapping its codes were made with; each row of
+  // codes is made when the writer asks for it.
+  pv::TiffFileOut out(output, /*allow_stdout=*/false, count);
+  auto store = [&](const pv::StoredImage& page, const std::optional<std::string>& text) {
+    const std::string stated = pv::QuantisedDescription(text, bps, base, step, top, argc == 4);
+    auto codes = [&](std::uint32_t y, std::uint16_t* row) -> const std::uint16_t* {
+      pv::VisitRow(page, std::int32_t(y), [&](const auto* in) {
+        QuantiseRow(in, row, std::size_t(page.width()), base, step, top, top_code);
+      });
+      return row;
+    };
+    pv::StoreImagePage(out, page.width(), page.height(), bps, codes, stated.c_str());
   };
-  pv::StoreImageFile(output, width, height, bps, codes, stated.c_str());
+  store(image, description);
+  if (count > 1) {
+    // The later pages again, their warnings already given.
+    pv::WarningCapture said;
+    pv::TiffPages again(input);
+    while (again.Next()) {
+      pv::ReadPage_Float(again, nullptr, nullptr, &later, &later_description);
+      store(later, later_description);
+    }
+  }
   return 0;
 }
 

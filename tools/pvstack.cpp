@@ -1,8 +1,8 @@
 // pvstack image.tif image.bin
 // pvstack image/ nameFile image.bin
 //
-// Gathers one TIFF image, or the slices of a directory chosen and ordered by
-// a names argument, into a raw volume (a header line "width height
+// Gathers the pages of one TIFF file, or the slices of a directory chosen
+// and ordered by a names argument (every page of each), into a raw volume (a header line "width height
 // [count]" and then the slices as 8-byte doubles); integer slices are
 // mapped back to PV by their description. Prints the range of the values
 // written. An output path beginning with "-" is standard output, and the
@@ -35,12 +35,14 @@ int Run(int argc, char** argv) {
   std::vector<std::string> slices;
   std::vector<pv::SliceSize> sizes;
   if (argc == 3) {
-    std::int32_t w = 0, h = 0;
-    pv::ReadImageFile_Float(argv[1], &w, &h, nullptr, nullptr);
-    width = w;
-    height = h;
-    slices.emplace_back(argv[1]);
-    sizes.push_back({width, height});
+    // Every page of the image is a slice.
+    sizes = pv::ImagePages_Float(argv[1], nullptr);
+    for (const pv::SliceSize& s : sizes) {
+      width = std::max(width, s.width);
+      height = std::max(height, s.height);
+    }
+    slices.assign(sizes.size(), argv[1]);
+    count = int(sizes.size());
   } else {
     slices = pv::CheckSliceImages_Float(argv[1], argv[2], &width, &height, &count, nullptr, &sizes);
   }
@@ -54,8 +56,9 @@ int Run(int argc, char** argv) {
   };
   const std::size_t by_width = sets([&](const pv::SliceSize& s) { return s.width == width; });
   const std::size_t by_height = sets([&](const pv::SliceSize& s) { return s.height == height; });
-  stack.CheckSlice(slices[by_width].c_str(), by_width == 0);
-  if (by_height != by_width) stack.CheckSlice(slices[by_height].c_str(), by_height == 0);
+  stack.CheckSlice(slices[by_width].c_str(), by_width == 0, sizes[by_width].page);
+  if (by_height != by_width)
+    stack.CheckSlice(slices[by_height].c_str(), by_height == 0, sizes[by_height].page);
 
   const char* target = argv[argc - 1];
   const bool to_stdout = pv::raw_volume::IsStandardStream(target);
@@ -67,7 +70,7 @@ int Run(int argc, char** argv) {
   pv::VolumeOut out(file, target, !to_stdout);
 
   out.PutText(pv::raw_volume::FormatHeader(width, height, count));
-  stack.Dump_TIFF_Float(slices, out);
+  stack.Dump_TIFF_Float(slices, out, &sizes);
   out.Close();
 
   std::fprintf(to_stdout ? stderr : stdout, "%s\n", pv::RangeText(stack.Min(), stack.Max()).c_str());

@@ -168,7 +168,8 @@ TEST(Description, NumberTexts) {
   EXPECT_EQ(pv::RangeText(0.1234567, 1.5), "0.123457\t1.500000");     // misses 3e-7 of 2.1e-6
   EXPECT_EQ(pv::RangeText(0.1234567, 0.2), "0.1234567\t0.20000000000000001");  // of 1.2e-7
   EXPECT_EQ(pv::BaseStepText(0, 0.1, 65535), "pvquant\t0.000000\t0.100000");
-  EXPECT_EQ(pv::BaseStepText(10, 10.0 / 255, 255), "pvquant\t10.000000\t0.039216");
+  EXPECT_EQ(pv::BaseStepText(10, 0.04, 255), "pvquant\t10.000000\t0.040000");
+  EXPECT_EQ(pv::BaseStepText(10, 10.0 / 255, 255), "pvquant\t10\t0.039215686274509803");
   EXPECT_EQ(pv::BaseStepText(10, 10.0 / 65535, 65535),
             "pvquant\t10\t0.00015259021896696422");
   // Every text reads back as the mapping it states.
@@ -182,10 +183,11 @@ TEST(Description, NumberTexts) {
         EXPECT_TRUE(pv::SameMapping(range, lo, step, top)) << pv::RangeText(lo, lo + width);
         EXPECT_TRUE(pv::SameMapping(base, lo, step, top)) << pv::BaseStepText(lo, step, top);
       }
-  // A fifth of a step off at either end is another mapping.
+  // Off by more than a tenth of a 16-bit step at either end (1.5e-5 here)
+  // is another mapping.
   const pv::Mapping m = {true, 10, 10.0 / 255};
-  EXPECT_TRUE(pv::SameMapping(m, 10 + 0.2 / 255, 10.0 / 255, 255));
-  EXPECT_FALSE(pv::SameMapping(m, 10 + 2.0 / 255, 10.0 / 255, 255));
+  EXPECT_TRUE(pv::SameMapping(m, 10 + 1e-6, 10.0 / 255, 255));
+  EXPECT_FALSE(pv::SameMapping(m, 10 + 1e-4, 10.0 / 255, 255));
   EXPECT_FALSE(pv::SameMapping(m, 10, 10.02 / 255, 255));
 }
 

@@ -6,6 +6,9 @@
 #                     checked against the originals within half a step
 #   slices         -> pvstack (name file, inline list, numeric sort) -> volumes,
 #                     and one volume cut again with pvsplit
+#   phantom volume -> pvsplit -> a stack in one file -> pvquant (one mapping
+#                     for the stack) -> pvstack (every page) -> a volume,
+#                     checked against the float slices within half a step
 # Usage: tests/demo/demo.sh [build-dir]   (default: build)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
@@ -68,5 +71,19 @@ if have pvstack; then
   echo "== pvsplit again: the stacked volume cut into slices"
   "$bin/pvsplit" stacked.bin check/again%03d.tif
   ls check | grep -c again | sed 's/^/    slices: /'
+fi
+if have pvquant && have pvstack; then
+  echo "== a stack in one file: pvsplit with one name, a page a slice"
+  "$bin/pvsplit" phantom.bin stack.tif >/dev/null
+  printf '   pvquant, one mapping for all its pages: '
+  "$bin/pvquant" stack.tif 8 stack8.tif | tee stack8.range
+  "$bin/pvstack" stack8.tif stack8.bin 2>/dev/null >/dev/null
+  printf '   pvstack, every page: %s\n' "$(head -n 1 stack8.bin)"
+  read -r lo hi < stack8.range
+  # Half a step, give or take a hundredth: a page whose own range maps its
+  # codes as closely as the stack's keeps its own description.
+  step=$(awk -v lo="$lo" -v hi="$hi" 'BEGIN { printf "%.17g", (hi - lo) / 255 * 1.02 }')
+  printf '   against the float slices: '
+  "$tool" diff stacked.bin stack8.bin "$step"
 fi
 echo "== demo finished in $work"

@@ -75,16 +75,10 @@ double Sample(const std::uint8_t* row, std::uint32_t k, int bits, std::uint16_t 
 
 }  // namespace
 
-LibtiffImage ReadWithLibtiff(const std::string& path) {
-  LibtiffImage img;
-  g_messages = &img.messages;
-  TIFFSetWarningHandler(OnWarning);
-  TIFFSetErrorHandler(OnError);
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
-  if (tif == nullptr) {
-    g_messages = nullptr;
-    return img;
-  }
+namespace {
+
+// The current directory's image.
+void ReadImage(TIFF* tif, LibtiffImage& img) {
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &img.width);
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &img.height);
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &img.bits);
@@ -122,9 +116,41 @@ LibtiffImage ReadWithLibtiff(const std::string& path) {
         img.values[std::size_t(y0 + r) * img.width + x0 + k] = Sample(row, k, img.bits, img.sample_format);
     }
   }
-  TIFFClose(tif);
+}
+
+}  // namespace
+
+LibtiffImage ReadWithLibtiff(const std::string& path) {
+  LibtiffImage img;
+  g_messages = &img.messages;
+  TIFFSetWarningHandler(OnWarning);
+  TIFFSetErrorHandler(OnError);
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (tif != nullptr) {
+    ReadImage(tif, img);
+    TIFFClose(tif);
+  }
   g_messages = nullptr;
   return img;
+}
+
+std::vector<LibtiffImage> ReadPagesWithLibtiff(const std::string& path) {
+  std::vector<LibtiffImage> pages(1);
+  g_messages = &pages[0].messages;
+  TIFFSetWarningHandler(OnWarning);
+  TIFFSetErrorHandler(OnError);
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (tif != nullptr) {
+    ReadImage(tif, pages[0]);
+    while (TIFFReadDirectory(tif)) {
+      pages.emplace_back();
+      g_messages = &pages.back().messages;
+      ReadImage(tif, pages.back());
+    }
+    TIFFClose(tif);
+  }
+  g_messages = nullptr;
+  return pages;
 }
 
 std::vector<double> AsFloat32(const std::vector<double>& v) {

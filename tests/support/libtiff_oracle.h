@@ -1,5 +1,5 @@
-// libtiff as an independent oracle: reads a TIFF file's first image into
-// plain values, and records every warning and error libtiff reports.
+// libtiff as an independent oracle: reads a TIFF file's first image (or
+// every page) into plain values, and records every warning and error libtiff reports.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,8 @@ struct LibtiffImage {
 // Reads `path` with libtiff. A file libtiff cannot open or decode gives an
 // image with no values and the messages that explain it.
 LibtiffImage ReadWithLibtiff(const std::string& path);
+// Every page of `path` in order, by libtiff's walk of its directories.
+std::vector<LibtiffImage> ReadPagesWithLibtiff(const std::string& path);
 
 // Every value must round to single precision as libtiff reads it: for
 // comparing our float files with the doubles that went in.

@@ -8,10 +8,11 @@
 
 namespace pvtest {
 
-void WriteSlice(const std::string& path, const SliceImage& image) {
+namespace {
+
+// `image` as the current directory of `tif`.
+void WriteImage(TIFF* tif, const std::string& path, const SliceImage& image) {
   ASSERT_EQ(image.values.size(), std::size_t(image.width) * std::size_t(image.height)) << path;
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
-  ASSERT_NE(tif, nullptr) << path;
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(image.width));
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(image.height));
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, std::uint16_t(image.bits));
@@ -49,6 +50,21 @@ void WriteSlice(const std::string& path, const SliceImage& image) {
       }
     }
     ASSERT_EQ(TIFFWriteScanline(tif, row.data(), std::uint32_t(i), 0), 1) << path;
+  }
+}
+
+}  // namespace
+
+void WriteSlice(const std::string& path, const SliceImage& image) {
+  WriteStack(path, {image});
+}
+
+void WriteStack(const std::string& path, const std::vector<SliceImage>& pages, bool big_tiff) {
+  TIFF* tif = TIFFOpen(path.c_str(), big_tiff ? "w8" : "w");
+  ASSERT_NE(tif, nullptr) << path;
+  for (const SliceImage& image : pages) {
+    WriteImage(tif, path, image);
+    ASSERT_EQ(TIFFWriteDirectory(tif), 1) << path;
   }
   TIFFClose(tif);
 }

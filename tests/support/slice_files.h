@@ -1,5 +1,5 @@
 // Slice images for the stack tests, written with libtiff: one strip,
-// uncompressed, grey, of any bit depth.
+// uncompressed, grey, of any bit depth; and stacks of them in one file.
 #pragma once
 
 #include <optional>
@@ -18,6 +18,9 @@ struct SliceImage {
 
 // Writes `image` to `path`; a test failure when libtiff refuses.
 void WriteSlice(const std::string& path, const SliceImage& image);
+// A stack in one file: every image a page, in order (BigTIFF on request).
+void WriteStack(const std::string& path, const std::vector<SliceImage>& pages,
+                bool big_tiff = false);
 
 // A floating-point slice of 32-bit samples.
 inline SliceImage FloatSlice(int width, int height, std::vector<double> values,

@@ -1,13 +1,16 @@
-// Crafted TIFF files for tests: a header, strips and one image file
-// directory, byte by byte, in either byte order. Entries are written in the
+// Crafted TIFF files for tests: a header, strips and image file
+// directories, byte by byte, in either byte order. Entries are written in the
 // order they are added (unsorted directories are allowed), so a test can
 // build exactly the file it needs, valid or not.
 //
-// Layout of a built file: the 8-byte header, the strips in order, the
-// out-of-line entry values, then the directory (its next-IFD offset is 0).
+// Layout of a built file: the 8-byte header, then each directory's strips
+// in order, its out-of-line entry values and the directory itself, whose
+// next-IFD offset is that of the next directory (0 for the last, or a
+// directory named by LoopTo).
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -64,6 +67,19 @@ class TiffBuilder {
     strips_.push_back(std::move(data));
     return *this;
   }
+
+  // Ends the current directory: what is added from now on goes to the next.
+  TiffBuilder& NextDirectory() {
+    done_.push_back({std::move(entries_), std::move(strips_)});
+    entries_.clear();
+    strips_.clear();
+    return *this;
+  }
+  // The last directory's next-IFD offset names directory k (from 0).
+  TiffBuilder& LoopTo(std::size_t k) {
+    loop_ = k;
+    return *this;
+  }
   // StripOffsets and StripByteCounts of the strips added (at Build time),
   // as SHORT or LONG arrays.
   TiffBuilder& StripOffsets(Type type = kLong) {
@@ -100,57 +116,13 @@ class TiffBuilder {
     f.push_back(order);
     Put2(f, pv::tiff::kMagic);
     Put4(f, 0);  // IFD offset, filled in below
-    std::vector<std::uint32_t> offsets, counts;
-    for (const Bytes& s : strips_) {
-      offsets.push_back(static_cast<std::uint32_t>(f.size()));
-      counts.push_back(static_cast<std::uint32_t>(s.size()));
-      f.insert(f.end(), s.begin(), s.end());
-    }
-    struct Out {
-      std::uint16_t tag, type;
-      std::uint32_t count;
-      Bytes field;  // 4 bytes
-    };
-    std::vector<Out> out;
-    for (const Entry& e : entries_) {
-      Out o{e.tag, e.type, e.count, {}};
-      if (e.raw) {
-        Put4(o.field, e.field);
-      } else {
-        Bytes data = e.data;
-        if (e.strips != Strips::kNone) {
-          const auto& v = e.strips == Strips::kOffsets ? offsets : counts;
-          o.count = static_cast<std::uint32_t>(v.size());
-          data.clear();
-          for (auto x : v) {
-            if (e.type == kShort) Put2(data, static_cast<std::uint16_t>(x));
-            else Put4(data, x);
-          }
-        }
-        if (data.size() <= 4) {
-          o.field = data;
-          o.field.resize(4, 0);
-        } else {
-          if (f.size() % 2) f.push_back(0);
-          Put4(o.field, static_cast<std::uint32_t>(f.size()));
-          f.insert(f.end(), data.begin(), data.end());
-        }
-      }
-      out.push_back(std::move(o));
-    }
-    if (f.size() % 2) f.push_back(0);
-    const auto ifd = static_cast<std::uint32_t>(f.size());
-    Put2(f, static_cast<std::uint16_t>(out.size()));
-    for (const Out& o : out) {
-      Put2(f, o.tag);
-      Put2(f, o.type);
-      Put4(f, o.count);
-      f.insert(f.end(), o.field.begin(), o.field.end());
-    }
-    Put4(f, 0);
-    Bytes ifd_bytes;
-    Put4(ifd_bytes, ifd);
-    std::copy(ifd_bytes.begin(), ifd_bytes.end(), f.begin() + 4);
+    std::vector<std::size_t> directories, links = {4};
+    for (const Directory& d : done_) BuildDirectory(f, d, directories, links);
+    // A directory ended by NextDirectory with nothing after it is the last.
+    if (done_.empty() || !entries_.empty() || !strips_.empty())
+      BuildDirectory(f, {entries_, strips_}, directories, links);
+    for (std::size_t k = 0; k < directories.size(); ++k) Patch4(f, links[k], std::uint32_t(directories[k]));
+    if (loop_ < directories.size()) Patch4(f, links.back(), std::uint32_t(directories[loop_]));
     return f;
   }
 
@@ -183,9 +155,77 @@ class TiffBuilder {
     std::uint32_t field;
     Strips strips;
   };
+  struct Directory {
+    std::vector<Entry> entries;
+    std::vector<Bytes> strips;
+  };
+
+  void Patch4(Bytes& f, std::size_t at, std::uint32_t v) const {
+    Bytes b;
+    Put4(b, v);
+    std::copy(b.begin(), b.end(), f.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+
+  // Appends a directory with its strips and values; records its offset and
+  // where its next-IFD offset lies.
+  void BuildDirectory(Bytes& f, const Directory& d, std::vector<std::size_t>& directories,
+                      std::vector<std::size_t>& links) const {
+    std::vector<std::uint32_t> offsets, counts;
+    for (const Bytes& s : d.strips) {
+      offsets.push_back(static_cast<std::uint32_t>(f.size()));
+      counts.push_back(static_cast<std::uint32_t>(s.size()));
+      f.insert(f.end(), s.begin(), s.end());
+    }
+    struct Out {
+      std::uint16_t tag, type;
+      std::uint32_t count;
+      Bytes field;  // 4 bytes
+    };
+    std::vector<Out> out;
+    for (const Entry& e : d.entries) {
+      Out o{e.tag, e.type, e.count, {}};
+      if (e.raw) {
+        Put4(o.field, e.field);
+      } else {
+        Bytes data = e.data;
+        if (e.strips != Strips::kNone) {
+          const auto& v = e.strips == Strips::kOffsets ? offsets : counts;
+          o.count = static_cast<std::uint32_t>(v.size());
+          data.clear();
+          for (auto x : v) {
+            if (e.type == kShort) Put2(data, static_cast<std::uint16_t>(x));
+            else Put4(data, x);
+          }
+        }
+        if (data.size() <= 4) {
+          o.field = data;
+          o.field.resize(4, 0);
+        } else {
+          if (f.size() % 2) f.push_back(0);
+          Put4(o.field, static_cast<std::uint32_t>(f.size()));
+          f.insert(f.end(), data.begin(), data.end());
+        }
+      }
+      out.push_back(std::move(o));
+    }
+    if (f.size() % 2) f.push_back(0);
+    directories.push_back(f.size());
+    Put2(f, static_cast<std::uint16_t>(out.size()));
+    for (const Out& o : out) {
+      Put2(f, o.tag);
+      Put2(f, o.type);
+      Put4(f, o.count);
+      f.insert(f.end(), o.field.begin(), o.field.end());
+    }
+    links.push_back(f.size());
+    Put4(f, 0);
+  }
+
   bool big_;
   std::vector<Entry> entries_;
   std::vector<Bytes> strips_;
+  std::vector<Directory> done_;
+  std::size_t loop_ = SIZE_MAX;
 };
 
 // Packs LZW codes most significant bit first, as a TIFF strip stores them.

@@ -55,6 +55,11 @@ TEST(Reader, DirectoryChecks) {
       {"OtherMark", Header("XX*\0"), kMagic, kMagic},
       {"FortyTwoInWrongOrder", Header(std::string("II\0*\x08\0\0\0", 8)), kMagic, kMagic},
       {"HeaderCutInOffset", Header(std::string("II*\0\x08\0", 6)), kEof, kEof},
+      {"BigTiffOffsetsOf4", Header(std::string("II+\0\x04\0\0\0", 8)), kMagic, kMagic},
+      {"BigTiffCutInOffset", Header(std::string("II+\0\x08\0\0\0\x10\0\0\0", 12)), kEof, kEof},
+      // A file's first image is read alone: a fault of a later page is none of its.
+      {"LaterPageBad", B().Strip({7, 9}).Grey(2, 1, 8).NextDirectory().Short(tiff::kBitsPerSample, 40).Build(),
+          "", ""},
       {"NoDirectory", WithIfdOffset(Image(), 0), "no image file directory.",
           "no image file directory."},
       {"DirectoryBeyondEnd", WithIfdOffset(Image(), 100000), kEof, kEof},

@@ -30,6 +30,7 @@
 #include "tests/support/images.h"
 #include "tests/support/libtiff_oracle.h"
 #include "tests/support/tiff_layout.h"
+#include "tiffread/rif_f.h"
 #include "tiffwrite/sif.h"
 #include "tiffwrite/sif_f.h"
 
@@ -70,6 +71,17 @@ template <pv::FloatLayout kLayout>
 void StoreFloat(const std::string& p, const Image& img, const char* d, Form form) {
   StoreAs<double>([](auto... a) { pv::StoreImageFile_Float(a..., kLayout); }, p, img, d, form);
 }
+// The same, as the next page of a file.
+template <int kBits>
+void PageInt(pv::TiffFileOut& f, const Image& img, const char* d) {
+  StoreAs<std::uint16_t>([&](const char*, auto... a) { pv::StoreImagePage(f, a...); }, f.path(),
+                         img, d, Form::kInPlace, kBits);
+}
+template <pv::FloatLayout kLayout>
+void PageFloat(pv::TiffFileOut& f, const Image& img, const char* d) {
+  StoreAs<double>([&](const char*, auto... a) { pv::StoreImagePage_Float(f, a..., kLayout); },
+                  f.path(), img, d, Form::kInPlace);
+}
 
 struct Writer {
   const char* name;
@@ -77,23 +89,25 @@ struct Writer {
   std::uint16_t bits;  // integers below 2^bits, or 32-bit floats
   bool floating;
   std::uint16_t compression;
-  int huge_nx, huge_ny;  // an image whose file could pass 2^32 bytes ...
+  int huge_nx, huge_ny;  // an image whose strips could pass 2^32 bytes (0: the layout has
+                         // none: a BigTIFF holds its one strip) ...
   const char* huge_description;  // ... with this description
   bool one_strip = false;  // the fast layout: the description block behind the directory
+  void (*page)(pv::TiffFileOut& file, const Image& img, const char* description) = nullptr;
 };
 
 // The float writers come last.
 const Writer kWriters[] = {
-    {"sif_16bit", StoreInt<16>, 16, false, tiff::kCompressionLZW, INT_MAX, 2, nullptr},
-    {"sif_12bit", StoreInt<12>, 12, false, tiff::kCompressionLZW, INT_MAX, 2, nullptr},
-    // 2^32 - 196 bytes of samples, 182 of header and directory and a 15-byte
-    // text reach 2^32 + 1: the description's length decides.
+    {"sif_16bit", StoreInt<16>, 16, false, tiff::kCompressionLZW, INT_MAX, 2, nullptr, false,
+     PageInt<16>},
+    {"sif_12bit", StoreInt<12>, 12, false, tiff::kCompressionLZW, INT_MAX, 2, nullptr, false,
+     PageInt<12>},
     {"sif_f_fast", StoreFloat<pv::FloatLayout::kOneStrip>, 32, true, tiff::kCompressionNone,
-     1073741775, 1, "fourteen chars", true},
+     0, 0, nullptr, true, PageFloat<pv::FloatLayout::kOneStrip>},
     {"sif_f_full_lzw", StoreFloat<pv::FloatLayout::kLzwStrips>, 32, true, tiff::kCompressionLZW,
-     1 << 16, 1 << 14, nullptr},
+     INT_MAX, 1, nullptr, false, PageFloat<pv::FloatLayout::kLzwStrips>},
     {"sif_f_full_nolzw", StoreFloat<pv::FloatLayout::kStrips>, 32, true, tiff::kCompressionNone,
-     1 << 16, 1 << 14, nullptr},
+     INT_MAX, 1, nullptr, false, PageFloat<pv::FloatLayout::kStrips>},
 };
 constexpr int kIntWriters = 2;
 
@@ -299,11 +313,13 @@ TEST_P(AllWriters, RefusalsLeaveNoFileAndTheGlobalsAlone) {
       {"width 0", dir / "a.tif", 0, 1, pv::SIF_F_desc},
       {"height 0", dir / "a.tif", 1, 0, pv::SIF_F_desc},
       {"missing directory", dir / "no/such.tif", 1, 1, pv::SIF_F_desc},
-      // Refused before a row is read (every row leads to one sample).
-      {"file could pass 2^32", dir / "big.tif", w.huge_nx, w.huge_ny, w.huge_description},
+      // Refused before a row is read (every row leads to one sample). A
+      // file that could pass 2^32 bytes is a BigTIFF instead.
+      {"strip could pass 2^32", dir / "big.tif", w.huge_nx, w.huge_ny, w.huge_description},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.nx == 0 && c.path == dir / "big.tif") continue;
     pv::SIF_F_min = pv::SIF_F_max = -7;
     std::strcpy(pv::SIF_F_desc, "kept");
     EXPECT_EQ(FatalLine([&] { w.store(c.path, {c.nx, c.ny, {}}, c.description, Form::kInPlace); }),
@@ -322,6 +338,60 @@ TEST_P(AllWriters, FullDeviceIsReported) {
     SCOPED_TRACE(n);
     EXPECT_EQ(FatalLine([&] { w.store("/dev/full", MakeImage(w, n, n, 1), nullptr, Form::kInPlace); }),
               "/dev/full : file not stored.\n");
+  }
+}
+
+// A stack in one file: pages of other sizes, each with its own description
+// (or none), read back page by page by libtiff and by our reader; as a
+// classic TIFF, and as a BigTIFF where the size from which a file is one is
+// lowered to a few bytes (a file of one page: where the classic file would
+// reach it, which the description's length may decide).
+TEST_P(AllWriters, PagesInOneFileClassicAndBig) {
+  const Writer& w = GetParam();
+  TempDir dir;
+  const std::string path = dir / "stack.tif";
+  const Image pages[] = {MakeImage(w, 5, 3, 1), MakeImage(w, 2, 7, 2), MakeImage(w, 700, 40, 3)};
+  const char* const texts[] = {"first page", nullptr, "p3"};
+  for (const std::uint64_t limit : {std::uint64_t{1} << 32, std::uint64_t{1}}) {
+    SCOPED_TRACE(limit == 1 ? "BigTIFF" : "classic");
+    {
+      pv::TiffFileOut file(path.c_str(), w.one_strip, 3);
+      file.SetClassicLimit(limit);
+      for (int k = 0; k < 3; ++k) {
+        if (k < 2) file.ExpectNext(std::uint32_t(pages[k + 1].nx), std::uint32_t(pages[k + 1].ny));
+        w.page(file, pages[k], texts[k]);
+      }
+    }
+    EXPECT_EQ(ReadFile(path).at(2), limit == 1 ? tiff::kBigMagic : tiff::kMagic);
+    const std::vector<LibtiffImage> back = ReadPagesWithLibtiff(path);
+    ASSERT_EQ(back.size(), 3u);
+    pv::TiffPages ours(path.c_str());
+    for (int k = 0; k < 3; ++k) {
+      SCOPED_TRACE("page " + std::to_string(k + 1));
+      EXPECT_LIBTIFF_CLEAN(back[k]);
+      EXPECT_EQ(back[k].values, w.floating ? AsFloat32(pages[k].values) : pages[k].values);
+      EXPECT_EQ(back[k].description, texts[k] ? std::optional<std::string>(texts[k]) : std::nullopt);
+      if (k > 0) {
+        ASSERT_TRUE(ours.Next());
+      }
+      pv::StoredImage image;
+      pv::ReadPage_Float(ours, nullptr, nullptr, &image, nullptr);
+      EXPECT_EQ(image.width(), pages[k].nx);
+      EXPECT_EQ(image.height(), pages[k].ny);
+    }
+    EXPECT_FALSE(ours.Next());
+  }
+  if (!w.one_strip) return;
+  // One image of one sample: 186 bytes and the text with its NUL, the
+  // limit at 202.
+  for (const char* text : {"fourteen chars", "fifteen chars.."}) {
+    {
+      pv::TiffFileOut file(path.c_str(), false);
+      file.SetClassicLimit(202);
+      w.page(file, MakeImage(w, 1, 1, 4), text);
+    }
+    EXPECT_EQ(ReadFile(path).at(2), std::strlen(text) == 14 ? tiff::kMagic : tiff::kBigMagic) << text;
+    EXPECT_EQ(ReadWithLibtiff(path).description, text);
   }
 }
 

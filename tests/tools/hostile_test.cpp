@@ -88,6 +88,30 @@ std::vector<std::string> Expand() { return {"pvexpand", "in.tif", "0", "1", "out
 std::vector<std::string> Stack() { return {"pvstack", "in.tif", "out.bin"}; }
 std::vector<std::string> Split() { return {"pvsplit", "in.bin", "s%d.tif"}; }
 
+// Two valid 4 x 2 pages, the second changed by `second`.
+Bytes TwoPages(void (*second)(B&)) {
+  B b;
+  b.Strip(Seq(8)).Grey(4, 2, 8).NextDirectory();
+  second(b);
+  return b.Strip(Seq(8)).Grey(4, 2, 8).Build();
+}
+
+// Two valid pages, the second pointing back to the first.
+Bytes LoopingPages() {
+  B b;
+  b.Strip(Seq(8)).Grey(4, 2, 8).NextDirectory();
+  return b.Strip(Seq(8)).Grey(4, 2, 8).LoopTo(0).Build();
+}
+
+// A valid page, then `n` reduced-resolution copies (no pages), the last
+// pointing back to the first of them.
+Bytes EndlessCopies(int n) {
+  B b;
+  b.Strip(Seq(8)).Grey(4, 2, 8).NextDirectory();
+  for (int k = 0; k < n; ++k) b.Long(kNewSubfileType, kSubfileReduced).NextDirectory();
+  return b.LoopTo(1).Build();
+}
+
 const char* kEof = "in.tif : unexpected end of file.";
 const std::uint32_t kMax = 0x7FFFFFFF;
 
@@ -137,6 +161,15 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"CutInLastEntry", In(Cut(Valid(), 88)), Quant(), kEof},
         Row{"CutBeforeNextOffset", In(Cut(Valid(), 90)), Expand(), kEof},
         Row{"NotTiff", In(Text("P5\n4 2\n255\n")), Quant(), "in.tif : bad magic number."},
+        // Stacks in one file: a later page's fault names it; chains that
+        // never end are found at once.
+        Row{"LaterPageBadBits", In(TwoPages([](B& b) { b.Short(kBitsPerSample, 33); })), Stack(),
+            "in.tif page 2 : bad bits per sample."},
+        Row{"LaterPageStripBeyondFile",
+            In(TwoPages([](B& b) { b.Long(kStripOffsets, 1u << 30); })), Expand(),
+            "in.tif page 2 : unexpected end of file."},
+        Row{"PagesLoop", In(LoopingPages()), Stack(), "in.tif : image file directory loop."},
+        Row{"CopiesWithoutEnd", In(EndlessCopies(100000)), Expand(), "in.tif : image file directory loop."},
         Row{"NoDirectory", In({'I', 'I', 42, 0, 0, 0, 0, 0}), Stack(), "in.tif : no image file directory."},
         // Offsets and counts outside the file.
         Row{"DirectoryBeyondFile", In({'I', 'I', 42, 0, 0, 0xFF, 0xFF, 0xFF}), Quant(), kEof},

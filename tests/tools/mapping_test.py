@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Integer images made by pvquant map back through pvstack to the values
-their codes were made from.
+their codes were made from; stacks in one file of tifffile read whole by
+every program.
 
 Each row makes a float image (a slice of pvsplit, or a file of tifffile),
 quantises it with pvquant and stacks the result with pvstack; every code
 must come back within half a step of the value it was made from (values
-inside the mapping's range), give or take a tenth of a step and the
+inside the mapping's range), give or take a tenth of a 16-bit step and the
 single-precision rounding of the mapping's ends. Rows of integer files
 that other writers made go to pvstack directly: it maps only what their
 description states.
@@ -51,6 +52,13 @@ def read_volume(path):
     with open(os.path.join(work, path), "rb") as f:
         header = f.readline().split()
         return np.frombuffer(f.read(), "<f8").reshape(int(header[1]), int(header[0]))
+
+
+def read_stack(path):
+    """The slices of a raw volume, as an array of (count, height, width)."""
+    with open(os.path.join(work, path), "rb") as f:
+        header = f.readline().split()
+        return np.frombuffer(f.read(), "<f8").reshape(-1, int(header[1]), int(header[0]))
 
 
 def description(path):
@@ -104,7 +112,7 @@ for k, (name, writer, values, mapping, bits) in enumerate(quantised):
     inside = (x >= base) & (x <= top)
     slack = 2.0 ** -23 * max(abs(base), abs(top))
     if not constant:  # one value has no step to round to
-        slack += step / 2 + step / 10
+        slack += step / 2 + (top - base) / 65535 / 10
     worst = np.abs(back - x)[inside].max()
     if not inside.any() or worst > slack:
         failures.append(f"{name}: a code comes back {worst!r} from its value (allowed {slack!r})")
@@ -134,8 +142,55 @@ for k, (name, make, want, warning) in enumerate(integer):
     if not np.array_equal(read_volume(v), want):
         failures.append(f"{name}: the volume's values are not the expected ones")
 
+# Stacks in one file of tifffile (5 pages of 7 x 6; 3 or 4 pages would be
+# taken for colour samples), read whole by every
+# program: name, maker, the samples. pvstack gives every page; pvquant a
+# stack of as many pages, one mapping for all, which pvstack maps back;
+# pvexpand (integer stacks) and pvsplit stacks that tifffile reads page by
+# page.
+fstack = rng.uniform(-5, 5, (5, 6, 7)).astype(np.float32)
+ustack = (np.arange(5 * 6 * 7) * 97 % 4096).astype(np.uint16).reshape(5, 6, 7)
+stacks = [
+    ("tifffile's 3-D float32", lambda p: tifffile.imwrite(p, fstack), fstack),
+    ("tifffile's 3-D float32, imagej=True", lambda p: tifffile.imwrite(p, fstack, imagej=True), fstack),
+    ("tifffile's 3-D float32, bigtiff=True", lambda p: tifffile.imwrite(p, fstack, bigtiff=True), fstack),
+    ("tifffile's 3-D uint16 (shape description)", lambda p: tifffile.imwrite(p, ustack), ustack),
+    ("tifffile's 3-D uint16, bigtiff=True", lambda p: tifffile.imwrite(p, ustack, bigtiff=True), ustack),
+]
+for k, (name, make, samples) in enumerate(stacks):
+    src = f"st{k}.tif"
+    make(os.path.join(work, src))
+    want = samples.astype(np.float64)
+    run("pvstack", src, f"st{k}.bin")
+    with open(os.path.join(work, f"st{k}.bin"), "rb") as f:
+        if f.readline() != b"7\t6\t5\n":
+            failures.append(f"{name}: pvstack's header is not that of 5 pages")
+    if not np.array_equal(read_stack(f"st{k}.bin"), want):
+        failures.append(f"{name}: pvstack's volume is not every page")
+    line = run("pvquant", src, "16", f"stq{k}.tif").stdout
+    if line != f"{want.min():f}\t{want.max():f}\n":
+        failures.append(f"{name}: pvquant printed {line!r}, not the stack's range")
+    run("pvstack", f"stq{k}.tif", f"stq{k}.bin")
+    step = (want.max() - want.min()) / 65535
+    back = read_stack(f"stq{k}.bin")
+    if np.abs(back - want).max() > step / 2 + step / 100 + 2.0 ** -23 * np.abs(want).max():
+        failures.append(f"{name}: pvquant's pages do not map back through pvstack")
+    if samples.dtype == np.uint16:
+        for program in ("pvexpand-nolzw", "pvexpand-fast"):
+            run(program, src, "1", "0.5", f"ste{k}.tif")
+            got = tifffile.TiffFile(os.path.join(work, f"ste{k}.tif"))
+            if len(got.pages) != 5 or not np.array_equal(got.asarray(), 1 + 0.5 * want):
+                failures.append(f"{name}: {program}'s pages are not the stack's")
+with open(os.path.join(work, "split.bin"), "wb") as f:
+    f.write(b"7\t6\t5\n" + fstack.astype("<f8").tobytes())
+run("pvsplit", "split.bin", "split.tif")
+split = tifffile.TiffFile(os.path.join(work, "split.tif"))
+if not np.array_equal(split.asarray(), fstack) or [p.description for p in split.pages] != [
+        f"{p.min():f}\t{p.max():f}" for p in fstack.astype(np.float64)]:
+    failures.append("pvsplit's stack in one file: tifffile reads other pages")
+
 for f in failures:
     print("FAIL:", f)
 failed = len({f.split(":")[0] for f in failures})
-print(f"{len(quantised) + len(integer) - failed} passed, {failed} failed")
+print(f"{len(quantised) + len(integer) + len(stacks) + 1 - failed} passed, {failed} failed")
 sys.exit(1 if failures else 0)

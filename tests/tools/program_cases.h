@@ -79,6 +79,35 @@ LibtiffImage ReadBack(const std::string& path) {
   return img;
 }
 
+// Every page of `path` by libtiff, which must report nothing, and by our
+// page reader, which must find as many pages and agree on every value and
+// description.
+template <class T>
+std::vector<LibtiffImage> ReadBackPages(const std::string& path) {
+  std::vector<LibtiffImage> pages = ReadPagesWithLibtiff(path);
+  pv::TiffPages ours(path.c_str());
+  for (std::size_t k = 0; k < pages.size(); ++k) {
+    SCOPED_TRACE("page " + std::to_string(k + 1));
+    EXPECT_LIBTIFF_CLEAN(pages[k]);
+    if (k > 0 && !ours.Next()) {
+      ADD_FAILURE() << "our reader ends at page " << k;
+      break;
+    }
+    pv::StoredImage image;
+    std::optional<std::string> description;
+    if constexpr (std::is_same_v<T, double>) pv::ReadPage_Float(ours, nullptr, nullptr, &image, &description);
+    else pv::ReadPage(ours, nullptr, nullptr, nullptr, &image, &description);
+    std::vector<double> values;
+    for (const auto& row : row_tables::Copy<T>(path.c_str(), image))
+      values.insert(values.end(), row.get(), row.get() + image.width());
+    EXPECT_EQ(values, pages[k].values) << "our reader and libtiff differ";
+    if (description && !description->empty() && description->back() == '\0') description->pop_back();
+    EXPECT_EQ(description, pages[k].description);
+  }
+  EXPECT_FALSE(ours.Next()) << "our reader finds more pages than libtiff";
+  return pages;
+}
+
 // The smallest and the largest finite value (NaN both when there are none).
 inline std::pair<double, double> FiniteRange(const std::vector<double>& values) {
   double lo = NAN, hi = NAN;

@@ -31,6 +31,7 @@ TEST(Pvsplit, SlicesAndTheirRanges) {
     std::string line;
     std::vector<std::string> slices;  // the file of each slice; "": another took its name
     bool piped = false;               // the volume comes on standard input ("-")
+    bool stack = false;               // slice k is page k of its file
   } cases[] = {
       {"one slice", "4\t3\n", Ramp(12, -1, 0.5), "s%03d.tif", "-1.000000\t4.500000\n", {"s000.tif"}},
       {"blanks for TABs, data after the last slice; the middle slice holds the smallest value",
@@ -41,8 +42,11 @@ TEST(Pvsplit, SlicesAndTheirRanges) {
        "-1000.000000\t43999.750000\n", {"s0.tif", "s1.tif"}, true},
       {"a small volume through a pipe", "2\t1\n", {0.5, -0.5}, "in%d.tif", "-0.500000\t0.500000\n",
        {"in0.tif"}, true},
-      {"a format without conversion leaves the last slice", "1\t1\t3\n", {10, 30, 20}, "same%%.tif",
-       "10.000000\t30.000000\n", {"", "", "same%.tif"}},
+      // A name without a conversion: one file, a page a slice.
+      {"a format without conversion: a stack in one file", "1\t1\t3\n", {10, 30, 20}, "same%%.tif",
+       "10.000000\t30.000000\n", {"same%.tif", "same%.tif", "same%.tif"}, false, true},
+      {"a stack on standard output", "2\t1\t2\n", {0.5, -0.5, 3, 4}, "-", "-0.500000\t4.000000\n",
+       {"-", "-"}, true, true},
       {"-0 and infinities pass, and infinities are no extreme", "4\t1\n", {-0.0, inf, -inf, 2},
        "s.tif", "-0.000000\t2.000000\n", {"s.tif"}},
       // Exactly "-": the slice on standard output, then the range line.
@@ -77,7 +81,8 @@ TEST(Pvsplit, SlicesAndTheirRanges) {
     for (std::size_t k = 0; k < c.slices.size(); ++k) {
       if (c.slices[k].empty()) continue;
       SCOPED_TRACE(c.slices[k]);
-      const LibtiffImage img = ReadWithLibtiff(dir / c.slices[k]);
+      const LibtiffImage img =
+          c.stack ? ReadPagesWithLibtiff(dir / c.slices[k]).at(k) : ReadWithLibtiff(dir / c.slices[k]);
       EXPECT_LIBTIFF_CLEAN(img);
       EXPECT_EQ(img.width, std::uint32_t(w));
       EXPECT_EQ(img.height, std::uint32_t(h));
@@ -123,6 +128,8 @@ TEST(Pvsplit, FailuresEndWithTheirMessage) {
       // A failure at a slice keeps the slices before it.
       {{"one value short of the third slice", split, "data read error\n"},
        VolumeBytes("2\t1\t3\n", {1, 2, 3, 4, 5}), "s1.tif", {3, 4}, "s2.tif"},
+      {{"a stack file one value short of its third slice: no file", {"v.bin", "all.tif"}, "data read error\n"},
+       VolumeBytes("2\t1\t3\n", {1, 2, 3, 4, 5}), "", {}, "all.tif"},
       {{"a name that grows past the limit", {"v.bin", grows}, format},
        VolumeBytes("1\t1\t11\n", Ramp(11, 0, 1)), "x9", {9}, "x10"},
       // The name format is checked before the input is opened.
@@ -142,6 +149,8 @@ TEST(Pvsplit, FailuresEndWithTheirMessage) {
     ExpectRefusals("pvsplit", {c.run}, dir.path().string());
     if (!c.kept.empty()) {
       EXPECT_EQ(ReadWithLibtiff(dir / c.kept).values, c.values) << c.run.name;
+    }
+    if (!c.gone.empty()) {
       EXPECT_FALSE(Exists(dir / c.gone)) << c.run.name;
     }
   }

@@ -10,12 +10,33 @@
 
 #include "common/tiff.h"
 #include "tests/support/slice_files.h"
+#include "tests/support/tiff_builder.h"
 #include "tests/support/tiff_layout.h"
 #include "tests/support/tifffile_writer.h"
 #include "tests/tools/program_cases.h"
 
 namespace pvtest {
 namespace {
+
+namespace tiff = pv::tiff;
+
+// An 8-bit page of width x height samples, as the next directory of `b`;
+// `first` adds its entries ahead of the usual ones.
+TiffBuilder& Page(TiffBuilder& b, std::uint32_t width, std::uint32_t height, Bytes samples,
+                  void (*first)(TiffBuilder&) = nullptr) {
+  if (first != nullptr) first(b);
+  return b.Strip(std::move(samples)).Grey(width, height, 8).NextDirectory();
+}
+
+// A stack in one file: an 8-bit page without a mapping, a reduced-resolution
+// copy (no page), a smaller page that maps its samples by its description.
+Bytes PagedStack() {
+  TiffBuilder b;
+  Page(b, 2, 1, {1, 2});
+  Page(b, 1, 1, {99}, [](TiffBuilder& t) { t.Long(tiff::kNewSubfileType, tiff::kSubfileReduced); });
+  Page(b, 1, 2, {3, 4}, [](TiffBuilder& t) { t.Ascii(tiff::kImageDescription, std::string("10\t20", 6) + '\0'); });
+  return b.Build();
+}
 
 const char* const kUsage =
     "usage : pvstack image.tif image.bin\n        pvstack image/ nameFile image.bin\n";
@@ -50,6 +71,14 @@ TEST(Pvstack, Volumes) {
   const std::vector<double> hu = {-1024, -1, 0, 3071}, zipped = {0.5, -2, 1e-3, 7};
   WriteWithTifffile(dir / "hu.tif", hu, 2, "int16");
   WriteWithTifffile(dir / "zip.tif", zipped, 2, "float32", "zlib");
+  WriteFile(dir / "stack.tif", PagedStack());
+  std::filesystem::create_directory(dir / "pages");
+  WriteFile(dir / "pages/b.tif", PagedStack());
+  WriteSlice(dir / "pages/a.tif", FloatSlice(1, 1, {-1}));
+  const double page2[] = {10 + 3 * (10.0 / 255), 10 + 4 * (10.0 / 255)};
+  const std::string stack_warnings =
+      "stack.tif : using integer PV as is floating-point PV (warning).\n"
+      "stack.tif page 2 : converting PV by TIFF image description tag (warning).\n";
   const struct {
     const char* name;
     std::vector<std::string> args;
@@ -82,6 +111,15 @@ TEST(Pvstack, Volumes) {
       {"a zlib float slice from tifffile", {"zip.tif", "v.bin"}, VolumeBytes("2\t2\n", AsFloat32(zipped)),
        "-2.000000\t7.000000\n"},
 #endif
+      // Every page of a file is a slice; a reduced-resolution copy is none.
+      {"a stack in one file", {"stack.tif", "v.bin"},
+       VolumeBytes("2\t2\t2\n", {1, 2, 0, 0, page2[0], 0, page2[1], 0}), "0.000000\t10.156863\n",
+       stack_warnings},
+      {"a stack file among slices, in name order", {"pages", "--n", "v.bin"},
+       VolumeBytes("2\t2\t3\n", {-1, 0, 0, 0, 1, 2, 0, 0, page2[0], 0, page2[1], 0}),
+       "-1.000000\t10.156863\n",
+       "pages/b.tif : using integer PV as is floating-point PV (warning).\n"
+       "pages/b.tif page 2 : converting PV by TIFF image description tag (warning).\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,6 +148,11 @@ TEST(Pvstack, Failures) {
   // Large enough that the volume's writes fail, not only its close.
   WriteSlice(dir / "big.tif", FloatSlice(300, 300, std::vector<double>(90000, 2)));
   const std::string magic = "img/b.tif : bad magic number.\n";
+  TiffBuilder bad_page, loop;
+  Page(Page(bad_page, 1, 1, {1}), 1, 1, {2}, [](TiffBuilder& t) { t.Short(tiff::kBitsPerSample, 33); });
+  WriteFile(dir / "bad_page.tif", bad_page.Build());
+  Page(Page(loop, 1, 1, {1}), 1, 1, {2}).LoopTo(0);
+  WriteFile(dir / "loop.tif", loop.Build());
   // A faulty slice list or slice header ends the run before any output exists.
   ExpectRefusals("pvstack", {
       {"no arguments", {}, kUsage},
@@ -117,6 +160,8 @@ TEST(Pvstack, Failures) {
       {"four arguments", {"a", "b", "c", "d"}, kUsage},
       {"a bad slice in the name file", {"img", "names.txt", "v.bin"}, magic},
       {"a bad single image", {"img/b.tif", "v.bin"}, magic},
+      {"a later page with a fault", {"bad_page.tif", "v.bin"}, "bad_page.tif page 2 : bad bits per sample.\n"},
+      {"a loop in the chain of pages", {"loop.tif", "v.bin"}, "loop.tif : image file directory loop.\n"},
       {"name file missing", {"img", "missing.txt", "v.bin"}, "missing.txt : name file not open.\n"},
       {"a bad slice in the folder", {"img", "--q", "v.bin"}, magic},
       {"output not open", {"img", "-a.tif", "no/such/dir/v.bin"}, "file not open.\n"},
