@@ -110,7 +110,12 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
     // Header, directories, sample format, bits per sample and size only;
     // the rest of the file is looked at when the slice is exported.
     int result = 0;
-    pages.push_back(ImagePages_Float(path.c_str(), &result));
+    std::vector<SliceSize> of_file = ImagePages_Float(path.c_str(), &result);
+    try {
+      pages.push_back(std::move(of_file));
+    } catch (const std::bad_alloc&) {
+      Error(prefix, msg::kNoMemoryForPaths);
+    }
     for (const SliceSize& p : pages.back()) {
       nx = std::max(nx, p.width);
       ny = std::max(ny, p.height);
@@ -134,11 +139,15 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
     csi_f::SortNames(sorted, prefix.size(), *sorting);
     for (std::size_t i = 0; i < sorted.size(); ++i) order[i] = by_path[sorted[i]];
   }
-  for (const std::size_t i : order) {
-    for (const SliceSize& p : pages[i]) {
-      paths.push_back(files[i]);
-      found.push_back(p);
+  try {
+    for (const std::size_t i : order) {
+      for (const SliceSize& p : pages[i]) {
+        paths.push_back(files[i]);
+        found.push_back(p);
+      }
     }
+  } catch (const std::bad_alloc&) {
+    Error(prefix, msg::kNoMemoryForPaths);
   }
 
   if (width != nullptr) *width = nx;
@@ -156,7 +165,11 @@ std::vector<SliceSize> ImagePages_Float(const char* path, int* bits) {
   do {
     std::int32_t w = 0, h = 0;
     most = std::max(most, ReadPage_Float(file, &w, &h, nullptr, nullptr));
-    pages.push_back({int(w), int(h), file.page()});
+    try {
+      pages.push_back({int(w), int(h), file.page()});
+    } catch (const std::bad_alloc&) {
+      Error(path, msg::kNoMemoryForPaths);
+    }
   } while (file.Next());
   if (bits != nullptr) *bits = most;
   return pages;

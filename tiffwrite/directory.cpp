@@ -1,5 +1,6 @@
 #include "tiffwrite/directory.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -162,7 +163,17 @@ void StrippedTiff::CheckSize(TiffFileOut& file, const StripPlan& plan, const Ima
   if (!StripsFit(plan, bound)) Error(file.path(), msg::kFileNotStored);
   const std::uint64_t base = file.first() ? kHeaderBytes : file.Offset();
   const std::uint64_t largest = LargestFile(plan, LayoutTags(plan, tags, base, false), bound, base);
-  if (file.first()) file.Choose(largest);
+  if (file.first()) {
+    // A later page counts as large as the largest page announced.
+    std::uint64_t later = largest;
+    if (file.largest_width() != 0) {
+      const StripPlan most = PlanStrips(
+          (std::uint64_t(file.largest_width()) * tags.bits + 7) / 8, file.largest_height());
+      if (StripsFit(most, bound))
+        later = std::max(later, LargestFile(most, LayoutTags(most, tags, base, false), bound, base));
+    }
+    file.Choose(largest, later);
+  }
   if (!file.Holds(largest)) Error(file.path(), msg::kFileNotStored);
 }
 

@@ -22,6 +22,7 @@
 //
 // Each row is converted straight into the output's block buffer while its
 // extremes are taken, so the image is read once and copied once.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -99,7 +100,14 @@ void StoreOneStrip(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
     const Range range = FindRange(path, width, height, rows);
     largest = fixed + text.Settle(range)->length;
   }
-  if (first) file.Choose(largest);
+  if (first) {
+    // A later page counts as large as the largest page announced.
+    std::uint64_t later = largest;
+    if (file.largest_width() != 0)
+      later = std::max(later, FileWithoutText(file.largest_width(), file.largest_height(),
+                                              kHeaderBytes) + 1 + (largest - fixed));
+    file.Choose(largest, later);
+  }
   if (!file.Holds(largest)) Error(path, msg::kFileNotStored);
   const bool big = file.big();
   const std::uint64_t base = first ? HeaderBytes(big) : file.Offset();

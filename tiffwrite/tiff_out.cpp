@@ -32,9 +32,12 @@ TiffOut::TiffOut(const char* path, bool allow_stdout)
 TiffFileOut::TiffFileOut(const char* path, bool allow_stdout, std::uint32_t pages)
     : path_(path), allow_stdout_(allow_stdout), pages_(pages) {}
 
-void TiffFileOut::Choose(std::uint64_t largest) {
-  big_ = largest >= classic_limit_ || pages_ > (classic_limit_ - 1) / largest ||
-         largest * pages_ >= classic_limit_;
+void TiffFileOut::Choose(std::uint64_t first, std::uint64_t later) {
+  // first + (pages - 1) x later, without overflow.
+  const std::uint64_t others = pages_ - 1;
+  big_ = first >= classic_limit_ ||
+         (others != 0 && (later >= classic_limit_ || others > (classic_limit_ - first) / later ||
+                          first + others * later >= classic_limit_));
 }
 
 TiffOut& TiffFileOut::Begin() {

@@ -41,9 +41,11 @@ class TiffOut : public BufferedOut {
 // A file that a classic TIFF cannot hold is a BigTIFF, chosen by the first
 // page's writer before the file is created (Choose): a file of one image
 // is a BigTIFF exactly where its classic form could reach 2^32 bytes; a
-// file of several pages where its first page's largest size times the
-// number of pages could (exact for pages of one size; a later, larger page
-// that a classic file cannot hold is refused as a single image would be).
+// file of several pages where its first page and the later ones, each
+// counted as large as the largest page (ExpectLargest; else as the first),
+// could. A later page that a classic file still cannot hold (a larger page
+// than announced, a longer description) is refused as a single image
+// would be.
 class TiffFileOut {
  public:
   // A file of `pages` pages (at least 1); "-" as for TiffOut.
@@ -58,10 +60,11 @@ class TiffFileOut {
   std::uint64_t Offset() const { return out_ ? out_->Offset() : 0; }
 
   std::uint32_t pages() const { return pages_; }
-  // The first page's writer, before it begins the page: `largest` is the
-  // most bytes its page could take as a classic file of that one page.
-  // Sets whether the file is a BigTIFF.
-  void Choose(std::uint64_t largest);
+  // The first page's writer, before it begins the page: `first` is the
+  // most bytes its page could take as a classic file of that one page,
+  // `later` the most that any later page could (so counted). Sets whether
+  // the file is a BigTIFF.
+  void Choose(std::uint64_t first, std::uint64_t later);
   bool big() const { return big_; }
   // Whether a file of `size` bytes can be written: any size in BigTIFF.
   bool Holds(std::uint64_t size) const { return big_ || size < classic_limit_; }
@@ -77,6 +80,14 @@ class TiffFileOut {
   }
   std::uint32_t next_width() const { return next_width_; }
   std::uint32_t next_height() const { return next_height_; }
+  // The largest width and height of the pages to come, where they differ
+  // (0: as the first page).
+  void ExpectLargest(std::uint32_t nx, std::uint32_t ny) {
+    largest_width_ = nx;
+    largest_height_ = ny;
+  }
+  std::uint32_t largest_width() const { return largest_width_; }
+  std::uint32_t largest_height() const { return largest_height_; }
 
   // The output of the page to write: the file is created for the first.
   TiffOut& Begin();
@@ -95,6 +106,7 @@ class TiffFileOut {
   std::uint64_t first_directory_ = 0;
   std::uint64_t next_at_ = 0;  // the last directory's next offset, to fill in
   std::uint32_t next_width_ = 0, next_height_ = 0;
+  std::uint32_t largest_width_ = 0, largest_height_ = 0;
   bool big_ = false;
   std::uint64_t classic_limit_ = std::uint64_t{1} << 32;
   std::optional<TiffOut> out_;

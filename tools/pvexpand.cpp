@@ -7,6 +7,7 @@
 // for pvexpand-nolzw, kOneStrip for pvexpand-fast). A stack in one file
 // (several pages) gives a file of as many pages, page k from input page k,
 // each with its own description.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -52,6 +53,12 @@ int Run(int argc, char** argv) {
   const double base = std::atof(argv[2]);
   const double step = std::atof(argv[3]);
   pv::TiffFileOut out(argv[4], /*allow_stdout=*/kLayout == pv::FloatLayout::kOneStrip, count);
+  std::int32_t widest = 0, tallest = 0;
+  for (const auto& [w, h] : sizes) {
+    widest = std::max(widest, w);
+    tallest = std::max(tallest, h);
+  }
+  out.ExpectLargest(std::uint32_t(widest), std::uint32_t(tallest));
   std::size_t k = 0;
   auto store = [&](const pv::StoredImage& page, const std::optional<std::string>& text) {
     // A page written front to back states where the next one's directory lies.

@@ -114,10 +114,13 @@ int Run(int argc, char** argv) {
   ReadPage(pages, image, description);
   pv::Range stack_range;
   std::uint32_t count = 1;
+  std::int32_t widest = image.width(), tallest = image.height();
   while (pages.Next()) {
     if (count == 1) stack_range = ImageRange(image);
     ReadPage(pages, later, later_description);
     stack_range.Join(ImageRange(later));
+    widest = std::max(widest, later.width());
+    tallest = std::max(tallest, later.height());
     ++count;
   }
 
@@ -141,6 +144,7 @@ int Run(int argc, char** argv) {
   // Each page states the mapping its codes were made with; each row of
   // codes is made when the writer asks for it.
   pv::TiffFileOut out(output, /*allow_stdout=*/false, count);
+  out.ExpectLargest(std::uint32_t(widest), std::uint32_t(tallest));
   auto store = [&](const pv::StoredImage& page, const std::optional<std::string>& text) {
     const std::string stated = pv::QuantisedDescription(text, bps, base, step, top, argc == 4);
     auto codes = [&](std::uint32_t y, std::uint16_t* row) -> const std::uint16_t* {

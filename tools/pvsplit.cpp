@@ -63,10 +63,12 @@ int Run(int argc, char** argv) {
   char name[2048];
   // One name for every slice: one file, a page a slice.
   const bool stack = !np::HasConversion(format);
-  if (stack) np::FormatName(name, format, names_too_long, 0);
   std::optional<pv::TiffFileOut> pages;
-  if (stack) pages.emplace(name, /*allow_stdout=*/true, std::uint32_t(h.count));
-  if (stack) pages->ExpectNext(std::uint32_t(h.width), std::uint32_t(h.height));
+  if (stack) {
+    np::FormatName(name, format, names_too_long, 0);
+    pages.emplace(name, /*allow_stdout=*/true, std::uint32_t(h.count));
+    pages->ExpectNext(std::uint32_t(h.width), std::uint32_t(h.height));
+  }
   pv::Progress progress(std::size_t(h.count));
   for (int k = 0; k < h.count; ++k) {
     try {

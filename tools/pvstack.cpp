@@ -2,10 +2,10 @@
 // pvstack image/ nameFile image.bin
 //
 // Gathers the pages of one TIFF file, or the slices of a directory chosen
-// and ordered by a names argument (every page of each), into a raw volume (a header line "width height
-// [count]" and then the slices as 8-byte doubles); integer slices are
-// mapped back to PV by their description. Prints the range of the values
-// written. An output path beginning with "-" is standard output, and the
+// and ordered by a names argument (every page of each), into a raw volume
+// (a header line "width height [count]" and then the slices as 8-byte
+// doubles); integer slices are mapped back to PV by their description.
+// Prints the range of the values written. An output path beginning with "-" is standard output, and the
 // range line then goes to standard error.
 #include <algorithm>
 #include <cstdint>

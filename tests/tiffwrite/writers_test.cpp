@@ -381,6 +381,23 @@ TEST_P(AllWriters, PagesInOneFileClassicAndBig) {
     }
     EXPECT_FALSE(ours.Next());
   }
+  // A larger later page: refused in a classic file, unless announced, which
+  // makes the file a BigTIFF.
+  for (const bool announced : {false, true}) {
+    SCOPED_TRACE(announced ? "the largest page announced" : "not announced");
+    const std::string line = FatalLine([&] {
+      pv::TiffFileOut file(path.c_str(), w.one_strip, 2);
+      file.SetClassicLimit(30000);
+      if (announced) file.ExpectLargest(700, 40);
+      file.ExpectNext(700, 40);
+      w.page(file, pages[0], texts[0]);
+      w.page(file, pages[2], texts[2]);
+    });
+    EXPECT_EQ(line, announced ? "" : path + " : file not stored.\n");
+    if (announced) {
+      EXPECT_EQ(ReadPagesWithLibtiff(path).size(), 2u);
+    }
+  }
   if (!w.one_strip) return;
   // One image of one sample: 186 bytes and the text with its NUL, the
   // limit at 202.
