@@ -24,11 +24,15 @@ bool IsSpace(char c) { return c != '\0' && std::strchr(" \t\n\v\f\r", c) != null
 
 bool Same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// A number that is all of the word, and finite.
+// A number that is all of the word, and finite. The C library's scanf
+// takes characters that end no number ("1e-", "0x.") into the number it
+// reads, so the word must also be what strtod reads whole.
 bool Number(const char* word, double& v) {
   int used = -1;
-  return std::sscanf(word, "%lf%n", &v, &used) == 1 && std::size_t(used) == std::strlen(word) &&
-         std::isfinite(v);
+  char* end = nullptr;
+  const std::size_t n = std::strlen(word);
+  return std::sscanf(word, "%lf%n", &v, &used) == 1 && std::size_t(used) == n &&
+         std::strtod(word, &end) == v && end == word + n && std::isfinite(v);
 }
 
 Mapping Model(const char* text, int bits) {
