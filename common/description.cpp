@@ -18,10 +18,6 @@ bool WholeNumber(std::string_view word, double& v) {
   return end == text.c_str() + text.size();
 }
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // ImageJ keeps its calibration as lines "key=value": the straight line
 // (cf=0) maps a code to c0 + c1 x code; any other function, or none, maps
 // nothing here.

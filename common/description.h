@@ -24,6 +24,12 @@
 
 namespace pv {
 
+// White space as "%s" knows it in the C locale: what separates the words
+// of a description (and of pvstack's names).
+constexpr bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 // The share of the finest step by which a written number may miss when
 // it is read back.
 inline constexpr double kReadBackSteps = 0.1;

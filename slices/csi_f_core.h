@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/description.h"
+
 
 namespace pv::csi_f {
 
@@ -23,10 +25,8 @@ namespace pv::csi_f {
 inline constexpr std::size_t kMaxDirectory = 2046;
 inline constexpr std::size_t kMaxWord = 2047;
 
-// White space as "%s" knows it in the C locale.
-constexpr bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+// Names are words as descriptions are (common/description.h).
+using pv::IsSpace;
 
 // The three forms of a names argument, told apart by its first two
 // characters: a name file (no leading "-"), an inline list ("-" and then
