@@ -7,9 +7,11 @@
 // in the image where they are long, in blocks copied on where they are
 // short. The stored strips of a compressed image are brought into
 // memory first (Load), so that every strip decoder reads straight from
-// there, with no system call per block, and several decoders may read it at
-// once. Any other file (a pipe, a device) is read through the standard
-// stream in blocks, one reader at a time. All three give the same bytes and
+// there, with no system call per block. Several decoders may read a regular
+// file at once, in memory or (where Load could not bring it there) with
+// positioned reads into blocks of their own. Any other file (a pipe, a
+// device) is read through the standard stream in blocks, one reader at a
+// time. All three give the same bytes and
 // the same end.
 //
 // A file that another process truncates while we read it (a slice being
@@ -90,8 +92,9 @@ class Input {
   // nothing for other files, or when the memory cannot be had, or the file
   // shrinks meanwhile.
   void Load();
-  // Whether the file is in memory: then Window never copies and may be
-  // called from several threads at once.
+  // Whether the file is in memory: then Window never copies. For any
+  // regular file, in memory or not, Window may be called from several
+  // threads at once (each with a block of its own).
   bool in_memory() const { return memory_ != nullptr || (regular_ && size_ == 0); }
   // Whether the file is a regular one, whose size is known.
   bool regular() const { return regular_; }

@@ -1,5 +1,5 @@
 // The machinery shared by both TIFF readers (rif: 16-bit samples, rif_f:
-// samples of any stored type, as rows of doubles on request): the file and
+// samples of any stored type, in their stored width): the file and
 // its byte order, the directory lookups and what the reader accepts, the
 // strip tables, and the strip phase with its sample conversion. Each entry
 // point keeps its own order of directory checks and calls in here for the
@@ -280,9 +280,10 @@ void SetSampleForm(std::uint32_t format, int bits, bool sixteen, StripLayout& la
 void ReadTileSize(TiffFile& tif, StripLayout& layout);
 
 // The block phase: tile size (when the image is tiled), block tables, then
-// the strips or tiles decoded into `image` (in parallel when the file is in
-// memory and has enough of them), samples unpacked, put in host order and
-// the predictor undone as they are stored. Memory follows the data that the
+// the strips or tiles decoded into `image` (compressed blocks in parallel
+// when the file is a regular one, in memory or read with positioned reads,
+// and has enough of them), samples unpacked, put in host order and the
+// predictor undone as they are stored. Memory follows the data that the
 // file can supply.
 void ReadBlocks(TiffFile& tif, StripLayout& layout, StoredImage& image);
 

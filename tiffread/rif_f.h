@@ -1,6 +1,6 @@
 // TIFF reader for integer samples of 1 to 32 bits (signed ones of 8, 16 or
-// 32) and 16-, 32- or 64-bit IEEE floating-point samples, delivered as
-// stored or as rows of doubles.
+// 32) and 16-, 32- or 64-bit IEEE floating-point samples, each delivered in
+// its stored width (image.h); callers convert rows as they use them.
 #pragma once
 
 #include <cstddef>
