@@ -269,10 +269,10 @@ Strips StripsOf(const std::string& path) {
 void BM_Decoder_Ours(benchmark::State& state) {
   const std::string& path = TheFiles().Get(int(state.range(0)), int(state.range(1)));
   const Strips strips = StripsOf(path);
-  pv::rif_core::Input input(path.c_str());
+  pv::reader::Input input(path.c_str());
   input.Load();
-  using pv::rif_core::Compression;
-  pv::rif_core::StripDecoder decoder(input,
+  using pv::reader::Compression;
+  pv::reader::StripDecoder decoder(input,
                                      strips.compression == COMPRESSION_LZW           ? Compression::kLZW
                                      : strips.compression == COMPRESSION_ADOBE_DEFLATE ? Compression::kDeflate
                                                                                        : Compression::kNone,

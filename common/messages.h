@@ -66,7 +66,8 @@ inline constexpr char kNoMemoryForTileOffset[] = "no allocatable memory for tile
 inline constexpr char kNoMemoryForTileBytesCount[] = "no allocatable memory for tile bytes count.";
 inline constexpr char kNoMemoryForCell[] = "no allocatable memory for cell.";
 inline constexpr char kTooFewCodes[] = "too few codes.";
-inline constexpr char kMPBTooFewCodes[] = "MPB too few codes.";
+// "MPB" in the reader's lines stands for PackBits.
+inline constexpr char kPackBitsTooFewCodes[] = "MPB too few codes.";
 inline constexpr char kLZWTooFewCodes[] = "LZW too few codes.";
 inline constexpr char kLZWUnexpectedEnd[] = "LZW unexpected end of code.";
 inline constexpr char kLZWBadCodeAfterClear[] = "LZW bad code after clear code.";
@@ -79,8 +80,8 @@ inline constexpr char kDeflateTooFewData[] = "Deflate too few data.";
 
 // The TIFF reader's warnings, at the end of a strip or tile.
 inline constexpr char kTooManyCodes[] = "too many codes";
-inline constexpr char kMPBTooManyData[] = "MPB too many data";
-inline constexpr char kMPBTooManyCode[] = "MPB too many code";
+inline constexpr char kPackBitsTooManyData[] = "MPB too many data";
+inline constexpr char kPackBitsTooManyCode[] = "MPB too many code";
 inline constexpr char kLZWTooManyData[] = "LZW too many data";
 inline constexpr char kLZWTooManyCode[] = "LZW too many code";
 inline constexpr char kLZWMissingEndOfCode[] = "LZW missing end of code";

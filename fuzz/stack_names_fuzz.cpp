@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "slices/csi_f_core.h"
+#include "slices/stack_names.h"
 #include "tests/support/fatal.h"
 #include "tests/support/name_order.h"
 
 namespace {
 
-using namespace pv::csi_f;
+using namespace pv::stack_names;
 using Names = std::vector<std::string>;
 
 void Check(bool ok) {

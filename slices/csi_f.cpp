@@ -48,12 +48,12 @@ std::vector<std::string> ListDirectory(const char* directory) {
 // The file names of the stack, in the order of their names argument.
 std::vector<std::string> CollectNames(const char* directory, const char* names) {
   std::vector<std::string> list;
-  switch (csi_f::FormOf(names)) {
-    case csi_f::Form::kNameFile: {
+  switch (stack_names::FormOf(names)) {
+    case stack_names::Form::kNameFile: {
       std::FILE* file = std::fopen(names, "r");
       if (file == nullptr) Error(names, msg::kNameFileNotOpen);
       try {
-        list = csi_f::ReadNameFile(file, names);
+        list = stack_names::ReadNameFile(file, names);
       } catch (...) {
         std::fclose(file);
         throw;
@@ -62,11 +62,11 @@ std::vector<std::string> CollectNames(const char* directory, const char* names) 
       if (list.empty()) Error(names, msg::kNoImageFileName);
       break;
     }
-    case csi_f::Form::kInlineList:
-      list = csi_f::InlineNames(names + 1);
+    case stack_names::Form::kInlineList:
+      list = stack_names::InlineNames(names + 1);
       if (list.empty()) Error(names + 1, msg::kNoImageFileName);
       break;
-    case csi_f::Form::kListing:
+    case stack_names::Form::kListing:
       list = ListDirectory(directory);
       if (list.empty()) Error(directory, msg::kNoImageFileName);
       break;
@@ -79,7 +79,7 @@ std::vector<std::string> CollectNames(const char* directory, const char* names) 
 std::vector<std::string> CheckSliceImages_Float(const char* directory, const char* names,
                                                 int* width, int* height, int* count, int* bits,
                                                 std::vector<SliceSize>* sizes) {
-  if (std::strlen(directory) > csi_f::kMaxDirectory) Error(directory, msg::kTooLongName);
+  if (std::strlen(directory) > stack_names::kMaxDirectory) Error(directory, msg::kTooLongName);
   // Every slice path begins with the directory text and its "/".
   const std::string prefix = std::string(directory) + "/";
   int nx = 0, ny = 0, bps = 0;
@@ -127,16 +127,16 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
 
   std::vector<std::size_t> order(files.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  if (csi_f::FormOf(names) == csi_f::Form::kListing) {
+  if (stack_names::FormOf(names) == stack_names::Form::kListing) {
     // The option is looked at only now, after every slice has been opened.
-    const std::optional<csi_f::Order> sorting = csi_f::SortingOption(names);
+    const std::optional<stack_names::Order> sorting = stack_names::SortingOption(names);
     if (!sorting) Error(names + 1, msg::kUnknownSortingOption);
     // The pages follow their files through the sort (a listing names each
     // file once).
     std::unordered_map<std::string, std::size_t> by_path;
     for (std::size_t i = 0; i < files.size(); ++i) by_path.emplace(files[i], i);
     std::vector<std::string> sorted = files;
-    csi_f::SortNames(sorted, prefix.size(), *sorting);
+    stack_names::SortNames(sorted, prefix.size(), *sorting);
     for (std::size_t i = 0; i < sorted.size(); ++i) order[i] = by_path[sorted[i]];
   }
   try {

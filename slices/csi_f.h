@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "common/range.h"
-#include "slices/csi_f_core.h"
+#include "slices/stack_names.h"
 #include "slices/raw_volume.h"
 #include "tiffread/pages.h"
 

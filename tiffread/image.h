@@ -30,7 +30,7 @@
 
 namespace pv {
 
-namespace rif_core {
+namespace reader {
 class BlockReader;
 }
 
@@ -100,7 +100,7 @@ class StoredImage {
   }
 
  private:
-  friend class rif_core::BlockReader;
+  friend class reader::BlockReader;
   // Tests and benchmarks set the threads and look at the buffer held
   // (tests/support/image_access.h).
   friend struct StoredImageAccess;

@@ -14,7 +14,7 @@
 #include "common/messages.h"
 #include "common/pages.h"
 
-namespace pv::rif_core {
+namespace pv::reader {
 
 namespace {
 
@@ -146,4 +146,4 @@ Bytes Input::Window(std::uint64_t at, std::uint8_t* block, std::size_t capacity)
   return {block, got};
 }
 
-}  // namespace pv::rif_core
+}  // namespace pv::reader

@@ -39,7 +39,7 @@
 #include <string_view>
 #include <utility>
 
-namespace pv::rif_core {
+namespace pv::reader {
 
 // A view of file bytes: `size` bytes at `data`.
 struct Bytes {
@@ -123,4 +123,4 @@ class Input {
   std::uint64_t file_pos_ = UINT64_MAX;   // where the stream stands (unknown at first)
 };
 
-}  // namespace pv::rif_core
+}  // namespace pv::reader

@@ -8,7 +8,7 @@
 
 #include "tiffread/image.h"
 
-namespace pv::rif_core {
+namespace pv::reader {
 
 // The block decoders, by Compression.
 enum class Compression { kNone, kLZW, kPackBits, kDeflate };
@@ -59,4 +59,4 @@ struct StripLayout {
   std::uint64_t DecodedRowSize() const { return DecodedRowSize(width); }
 };
 
-}  // namespace pv::rif_core
+}  // namespace pv::reader

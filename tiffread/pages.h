@@ -15,7 +15,7 @@
 
 namespace pv {
 
-namespace rif_core {
+namespace reader {
 class TiffFile;
 }
 
@@ -44,10 +44,10 @@ class TiffPages {
   // "<path> page <k>" for a later one.
   const char* subject() const;
 
-  rif_core::TiffFile& file() { return *file_; }
+  reader::TiffFile& file() { return *file_; }
 
  private:
-  std::unique_ptr<rif_core::TiffFile> file_;
+  std::unique_ptr<reader::TiffFile> file_;
 };
 
 }  // namespace pv

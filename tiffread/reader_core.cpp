@@ -8,7 +8,7 @@
 #include "common/error.h"
 #include "common/sizes.h"
 
-namespace pv::rif_core {
+namespace pv::reader {
 
 namespace {
 
@@ -368,11 +368,11 @@ void ReadTileSize(TiffFile& tif, StripLayout& layout) {
   layout.tile_length = tif.TagValue(rule::kTileSizeLength);
 }
 
-}  // namespace pv::rif_core
+}  // namespace pv::reader
 
 namespace pv {
 
-TiffPages::TiffPages(const char* path) : file_(std::make_unique<rif_core::TiffFile>(path)) {}
+TiffPages::TiffPages(const char* path) : file_(std::make_unique<reader::TiffFile>(path)) {}
 
 TiffPages::TiffPages(const char* path, const PageAt& page) : TiffPages(path) {
   if (page.number != 1) file_->GoToPage(page.number, page.directory);

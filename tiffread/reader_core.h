@@ -25,7 +25,7 @@
 #include "tiffread/layout.h"
 #include "tiffread/pages.h"
 
-namespace pv::rif_core {
+namespace pv::reader {
 
 // ---------------------------------------------------------------------------
 // What the reader accepts, tag by tag: one row per check, run by the entry
@@ -61,7 +61,7 @@ struct Accepted {
     return false;
   }
 };
-constexpr Accepted Range(std::uint32_t lo, std::uint32_t hi) { return {lo, hi, {}, 0}; }
+constexpr Accepted Between(std::uint32_t lo, std::uint32_t hi) { return {lo, hi, {}, 0}; }
 template <class... V>
 constexpr Accepted Values(V... v) {
   static_assert(sizeof...(V) >= 1 && sizeof...(V) <= 6);
@@ -94,22 +94,22 @@ constexpr Accepted kCompressionsRead = Values(kCompressionNone, kCompressionLZW,
 inline constexpr TagRule
     kSampleFormat_f    {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned, kSampleSigned, kSampleIEEEFloat),      msg::kUnknownSampleFormat},
     kBitsFloat         {kBitsPerSample,             kShort1,      kRefused,                  Values(16, 32, 64),                                            msg::kBadBitsPerSample},
-    kBitsInt_f         {kBitsPerSample,             kShort1,      Default(1),                Range(1, 32),                                                  msg::kBadBitsPerSample},
+    kBitsInt_f         {kBitsPerSample,             kShort1,      Default(1),                Between(1, 32),                                                msg::kBadBitsPerSample},
     kBitsSigned_f      {kBitsPerSample,             kShort1,      kRefused,                  Values(8, 16, 32),                                             msg::kUnknownSampleFormat},
 // rif, when bits per sample or samples are requested:
-    kBitsInt           {kBitsPerSample,             kShort1,      Default(1),                Range(1, 16),                                                  msg::kBadBitsPerSample},
+    kBitsInt           {kBitsPerSample,             kShort1,      Default(1),                Between(1, 16),                                                msg::kBadBitsPerSample},
     kSampleFormatInt   {kSampleFormat,              kShort1,      Default(kSampleUnsigned),  Values(kSampleUnsigned, kSampleSigned),                        msg::kUnknownSampleFormat},
 // rif, signed samples, after kBitsInt:
     kBitsSigned        {kBitsPerSample,             kShort1,      kRefused,                  Values(8, 16),                                                 msg::kUnknownSampleFormat},
 // both, when sizes or samples are requested:
-    kWidth             {kImageWidth,                kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingImageSize},
-    kLength            {kImageLength,               kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingImageSize},
+    kWidth             {kImageWidth,                kShortOrLong, kRefused,                  Between(1, kAny),                                              msg::kMissingImageSize},
+    kLength            {kImageLength,               kShortOrLong, kRefused,                  Between(1, kAny),                                              msg::kMissingImageSize},
 // both, when samples are requested:
     kCompressionMethod {kCompression,               kShort1,      Default(kCompressionNone), kCompressionsRead,                                             msg::kUnknownCompression},
     kPhotometric       {kPhotometricInterpretation, kShort1,      kRefused,                  Values(kWhiteIsZero, kBlackIsZero, kPalette, kTransparencyMask), msg::kBadPhotometric},
     kFill              {kFillOrder,                 kShort1,      Default(kFillMsbFirst),    Values(kFillMsbFirst, kFillLsbFirst),                          msg::kUnknownFillOrder},
     kSamples           {kSamplesPerPixel,           kShort1,      Default(1),                Values(1),                                                     msg::kBadSamplesPerPixel},
-    kRows              {kRowsPerStrip,              kShortOrLong, kTakeImageLength,          Range(1, kAny),                                                msg::kBadRowsPerStrip},
+    kRows              {kRowsPerStrip,              kShortOrLong, kTakeImageLength,          Between(1, kAny),                                              msg::kBadRowsPerStrip},
     kPlanar            {kPlanarConfiguration,       kShort1,      Default(kPlanarChunky),    Values(kPlanarChunky, kPlanarSeparate),                        msg::kBadPlanarConfiguration},
     kDifferencing      {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone, kPredictorHorizontal),                  msg::kUnknownPredictor},
 // rif_f, floating-point samples, in place of kDifferencing:
@@ -118,8 +118,8 @@ inline constexpr TagRule
     kDifferencingFloat {kPredictor,                 kShort1,      Default(kPredictorNone),   Values(kPredictorNone, kPredictorFloatingPoint),               msg::kUnapplicablePredictor},
 // both, at the block tables, when TileWidth or TileLength is there (an
 // unusable tile size leaves the image with neither tiles nor strips):
-    kTileSizeWidth     {kTileWidth,                 kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingStripOffset},
-    kTileSizeLength    {kTileLength,                kShortOrLong, kRefused,                  Range(1, kAny),                                                msg::kMissingStripOffset};
+    kTileSizeWidth     {kTileWidth,                 kShortOrLong, kRefused,                  Between(1, kAny),                                              msg::kMissingStripOffset},
+    kTileSizeLength    {kTileLength,                kShortOrLong, kRefused,                  Between(1, kAny),                                              msg::kMissingStripOffset};
 // clang-format on
 }  // namespace rule
 
@@ -287,4 +287,4 @@ void ReadTileSize(TiffFile& tif, StripLayout& layout);
 // file can supply.
 void ReadBlocks(TiffFile& tif, StripLayout& layout, StoredImage& image);
 
-}  // namespace pv::rif_core
+}  // namespace pv::reader

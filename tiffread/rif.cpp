@@ -15,11 +15,11 @@ void ReadImageFile(const char* path, std::int32_t* width, std::int32_t* height, 
 void ReadPage(TiffPages& pages, std::int32_t* width, std::int32_t* height, int* bits,
               StoredImage* image, std::optional<std::string>* description) {
   if (image != nullptr) image->Clear();
-  rif_core::TiffFile& tif = pages.file();
-  rif_core::StripLayout layout;
-  namespace rule = rif_core::rule;
+  reader::TiffFile& tif = pages.file();
+  reader::StripLayout layout;
+  namespace rule = reader::rule;
 
-  rif_core::ReadImageSize(tif, width, height, image != nullptr, layout);
+  reader::ReadImageSize(tif, width, height, image != nullptr, layout);
 
   // Integer samples of 1 to 16 bits only, signed ones of 8 or 16; a
   // floating-point file is refused for its 32 or 64 bits, a 16-bit one for
@@ -35,10 +35,10 @@ void ReadPage(TiffPages& pages, std::int32_t* width, std::int32_t* height, int* 
   if (description != nullptr) *description = tif.ReadDescription();
   if (image == nullptr) return;
 
-  rif_core::ReadStripTags(tif, /*floating=*/false, layout);
+  reader::ReadStripTags(tif, /*floating=*/false, layout);
   layout.big_endian = tif.big_endian();
-  rif_core::SetSampleForm(format, layout.bits, /*sixteen=*/true, layout);
-  rif_core::ReadBlocks(tif, layout, *image);
+  reader::SetSampleForm(format, layout.bits, /*sixteen=*/true, layout);
+  reader::ReadBlocks(tif, layout, *image);
 }
 
 }  // namespace pv

@@ -16,9 +16,9 @@ int ReadImageFile_Float(const char* path, std::int32_t* width, std::int32_t* hei
 int ReadPage_Float(TiffPages& pages, std::int32_t* width, std::int32_t* height,
                    StoredImage* image, std::optional<std::string>* description) {
   if (image != nullptr) image->Clear();
-  rif_core::TiffFile& tif = pages.file();
-  rif_core::StripLayout layout;
-  namespace rule = rif_core::rule;
+  reader::TiffFile& tif = pages.file();
+  reader::StripLayout layout;
+  namespace rule = reader::rule;
 
   const std::uint32_t format = tif.TagValue(rule::kSampleFormat_f);
   const bool floating = format == tiff::kSampleIEEEFloat;
@@ -30,15 +30,15 @@ int ReadPage_Float(TiffPages& pages, std::int32_t* width, std::int32_t* height,
   const int result = floating ? 0 : bits;
   layout.bits = bits;
 
-  rif_core::ReadImageSize(tif, width, height, image != nullptr, layout);
+  reader::ReadImageSize(tif, width, height, image != nullptr, layout);
 
   if (description != nullptr) *description = tif.ReadDescription();
   if (image == nullptr) return result;
 
-  rif_core::ReadStripTags(tif, floating, layout);
+  reader::ReadStripTags(tif, floating, layout);
   layout.big_endian = tif.big_endian();
-  rif_core::SetSampleForm(format, bits, /*sixteen=*/false, layout);
-  rif_core::ReadBlocks(tif, layout, *image);
+  reader::SetSampleForm(format, bits, /*sixteen=*/false, layout);
+  reader::ReadBlocks(tif, layout, *image);
   return result;
 }
 

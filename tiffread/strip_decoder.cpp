@@ -14,7 +14,7 @@
 #include <libdeflate.h>
 #endif
 
-namespace pv::rif_core {
+namespace pv::reader {
 
 namespace {
 
@@ -67,13 +67,13 @@ StripDecoder::StripDecoder(Input& input, Compression compression, bool reverse_f
   if (!input.in_memory() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
   if (compression == Compression::kDeflate) {
 #ifdef PV_HAVE_DEFLATE
-    DEFinflater_.reset(libdeflate_alloc_decompressor());
-    if (!DEFinflater_) Error(input.path(), msg::kNoMemoryForCell);
+    inflater_.reset(libdeflate_alloc_decompressor());
+    if (!inflater_) Error(input.path(), msg::kNoMemoryForCell);
 #else
     Error(input.path(), msg::kUnknownCompression);  // refused by the rules before
 #endif
   }
-  if (compression == Compression::kLZW) LZWtable_.Reset(kLiterals.data());
+  if (compression == Compression::kLZW) lzw_table_.Reset(kLiterals.data());
 }
 
 StripDecoder::~StripDecoder() = default;
@@ -162,9 +162,9 @@ void StripDecoder::TakeBytes(std::uint8_t* out, std::size_t n, const char* too_f
 
 void StripDecoder::Init(std::uint64_t offset, std::uint64_t count) {
   switch (compression_) {
-    case Compression::kNone: InitNICDecode(offset, count); break;
-    case Compression::kPackBits: InitMPBDecode(offset, count); break;
-    case Compression::kLZW: InitLZWDecode(offset, count); break;
+    case Compression::kNone: InitCopy(offset, count); break;
+    case Compression::kPackBits: InitPackBits(offset, count); break;
+    case Compression::kLZW: InitLzw(offset, count); break;
     case Compression::kDeflate: InitDeflateDecode(offset, count); break;
   }
 }
@@ -172,18 +172,18 @@ void StripDecoder::Init(std::uint64_t offset, std::uint64_t count) {
 void StripDecoder::Decode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room) {
   assert(from <= to && to <= room);
   switch (compression_) {
-    case Compression::kNone: NICDecode(out + from, to - from); break;
-    case Compression::kPackBits: MPBDecode(out + from, to - from); break;
-    case Compression::kLZW: LZWDecode(out, from, to, room); break;
+    case Compression::kNone: CopyDecode(out + from, to - from); break;
+    case Compression::kPackBits: PackBitsDecode(out + from, to - from); break;
+    case Compression::kLZW: LzwDecode(out, from, to, room); break;
     case Compression::kDeflate: DeflateDecode(out, from, to, room); break;
   }
 }
 
 void StripDecoder::Term() {
   switch (compression_) {
-    case Compression::kNone: TermNICDecode(); break;
-    case Compression::kPackBits: TermMPBDecode(); break;
-    case Compression::kLZW: TermLZWDecode(); break;
+    case Compression::kNone: TermCopy(); break;
+    case Compression::kPackBits: TermPackBits(); break;
+    case Compression::kLZW: TermLzw(); break;
     case Compression::kDeflate: TermDeflateDecode(); break;
   }
 }
@@ -191,62 +191,62 @@ void StripDecoder::Term() {
 // ---------------------------------------------------------------------------
 // Uncompressed strips: the stored bytes themselves.
 
-void StripDecoder::InitNICDecode(std::uint64_t offset, std::uint64_t count) {
+void StripDecoder::InitCopy(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
 }
 
-void StripDecoder::NICDecode(std::uint8_t* out, std::size_t n) { TakeBytes(out, n, msg::kTooFewCodes); }
+void StripDecoder::CopyDecode(std::uint8_t* out, std::size_t n) { TakeBytes(out, n, msg::kTooFewCodes); }
 
-void StripDecoder::TermNICDecode() {
+void StripDecoder::TermCopy() {
   if (bytes() != 0) Warning(input_.path(), msg::kTooManyCodes);
 }
 
 // ---------------------------------------------------------------------------
 // PackBits. A header byte h of 0..127 starts h + 1 literal bytes, 129..255
 // one byte repeated 257 - h times, and 128 is skipped. Runs may cross rows;
-// only InitMPBDecode resets them. A header is read only when the next
+// only InitPackBits resets them. A header is read only when the next
 // output byte needs it, so a strip ending in a lone 128 that the rows never
-// need is left unread (and reported as msg::kMPBTooManyCode).
+// need is left unread (and reported as msg::kPackBitsTooManyCode).
 
-void StripDecoder::InitMPBDecode(std::uint64_t offset, std::uint64_t count) {
+void StripDecoder::InitPackBits(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
-  MPBlit_ = 0;
-  MPBcopies_ = 0;
+  packbits_literal_ = 0;
+  packbits_copies_ = 0;
 }
 
-void StripDecoder::MPBDecode(std::uint8_t* out, std::size_t n) {
+void StripDecoder::PackBitsDecode(std::uint8_t* out, std::size_t n) {
   std::size_t i = 0;
   while (i < n) {
-    if (MPBcopies_ > 0) {
-      const std::size_t k = std::min<std::size_t>(MPBcopies_, n - i);
-      std::memset(out + i, MPBrep_, k);
-      MPBcopies_ -= static_cast<unsigned>(k);
+    if (packbits_copies_ > 0) {
+      const std::size_t k = std::min<std::size_t>(packbits_copies_, n - i);
+      std::memset(out + i, packbits_byte_, k);
+      packbits_copies_ -= static_cast<unsigned>(k);
       i += k;
-    } else if (MPBlit_ > 0) {
-      const std::size_t k = std::min<std::size_t>(MPBlit_, n - i);
-      TakeBytes(out + i, k, msg::kMPBTooFewCodes);
-      MPBlit_ -= static_cast<unsigned>(k);
+    } else if (packbits_literal_ > 0) {
+      const std::size_t k = std::min<std::size_t>(packbits_literal_, n - i);
+      TakeBytes(out + i, k, msg::kPackBitsTooFewCodes);
+      packbits_literal_ -= static_cast<unsigned>(k);
       i += k;
     } else {
       unsigned h;
-      do h = static_cast<unsigned>(NextByte(msg::kMPBTooFewCodes));
+      do h = static_cast<unsigned>(NextByte(msg::kPackBitsTooFewCodes));
       while (h == 128);
       if (h < 128) {
-        MPBlit_ = h + 1;
+        packbits_literal_ = h + 1;
       } else {
-        MPBrep_ = static_cast<std::uint8_t>(NextByte(msg::kMPBTooFewCodes));
-        out[i++] = MPBrep_;
-        MPBcopies_ = 256 - h;
+        packbits_byte_ = static_cast<std::uint8_t>(NextByte(msg::kPackBitsTooFewCodes));
+        out[i++] = packbits_byte_;
+        packbits_copies_ = 256 - h;
       }
     }
   }
 }
 
-void StripDecoder::TermMPBDecode() {
-  if (MPBlit_ != 0 || MPBcopies_ != 0) {
-    Warning(input_.path(), msg::kMPBTooManyData);
+void StripDecoder::TermPackBits() {
+  if (packbits_literal_ != 0 || packbits_copies_ != 0) {
+    Warning(input_.path(), msg::kPackBitsTooManyData);
   } else if (bytes() != 0) {
-    Warning(input_.path(), msg::kMPBTooManyCode);
+    Warning(input_.path(), msg::kPackBitsTooManyCode);
   }
 }
 
@@ -354,42 +354,42 @@ void StripDecoder::CodeBits::Fill(const std::uint8_t*& p) {
 // The table's operations. Only entries change: a literal's string stays
 // where Reset put it.
 
-void StripDecoder::LZWTable::Reset(const std::uint8_t* literals) {
+void StripDecoder::LzwTable::Reset(const std::uint8_t* literals) {
   for (unsigned c = 0; c < tiff::kLzwCodes; ++c) src[c] = literals + 16 * (c & 0xFF);
   std::fill_n(length, 256, std::uint16_t{1});
   std::fill(length + 256, length + tiff::kLzwCodes, kNoString);
 }
 
-inline StripDecoder::LZWTable::String StripDecoder::LZWTable::Find(unsigned code) const {
+inline StripDecoder::LzwTable::String StripDecoder::LzwTable::Find(unsigned code) const {
   assert(code < tiff::kLzwCodes);
   return {src[code], length[code]};
 }
 
-inline void StripDecoder::LZWTable::Add(unsigned code, const std::uint8_t* at, unsigned n) {
+inline void StripDecoder::LzwTable::Add(unsigned code, const std::uint8_t* at, unsigned n) {
   assert(code >= tiff::kLzwFirstFree && code < tiff::kLzwCodes && n >= 2 && n <= kLongest);
   src[code] = at;
   length[code] = static_cast<std::uint16_t>(n);
 }
 
-void StripDecoder::LZWTable::Forget(unsigned next) {
+void StripDecoder::LzwTable::Forget(unsigned next) {
   assert(next >= tiff::kLzwFirstFree && next <= tiff::kLzwCodes);
   std::fill(length + tiff::kLzwFirstFree, length + next, kNoString);
 }
 
-void StripDecoder::LZWTable::Move(unsigned next, std::uintptr_t delta) {
+void StripDecoder::LzwTable::Move(unsigned next, std::uintptr_t delta) {
   for (unsigned c = tiff::kLzwFirstFree; c < next; ++c)
     src[c] = reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(src[c]) + delta);
 }
 
-void StripDecoder::InitLZWDecode(std::uint64_t offset, std::uint64_t count) {
+void StripDecoder::InitLzw(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
-  LZWtable_.Forget(LZWmode_ == LZWMode::kInterrupted ? tiff::kLzwCodes : LZWnext_);
-  LZWmode_ = LZWMode::kAfterClear;
-  LZWnext_ = tiff::kLzwFirstFree;
-  LZWwidth_ = tiff::kLzwMinBits;
-  LZWbits_ = CodeBits{};
-  LZWrem_ = 0;
-  LZWout_ = nullptr;
+  lzw_table_.Forget(lzw_mode_ == LzwMode::kInterrupted ? tiff::kLzwCodes : lzw_next_);
+  lzw_mode_ = LzwMode::kAfterClear;
+  lzw_next_ = tiff::kLzwFirstFree;
+  lzw_width_ = tiff::kLzwMinBits;
+  lzw_bits_ = CodeBits{};
+  lzw_rest_ = 0;
+  lzw_out_ = nullptr;
 }
 
 void StripDecoder::NeedBits(CodeBits& bits, int n, const std::uint8_t*& in,
@@ -405,24 +405,24 @@ void StripDecoder::NeedBits(CodeBits& bits, int n, const std::uint8_t*& in,
   }
 }
 
-void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to,
+void StripDecoder::LzwDecode(std::uint8_t* out, std::size_t from, std::size_t to,
                              std::size_t room) {
-  assert(LZWmode_ != LZWMode::kInterrupted);  // Init comes first
+  assert(lzw_mode_ != LzwMode::kInterrupted);  // Init comes first
   std::uint8_t* op = out + from;
   std::uint8_t* const end = out + to;
   std::uint8_t* const room_end = out + room;
-  if (LZWout_ != nullptr && LZWout_ != out) {
+  if (lzw_out_ != nullptr && lzw_out_ != out) {
     // The output has moved with its contents: so do the entries into it.
     const std::uintptr_t delta =
-        reinterpret_cast<std::uintptr_t>(out) - reinterpret_cast<std::uintptr_t>(LZWout_);
-    LZWtable_.Move(LZWnext_, delta);
+        reinterpret_cast<std::uintptr_t>(out) - reinterpret_cast<std::uintptr_t>(lzw_out_);
+    lzw_table_.Move(lzw_next_, delta);
   }
-  LZWout_ = out;
-  if (LZWrem_ > 0) {
+  lzw_out_ = out;
+  if (lzw_rest_ > 0) {
     // The rest of the string that the previous call could not take.
-    const std::size_t k = std::min<std::size_t>(LZWrem_, to - from);
-    CopyExact(op, op - LZWdist_, k);
-    LZWrem_ -= static_cast<unsigned>(k);
+    const std::size_t k = std::min<std::size_t>(lzw_rest_, to - from);
+    CopyExact(op, op - lzw_distance_, k);
+    lzw_rest_ -= static_cast<unsigned>(k);
     op += k;
   }
 
@@ -432,24 +432,24 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
   // op - prev_length.
   const std::uint8_t* in = window_ + pos_;
   const std::uint8_t* in_end = window_ + end_;
-  CodeBits bits = LZWbits_;
-  LZWMode mode = LZWmode_;
-  unsigned next = LZWnext_;
-  int width = LZWwidth_;
+  CodeBits bits = lzw_bits_;
+  LzwMode mode = lzw_mode_;
+  unsigned next = lzw_next_;
+  int width = lzw_width_;
   unsigned widen = WidenAt(width);
-  unsigned prev_length = LZWprevLength_;
-  LZWTable& table = LZWtable_;
-  LZWmode_ = LZWMode::kInterrupted;  // until the state is written back below
+  unsigned prev_length = lzw_prev_length_;
+  LzwTable& table = lzw_table_;
+  lzw_mode_ = LzwMode::kInterrupted;  // until the state is written back below
 
   while (op < end) {
     // The fast loop: defined entries and literals of up to 16 bytes. Any
     // other code is left unread for the careful path below.
-    if (mode == LZWMode::kCoding && end - op >= 80 && in_end - in >= 8) {
+    if (mode == LzwMode::kCoding && end - op >= 80 && in_end - in >= 8) {
       switch (width) {
-        case 9: LZWFast<9>(bits, op, in, end, in_end, next, prev_length); break;
-        case 10: LZWFast<10>(bits, op, in, end, in_end, next, prev_length); break;
-        case 11: LZWFast<11>(bits, op, in, end, in_end, next, prev_length); break;
-        default: LZWFast<12>(bits, op, in, end, in_end, next, prev_length); break;
+        case 9: LzwFast<9>(bits, op, in, end, in_end, next, prev_length); break;
+        case 10: LzwFast<10>(bits, op, in, end, in_end, next, prev_length); break;
+        case 11: LzwFast<11>(bits, op, in, end, in_end, next, prev_length); break;
+        default: LzwFast<12>(bits, op, in, end, in_end, next, prev_length); break;
       }
       if (op >= end) break;
     }
@@ -467,20 +467,20 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
     if (code == tiff::kLzwEnd) Error(input_.path(), msg::kLZWUnexpectedEnd);
     if (code == tiff::kLzwClear) {
       table.Forget(next);
-      mode = LZWMode::kAfterClear;
+      mode = LzwMode::kAfterClear;
       next = tiff::kLzwFirstFree;
       width = tiff::kLzwMinBits;
       widen = WidenAt(width);
       continue;
     }
-    if (mode == LZWMode::kAfterClear) {
+    if (mode == LzwMode::kAfterClear) {
       if (code >= tiff::kLzwClear) Error(input_.path(), msg::kLZWBadCodeAfterClear);
       *op++ = static_cast<std::uint8_t>(code);
       prev_length = 1;
-      mode = LZWMode::kCoding;
+      mode = LzwMode::kCoding;
       continue;
     }
-    if (mode == LZWMode::kTableFull) Error(input_.path(), msg::kLZWMissingClearCode);
+    if (mode == LzwMode::kTableFull) Error(input_.path(), msg::kLZWMissingClearCode);
 
     // kCoding. The new entry is defined before the code is looked up, for
     // the code may be that very entry.
@@ -488,11 +488,11 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
     const bool self = code == next;  // overlapping its source
     table.Add(next, op - prev_length, prev_length + 1);
     if (++next == widen) {
-      if (next == tiff::kLzwCodes) mode = LZWMode::kTableFull;
+      if (next == tiff::kLzwCodes) mode = LzwMode::kTableFull;
       else widen = WidenAt(++width);
     }
     const auto [src, length] = table.Find(code);
-    assert(length >= 1 && length <= LZWTable::kLongest);
+    assert(length >= 1 && length <= LzwTable::kLongest);
     prev_length = static_cast<unsigned>(length);
     if (length <= static_cast<std::size_t>(end - op)) {
       // Over 16 bytes the string lies in the output, 16 bytes back or more.
@@ -503,12 +503,12 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
     } else {
       // The output ends inside this string (which lies in the output: a
       // literal always fits): the rest comes with the next call, or is
-      // reported by TermLZWDecode.
+      // reported by TermLzw.
       const std::size_t k = static_cast<std::size_t>(end - op);
-      LZWdist_ = static_cast<std::size_t>(op - src);
+      lzw_distance_ = static_cast<std::size_t>(op - src);
       CopyExact(op, src, k);
       op += k;
-      LZWrem_ = static_cast<unsigned>(length - k);
+      lzw_rest_ = static_cast<unsigned>(length - k);
     }
   }
 
@@ -521,15 +521,15 @@ void StripDecoder::LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to
   bits.num &= 7;
 
   pos_ = static_cast<std::size_t>(in - window_);
-  LZWbits_ = bits;
-  LZWmode_ = mode;
-  LZWnext_ = next;
-  LZWwidth_ = width;
-  LZWprevLength_ = prev_length;
+  lzw_bits_ = bits;
+  lzw_mode_ = mode;
+  lzw_next_ = next;
+  lzw_width_ = width;
+  lzw_prev_length_ = prev_length;
 }
 
 template <int W>
-void StripDecoder::LZWFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t*& in,
+void StripDecoder::LzwFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t*& in,
                            const std::uint8_t* end, const std::uint8_t* in_end, unsigned& next,
                            unsigned& prev_length) {
   constexpr unsigned kWiden = WidenAt(W);
@@ -537,7 +537,7 @@ void StripDecoder::LZWFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t
   // (four strings of up to 16 bytes and a 16-byte move).
   const std::uint8_t* const op_fast = end - 80;
   const std::uint8_t* const in_fast = in_end - 8;
-  LZWTable& table = LZWtable_;
+  LzwTable& table = lzw_table_;
   CodeBits b = bits;
   std::uint8_t* o = op;
   const std::uint8_t* i = in;
@@ -574,13 +574,13 @@ void StripDecoder::LZWFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t
 
 // After the strip's last row: the string must be used up, and the next code
 // must be the end code with nothing stored after it.
-void StripDecoder::TermLZWDecode() {
-  if (LZWrem_ > 0) {
+void StripDecoder::TermLzw() {
+  if (lzw_rest_ > 0) {
     Warning(input_.path(), msg::kLZWTooManyData);
     return;
   }
-  CodeBits& bits = LZWbits_;
-  const int width = LZWwidth_;
+  CodeBits& bits = lzw_bits_;
+  const int width = lzw_width_;
   // One more code of the current width, as far as the strip's count allows.
   while (bits.num < width && bytes() != 0) bits.Pull(static_cast<std::uint8_t>(NextByte(msg::kLZWTooFewCodes)));
   if (bits.num < width) {
@@ -650,23 +650,23 @@ void StripDecoder::FreeInflater::operator()(libdeflate_decompressor* d) const {
 
 void StripDecoder::InitDeflateDecode(std::uint64_t offset, std::uint64_t count) {
   StartStrip(offset, count);
-  DEFdecoded_ = false;
-  DEFheldAt_ = DEFproduced_ = DEFdelivered_ = 0;
-  DEFleft_ = 0;
+  deflate_decoded_ = false;
+  deflate_held_at_ = deflate_produced_ = deflate_delivered_ = 0;
+  deflate_left_ = 0;
 }
 
 void StripDecoder::DeflateDecode(std::uint8_t* out, std::size_t from, std::size_t to,
                                  std::size_t room) {
-  if (!DEFdecoded_) {
+  if (!deflate_decoded_) {
     assert(from == 0);
     Inflate(out, to, room);
-    DEFdecoded_ = true;
+    deflate_decoded_ = true;
   } else {
-    if (to > DEFproduced_) Error(input_.path(), msg::kDeflateTooFewData);
-    assert(from >= DEFheldAt_ && to - DEFheldAt_ <= DEFheld_.size());
-    std::memcpy(out + from, DEFheld_.data() + (from - DEFheldAt_), to - from);
+    if (to > deflate_produced_) Error(input_.path(), msg::kDeflateTooFewData);
+    assert(from >= deflate_held_at_ && to - deflate_held_at_ <= deflate_held_.size());
+    std::memcpy(out + from, deflate_held_.data() + (from - deflate_held_at_), to - from);
   }
-  DEFdelivered_ = to;
+  deflate_delivered_ = to;
 }
 
 void StripDecoder::Inflate(std::uint8_t* out, std::size_t to, std::size_t room) {
@@ -679,21 +679,21 @@ void StripDecoder::Inflate(std::uint8_t* out, std::size_t to, std::size_t room) 
   std::size_t in_size = end_ - pos_;
   if (in_size != count) {
     try {
-      DEFstored_.clear();
+      deflate_stored_.clear();
       while (true) {
-        DEFstored_.insert(DEFstored_.end(), window_ + pos_, window_ + end_);
+        deflate_stored_.insert(deflate_stored_.end(), window_ + pos_, window_ + end_);
         pos_ = end_;
         if (bytes() == 0 || !FillWindow()) break;
       }
     } catch (const std::bad_alloc&) {
       Error(input_.path(), msg::kNoMemoryForCell);
     }
-    in = DEFstored_.data();
-    in_size = DEFstored_.size();
+    in = deflate_stored_.data();
+    in_size = deflate_stored_.size();
   }
   const bool file_ended = in_size < count;
 
-  libdeflate_decompressor* const d = DEFinflater_.get();
+  libdeflate_decompressor* const d = inflater_.get();
   std::size_t used = 0, produced = 0;
   libdeflate_result r = libdeflate_zlib_decompress_ex(d, in, in_size, out, room, &used, &produced);
   bool held = false;
@@ -704,8 +704,8 @@ void StripDecoder::Inflate(std::uint8_t* out, std::size_t to, std::size_t room) 
     std::size_t size = std::min(most, std::max(kFirstHeld, room > most / 2 ? most : 2 * room));
     try {
       while (true) {
-        DEFheld_.resize(size);
-        r = libdeflate_zlib_decompress_ex(d, in, in_size, DEFheld_.data(), size, &used, &produced);
+        deflate_held_.resize(size);
+        r = libdeflate_zlib_decompress_ex(d, in, in_size, deflate_held_.data(), size, &used, &produced);
         if (r != LIBDEFLATE_INSUFFICIENT_SPACE || size == most) break;
         size = size > most / 2 ? most : 2 * size;
       }
@@ -717,15 +717,15 @@ void StripDecoder::Inflate(std::uint8_t* out, std::size_t to, std::size_t room) 
   if (r != LIBDEFLATE_SUCCESS)
     Error(input_.path(), file_ended ? msg::kUnexpectedEndOfFile : msg::kDeflateBadData);
   if (produced < to) Error(input_.path(), msg::kDeflateTooFewData);
-  DEFproduced_ = produced;
-  DEFleft_ = count - used;
+  deflate_produced_ = produced;
+  deflate_left_ = count - used;
   if (held) {
-    std::memcpy(out, DEFheld_.data(), to);
-    DEFheldAt_ = 0;
+    std::memcpy(out, deflate_held_.data(), to);
+    deflate_held_at_ = 0;
   } else if (produced > to) {
     // The output beyond `to` is scratch: what later calls take is kept.
-    DEFheld_.assign(out + to, out + produced);
-    DEFheldAt_ = to;
+    deflate_held_.assign(out + to, out + produced);
+    deflate_held_at_ = to;
   }
 #else
   (void)out, (void)to, (void)room;
@@ -734,11 +734,11 @@ void StripDecoder::Inflate(std::uint8_t* out, std::size_t to, std::size_t room) 
 }
 
 void StripDecoder::TermDeflateDecode() {
-  if (DEFproduced_ > DEFdelivered_) {
+  if (deflate_produced_ > deflate_delivered_) {
     Warning(input_.path(), msg::kDeflateTooManyData);
-  } else if (DEFleft_ != 0) {
+  } else if (deflate_left_ != 0) {
     Warning(input_.path(), msg::kDeflateTooManyCode);
   }
 }
 
-}  // namespace pv::rif_core
+}  // namespace pv::reader

@@ -1,5 +1,5 @@
-// The block decoders of both TIFF readers: uncompressed (NIC), PackBits
-// (MPB), LZW and Deflate, over one per-block byte source. A block is a strip
+// The block decoders of both TIFF readers: uncompressed (a copy), PackBits,
+// LZW and Deflate, over one per-block byte source. A block is a strip
 // or a tile; the decoders do not know which (they are named for strips).
 //
 // Protocol, per block: Init with the block's offset and byte count, then
@@ -40,7 +40,7 @@
 
 struct libdeflate_decompressor;
 
-namespace pv::rif_core {
+namespace pv::reader {
 
 class StripDecoder {
  public:
@@ -63,7 +63,7 @@ class StripDecoder {
   // to `out`, so that the pieces of a block may go to different places.
   void DecodeTo(std::uint8_t* out, std::size_t n) {
     assert(compression_ == Compression::kNone);
-    NICDecode(out, n);
+    CopyDecode(out, n);
   }
 
   // Stored bytes of the current strip not yet consumed (`bytes`).
@@ -111,25 +111,25 @@ class StripDecoder {
   bool FillWindow();
   void TakeBytes(std::uint8_t* out, std::size_t n, const char* too_few);
 
-  void InitNICDecode(std::uint64_t offset, std::uint64_t count);
-  void NICDecode(std::uint8_t* out, std::size_t n);
-  void TermNICDecode();
+  void InitCopy(std::uint64_t offset, std::uint64_t count);
+  void CopyDecode(std::uint8_t* out, std::size_t n);
+  void TermCopy();
 
-  void InitMPBDecode(std::uint64_t offset, std::uint64_t count);
-  void MPBDecode(std::uint8_t* out, std::size_t n);
-  void TermMPBDecode();
+  void InitPackBits(std::uint64_t offset, std::uint64_t count);
+  void PackBitsDecode(std::uint8_t* out, std::size_t n);
+  void TermPackBits();
 
   void InitDeflateDecode(std::uint64_t offset, std::uint64_t count);
   void DeflateDecode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
   void TermDeflateDecode();
   // Decodes the whole stream, into `out` (room bytes) when it fits, else
-  // into DEFheld_.
+  // into deflate_held_.
   void Inflate(std::uint8_t* out, std::size_t to, std::size_t room);
 
   // The LZW string table (see the .cpp). Code c's string is length[c] bytes
   // at src[c]: a literal's in a constant table, an entry's in the strip's
   // output.
-  struct LZWTable {
+  struct LzwTable {
     // The length of a code that has no string: the clear and end codes and
     // the entries not defined since the last clear code. It is longer than
     // any string, so that the fast loop's one question of a code, "at most
@@ -160,19 +160,19 @@ class StripDecoder {
   };
 
   // What the next code may be (see the .cpp).
-  enum class LZWMode : std::uint8_t {
+  enum class LzwMode : std::uint8_t {
     kAfterClear,   // the strip's first code or the first after a clear code
     kCoding,       // a code that defines the next entry
     kTableFull,    // entry 4095 is defined: a clear code only
     kInterrupted,  // a call failed: which entries it defined is not known
   };
 
-  void InitLZWDecode(std::uint64_t offset, std::uint64_t count);
-  void LZWDecode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
-  void TermLZWDecode();
+  void InitLzw(std::uint64_t offset, std::uint64_t count);
+  void LzwDecode(std::uint8_t* out, std::size_t from, std::size_t to, std::size_t room);
+  void TermLzw();
   // The fast loop for codes of W bits; see the .cpp.
   template <int W>
-  void LZWFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t*& in, const std::uint8_t* end,
+  void LzwFast(CodeBits& bits, std::uint8_t*& op, const std::uint8_t*& in, const std::uint8_t* end,
                const std::uint8_t* in_end, unsigned& next, unsigned& prev_length);
   // Need bits: pulls stored bytes one at a time until `bits` holds n bits
   // ("LZW too few codes." at the strip's count). `in` and `in_end` are the
@@ -196,42 +196,42 @@ class StripDecoder {
   std::uint64_t limit_ = 0;  // file offset just past the strip's count
   std::unique_ptr<std::uint8_t[]> block_;
 
-  // PackBits run state: literal bytes still to read, or copies of MPBrep
+  // PackBits run state: literal bytes still to read, or copies of packbits_byte_
   // still to deliver. At most one of them is non-zero.
-  unsigned MPBlit_ = 0;
-  unsigned MPBcopies_ = 0;
-  std::uint8_t MPBrep_ = 0;
+  unsigned packbits_literal_ = 0;
+  unsigned packbits_copies_ = 0;
+  std::uint8_t packbits_byte_ = 0;
 
   // LZW state between calls. The table's entries point into the output of
-  // the last call (LZWout_); a call with the output elsewhere moves them.
-  LZWTable LZWtable_;
-  const std::uint8_t* LZWout_ = nullptr;
-  LZWMode LZWmode_ = LZWMode::kAfterClear;
-  unsigned LZWnext_ = tiff::kLzwFirstFree;  // the first entry not defined, at most 4096
-  int LZWwidth_ = tiff::kLzwMinBits;        // code width, 9 to 12
-  CodeBits LZWbits_;
+  // the last call (lzw_out_); a call with the output elsewhere moves them.
+  LzwTable lzw_table_;
+  const std::uint8_t* lzw_out_ = nullptr;
+  LzwMode lzw_mode_ = LzwMode::kAfterClear;
+  unsigned lzw_next_ = tiff::kLzwFirstFree;  // the first entry not defined, at most 4096
+  int lzw_width_ = tiff::kLzwMinBits;        // code width, 9 to 12
+  CodeBits lzw_bits_;
   // The length of the string written last, which ends where the output
   // stands (kCoding).
-  unsigned LZWprevLength_ = 0;
-  // The rest of a string that the output could not take whole: LZWrem_
-  // bytes still to come, copied from LZWdist_ bytes back.
-  unsigned LZWrem_ = 0;
-  std::size_t LZWdist_ = 0;
+  unsigned lzw_prev_length_ = 0;
+  // The rest of a string that the output could not take whole: lzw_rest_
+  // bytes still to come, copied from lzw_distance_ bytes back.
+  unsigned lzw_rest_ = 0;
+  std::size_t lzw_distance_ = 0;
 
   // Deflate state. A stream is decoded whole at the first Decode call of
-  // its block (DEFdecoded_); what the output of that call could not keep
-  // waits in DEFheld_, which holds the decoded bytes from DEFheldAt_ on.
+  // its block (deflate_decoded_); what the output of that call could not keep
+  // waits in deflate_held_, which holds the decoded bytes from deflate_held_at_ on.
   struct FreeInflater {
     void operator()(libdeflate_decompressor* d) const;
   };
-  std::unique_ptr<libdeflate_decompressor, FreeInflater> DEFinflater_;
-  bool DEFdecoded_ = false;
-  std::vector<std::uint8_t> DEFheld_;
-  std::size_t DEFheldAt_ = 0;
-  std::vector<std::uint8_t> DEFstored_;  // the stored bytes, where they are not in one piece
-  std::size_t DEFproduced_ = 0;   // decoded bytes of the stream
-  std::size_t DEFdelivered_ = 0;  // decoded bytes handed out so far
-  std::uint64_t DEFleft_ = 0;     // bytes of the count after the stream
+  std::unique_ptr<libdeflate_decompressor, FreeInflater> inflater_;
+  bool deflate_decoded_ = false;
+  std::vector<std::uint8_t> deflate_held_;
+  std::size_t deflate_held_at_ = 0;
+  std::vector<std::uint8_t> deflate_stored_;  // the stored bytes, where they are not in one piece
+  std::size_t deflate_produced_ = 0;   // decoded bytes of the stream
+  std::size_t deflate_delivered_ = 0;  // decoded bytes handed out so far
+  std::uint64_t deflate_left_ = 0;     // bytes of the count after the stream
 };
 
-}  // namespace pv::rif_core
+}  // namespace pv::reader

@@ -52,7 +52,7 @@
 #include "tiffread/reader_core.h"
 #include "tiffread/strip_decoder.h"
 
-namespace pv::rif_core {
+namespace pv::reader {
 
 namespace {
 
@@ -549,4 +549,4 @@ void ReadBlocks(TiffFile& tif, StripLayout& layout, StoredImage& image) {
   BlockReader(tif, layout, image).Run();
 }
 
-}  // namespace pv::rif_core
+}  // namespace pv::reader

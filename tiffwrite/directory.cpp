@@ -136,7 +136,7 @@ std::uint64_t LargestFile(const StripPlan& plan, const ImageTags& tags, StripBou
   std::uint64_t size = FirstStrip(base, tags.description, false);
   size += std::uint64_t(plan.strips - 1) * full_bound + last_bound;  // below 2^63
   if (plan.strips > 1) size += 8 * std::uint64_t(plan.strips);
-  return size + Directory(tags).Bytes();
+  return size + Directory(tags).Size();
 }
 
 std::unique_ptr<std::uint32_t[]> CheckAndAllocate(TiffFileOut& file, const StripPlan& plan,
@@ -229,7 +229,7 @@ void StrippedTiff::Finish() {
   // The next offset is filled in by the next page, if one follows.
   const Directory dir(tags_);
   dir.Write(out_);
-  file_.EndPage(directory, directory + dir.Bytes() - OffsetBytes(big));
+  file_.EndPage(directory, directory + dir.Size() - OffsetBytes(big));
 }
 
 }  // namespace pv

@@ -111,7 +111,7 @@ class Directory {
  public:
   explicit Directory(const ImageTags& tags);
   // Its size in the file: entry count, entries, next-directory offset.
-  std::uint32_t Bytes() const { return big_ ? 8 + 20 * count_ + 8 : 2 + 12 * count_ + 4; }
+  std::uint32_t Size() const { return big_ ? 8 + 20 * count_ + 8 : 2 + 12 * count_ + 4; }
   // `next`: the offset of the next page's directory, 0 for the last page.
   void Write(BufferedOut& out, std::uint64_t next = 0) const;
 

@@ -62,30 +62,30 @@ void LzwEncoder::ClearTable(std::uint32_t used) {
 
 void LzwEncoder::InitLZWEncode(std::uint8_t* out) {
   start_ = out_ = out;
-  LZWlen = tiff::kLzwMinBits;
+  width_ = tiff::kLzwMinBits;
   // The accumulator counts as empty whatever it held: stale bits of the
   // previous strip are never written.
-  LZWbuf = 0;
-  LZWnum = 0;
-  PutCode(tiff::kLzwClear, LZWlen, LZWbuf, LZWnum, out_);
-  ClearTable(LZWcount);
-  LZWcount = 0;
-  LZWcode = tiff::kLzwFirstFree;
-  LZWroof = kFirstRoof;
-  LZWhead = kNoString;
+  bits_ = 0;
+  bit_count_ = 0;
+  PutCode(tiff::kLzwClear, width_, bits_, bit_count_, out_);
+  ClearTable(entries_);
+  entries_ = 0;
+  next_code_ = tiff::kLzwFirstFree;
+  roof_ = kFirstRoof;
+  head_ = kNoString;
 }
 
 void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
   if (n == 0) return;
-  if (LZWhead == kNoString) {  // first byte of the strip: no code yet
-    LZWhead = *data++;
+  if (head_ == kNoString) {  // first byte of the strip: no code yet
+    head_ = *data++;
     --n;
   }
   // The hot state lives in locals for the loop and is written back once.
   // The current string is held as its code's byte offset in a column.
-  std::uint32_t head = LZWhead * 2, next = LZWcode, roof = LZWroof, len = LZWlen;
-  std::uint64_t buf = LZWbuf;
-  std::uint32_t num = LZWnum, used = LZWcount;
+  std::uint32_t head = head_ * 2, next = next_code_, roof = roof_, len = width_;
+  std::uint64_t buf = bits_;
+  std::uint32_t num = bit_count_, used = entries_;
   std::uint8_t* p = out_;
   std::uint16_t* const child = child_.get();
   std::uint32_t* const places = used_.get();
@@ -131,28 +131,28 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
     step(data[3]);
   }
   for (; data != end; ++data) step(*data);
-  LZWhead = head / 2;
-  LZWcode = next;
-  LZWroof = roof;
-  LZWlen = len;
-  LZWbuf = buf;
-  LZWnum = num;
-  LZWcount = used;
+  head_ = head / 2;
+  next_code_ = next;
+  roof_ = roof;
+  width_ = len;
+  bits_ = buf;
+  bit_count_ = num;
+  entries_ = used;
   out_ = p;
 }
 
 std::size_t LzwEncoder::TermLZWEncode() {
-  if (LZWhead != kNoString) {
-    PutCode(LZWhead, LZWlen, LZWbuf, LZWnum, out_);
+  if (head_ != kNoString) {
+    PutCode(head_, width_, bits_, bit_count_, out_);
     // The decoder defines one more entry when it reads this code; its width
-    // grows with it. LZWroof stays: the strip ends here.
-    if (++LZWcode == LZWroof) ++LZWlen;
+    // grows with it. roof_ stays: the strip ends here.
+    if (++next_code_ == roof_) ++width_;
   }
-  PutCode(tiff::kLzwEnd, LZWlen, LZWbuf, LZWnum, out_);
+  PutCode(tiff::kLzwEnd, width_, bits_, bit_count_, out_);
   // The pending bits already stand at out_, completed with zero bits.
-  if (LZWnum > 0) ++out_;
-  LZWnum = 0;
-  LZWhead = kNoString;
+  if (bit_count_ > 0) ++out_;
+  bit_count_ = 0;
+  head_ = kNoString;
   return static_cast<std::size_t>(out_ - start_);
 }
 

@@ -15,9 +15,9 @@
 //                        byte completed with zero bits; returns the strip's
 //                        compressed length
 //
-// Between calls the state is: the current string (`LZWhead`, the code of the
-// longest match so far, kNoString = none yet), the next free code `LZWcode`
-// and the code width `LZWlen`, and fewer than 8 pending bits in `LZWbuf`.
+// Between calls the state is: the current string (`head_`, the code of the
+// longest match so far, kNoString = none yet), the next free code `next_code_`
+// and the code width `width_`, and fewer than 8 pending bits in `bits_`.
 // Rows are not marked: strings run on across row boundaries. An encoder is
 // one strip at a time; strips on several threads take one encoder each.
 //
@@ -99,13 +99,13 @@ class LzwEncoder {
 
   std::uint8_t* start_ = nullptr;  // the strip's first byte
   std::uint8_t* out_ = nullptr;    // where the pending bits are stored
-  std::uint32_t LZWhead = kNoString;
-  std::uint32_t LZWcode = tiff::kLzwFirstFree;
-  std::uint32_t LZWroof = kFirstRoof;
-  std::uint32_t LZWlen = tiff::kLzwMinBits;
-  std::uint64_t LZWbuf = 0;
-  std::uint32_t LZWnum = 0;
-  std::uint32_t LZWcount = 0;  // entries in the table, their places in used_
+  std::uint32_t head_ = kNoString;
+  std::uint32_t next_code_ = tiff::kLzwFirstFree;
+  std::uint32_t roof_ = kFirstRoof;
+  std::uint32_t width_ = tiff::kLzwMinBits;
+  std::uint64_t bits_ = 0;
+  std::uint32_t bit_count_ = 0;
+  std::uint32_t entries_ = 0;  // entries in the table, their places in used_
   struct Free {
     void operator()(void* p) const;
   };

@@ -1,11 +1,11 @@
 // The float writer's entry points and the globals it shares with its
-// callers; the layouts are in sif_f_fast.cpp (one strip) and sif_f_full.cpp
-// (strips, LZW or not).
+// callers; the layouts are in fast_float_writer.cpp (one strip) and
+// full_float_writer.cpp (strips, LZW or not).
 #include "common/error.h"
 #include "common/messages.h"
 #include "tiffwrite/sif_f.h"
 
-#include "tiffwrite/sif_f_common.h"
+#include "tiffwrite/float_writer.h"
 #include "tiffwrite/tiff_out.h"
 
 namespace pv {
@@ -25,11 +25,11 @@ void StoreImagePage_Float(TiffFileOut& file, int nx, int ny, const FloatRows& ro
                           const char* description, FloatLayout layout) {
   if (nx < 1 || ny < 1) Error(file.path(), msg::kFileNotStored);
   const auto width = std::uint32_t(nx), height = std::uint32_t(ny);
-  sif_f::FloatDescription text = sif_f::FloatDescription::Of(description);
+  float_writer::FloatDescription text = float_writer::FloatDescription::Of(description);
   switch (layout) {
-    case FloatLayout::kOneStrip: sif_f::StoreOneStrip(file, width, height, rows, text); return;
-    case FloatLayout::kStrips: sif_f::StoreStrips(file, width, height, rows, text, false); return;
-    case FloatLayout::kLzwStrips: sif_f::StoreStrips(file, width, height, rows, text, true); return;
+    case FloatLayout::kOneStrip: float_writer::StoreOneStrip(file, width, height, rows, text); return;
+    case FloatLayout::kStrips: float_writer::StoreStrips(file, width, height, rows, text, false); return;
+    case FloatLayout::kLzwStrips: float_writer::StoreStrips(file, width, height, rows, text, true); return;
   }
 }
 

@@ -12,11 +12,11 @@
 //
 // One writer, three file layouts, chosen by the caller as a value:
 //   FloatLayout::kOneStrip   - one uncompressed strip, written front to
-//                              back ("-" is standard output): sif_f_fast
+//                              back ("-" is standard output): fast_float_writer.cpp
 //   FloatLayout::kStrips     - strips of about 8 KiB, uncompressed:
-//                              sif_f_full without LZW
+//                              full_float_writer.cpp without LZW
 //   FloatLayout::kLzwStrips  - strips of about 8 KiB, LZW-compressed on all
-//                              CPUs: sif_f_full with LZW
+//                              CPUs: full_float_writer.cpp with LZW
 #pragma once
 
 #include <cstdint>

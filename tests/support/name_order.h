@@ -6,7 +6,7 @@
 #include <cstring>
 #include <optional>
 
-#include "slices/csi_f_core.h"
+#include "slices/stack_names.h"
 
 namespace pvtest {
 
@@ -17,7 +17,7 @@ inline int ByNameReversed(const char* a, const char* b) { return std::strcmp(b, 
 // By the number in the name; names without a number come first and compare
 // by their bytes; equal numbers compare equal.
 inline int ByNumber(const char* a, const char* b) {
-  const std::optional<double> x = pv::csi_f::NumberInName(a), y = pv::csi_f::NumberInName(b);
+  const std::optional<double> x = pv::stack_names::NumberInName(a), y = pv::stack_names::NumberInName(b);
   if (x && y) return *x > *y ? 1 : *x < *y ? -1 : 0;
   if (x) return 1;
   if (y) return -1;

@@ -233,9 +233,9 @@ TEST(Reader, DecodesStrips) {
     // The same strips decoded in pieces, from the file read in blocks, into an
     // output that moves between calls (as an image that grows with its data
     // does): the same bytes, warnings and failure.
-    using pv::rif_core::Compression;
-    pv::rif_core::Input input(t.path.c_str());
-    pv::rif_core::StripDecoder decoder(input,
+    using pv::reader::Compression;
+    pv::reader::Input input(t.path.c_str());
+    pv::reader::StripDecoder decoder(input,
                                        c.compression == kLZW    ? Compression::kLZW
                                        : c.compression == kNone ? Compression::kNone
                                        : deflate                ? Compression::kDeflate
@@ -310,8 +310,8 @@ TEST(Reader, LzwDecoderForgetsTheEntriesOfAFailedStrip) {
   const Bytes next = Lzw(Then(codes, Codes{tiff::kLzwEnd}));
   const TempTiff t(B().Strip(failed).Strip(next).Grey(200, 2, 8).Short(tiff::kCompression, kLZW)
                        .Long(tiff::kRowsPerStrip, 1).Build());
-  pv::rif_core::Input input(t.path.c_str());
-  pv::rif_core::StripDecoder decoder(input, pv::rif_core::Compression::kLZW, false);
+  pv::reader::Input input(t.path.c_str());
+  pv::reader::StripDecoder decoder(input, pv::reader::Compression::kLZW, false);
   std::uint32_t offset = 8;  // the builder's strips follow the header
   for (const Bytes* strip : {&failed, &next}) {
     Bytes out(200);

@@ -102,11 +102,11 @@ const Writer kWriters[] = {
      PageInt<16>},
     {"sif_12bit", StoreInt<12>, 12, false, tiff::kCompressionLZW, INT_MAX, 2, nullptr, false,
      PageInt<12>},
-    {"sif_f_fast", StoreFloat<pv::FloatLayout::kOneStrip>, 32, true, tiff::kCompressionNone,
+    {"fast_float_writer", StoreFloat<pv::FloatLayout::kOneStrip>, 32, true, tiff::kCompressionNone,
      0, 0, nullptr, true, PageFloat<pv::FloatLayout::kOneStrip>},
-    {"sif_f_full_lzw", StoreFloat<pv::FloatLayout::kLzwStrips>, 32, true, tiff::kCompressionLZW,
+    {"full_float_writer_lzw", StoreFloat<pv::FloatLayout::kLzwStrips>, 32, true, tiff::kCompressionLZW,
      INT_MAX, 1, nullptr, false, PageFloat<pv::FloatLayout::kLzwStrips>},
-    {"sif_f_full_nolzw", StoreFloat<pv::FloatLayout::kStrips>, 32, true, tiff::kCompressionNone,
+    {"full_float_writer_nolzw", StoreFloat<pv::FloatLayout::kStrips>, 32, true, tiff::kCompressionNone,
      INT_MAX, 1, nullptr, false, PageFloat<pv::FloatLayout::kStrips>},
 };
 constexpr int kIntWriters = 2;

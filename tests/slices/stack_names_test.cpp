@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "slices/csi_f_core.h"
+#include "slices/stack_names.h"
 #include "tests/support/fatal.h"
 #include "tests/support/files.h"
 #include "tests/support/name_order.h"
 
 namespace {
 
-using namespace pv::csi_f;
+using namespace pv::stack_names;
 using pvtest::FatalLine;
 using pvtest::Outcome;
 using Names = std::vector<std::string>;

@@ -1,4 +1,4 @@
-#include "slices/csi_f_core.h"
+#include "slices/stack_names.h"
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include "common/error.h"
 #include "common/messages.h"
 
-namespace pv::csi_f {
+namespace pv::stack_names {
 
 Form FormOf(const char* names) {
   if (names[0] != '-') return Form::kNameFile;
@@ -119,4 +119,4 @@ void SortNames(std::vector<std::string>& paths, std::size_t skip, Order order) {
   for (std::size_t i = 0; i < keys.size(); ++i) paths[i] = std::move(keys[i].path);
 }
 
-}  // namespace pv::csi_f
+}  // namespace pv::stack_names

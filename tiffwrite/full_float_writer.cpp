@@ -1,4 +1,4 @@
-// The float writer's strip layout (sif_f_full): the strip layout of the
+// The float writer's strip layout (full_float_writer): the strip layout of the
 // integer writer (directory.h) with 32-bit IEEE samples, R = 8192 / (4 nx)
 // rows per strip (1 from nx = 2048 on) and SampleFormat, SMinSampleValue
 // and SMaxSampleValue behind the common entries. The strips are LZW-
@@ -18,10 +18,10 @@
 #include "tiffwrite/directory.h"
 #include "tiffwrite/lzw_strips.h"
 #include "tiffwrite/sif_f.h"
-#include "tiffwrite/sif_f_common.h"
+#include "tiffwrite/float_writer.h"
 #include "tiffwrite/tiff_out.h"
 
-namespace pv::sif_f {
+namespace pv::float_writer {
 
 namespace {
 
@@ -77,4 +77,4 @@ void StoreStrips(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
   page.Finish();
 }
 
-}  // namespace pv::sif_f
+}  // namespace pv::float_writer

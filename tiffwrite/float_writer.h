@@ -1,5 +1,5 @@
-// Pieces shared by the float writer's layouts (sif_f_fast: one strip;
-// sif_f_full: strips, LZW or not), and the layouts themselves.
+// Pieces shared by the float writer's layouts (fast_float_writer.cpp: one strip;
+// full_float_writer.cpp: strips, LZW or not), and the layouts themselves.
 #pragma once
 
 #include <algorithm>
@@ -19,7 +19,7 @@
 #include "tiffwrite/sif_f.h"
 #include "tiffwrite/tiff_out.h"
 
-namespace pv::sif_f {
+namespace pv::float_writer {
 
 // The bits of v rounded to single precision (nearest, ties to even;
 // magnitudes beyond the range become infinities, NaN stays NaN).
@@ -156,4 +156,4 @@ void StoreOneStrip(TiffFileOut& file, std::uint32_t nx, std::uint32_t ny, const 
 void StoreStrips(TiffFileOut& file, std::uint32_t nx, std::uint32_t ny, const FloatRows& rows,
                  FloatDescription& text, bool lzw);
 
-}  // namespace pv::sif_f
+}  // namespace pv::float_writer

@@ -17,7 +17,7 @@
 #include "common/description.h"
 
 
-namespace pv::csi_f {
+namespace pv::stack_names {
 
 // The directory text and every word are held in 2048-byte texts: the
 // directory argument may have up to 2046 characters (a "/" is appended), a
@@ -71,4 +71,4 @@ std::optional<double> NumberInName(const char* name);
 // orders are the exact reverse of the ascending ones.
 void SortNames(std::vector<std::string>& paths, std::size_t skip, Order order);
 
-}  // namespace pv::csi_f
+}  // namespace pv::stack_names

@@ -1,4 +1,4 @@
-// The float writer's one-strip layout (sif_f_fast): the whole image as one uncompressed strip,
+// The float writer's one-strip layout (fast_float_writer): the whole image as one uncompressed strip,
 // written strictly front to back, so the output may be standard output or a
 // pipe. The strip size is known in advance, hence the directory offset too,
 // and the offset where a next page begins (behind the description block,
@@ -35,10 +35,10 @@
 #include "common/sizes.h"
 #include "tiffwrite/directory.h"
 #include "tiffwrite/sif_f.h"
-#include "tiffwrite/sif_f_common.h"
+#include "tiffwrite/float_writer.h"
 #include "tiffwrite/tiff_out.h"
 
-namespace pv::sif_f {
+namespace pv::float_writer {
 
 namespace {
 
@@ -55,7 +55,7 @@ ImageTags Tags(std::uint32_t nx, std::uint32_t ny, const Description& d, const R
   t.strip_byte_counts = 4 * std::uint64_t(nx) * ny;
   t.min_bits = FloatBits(range.min());
   t.max_bits = FloatBits(range.max());
-  t.description_at = base + t.strip_byte_counts + Directory(t).Bytes();
+  t.description_at = base + t.strip_byte_counts + Directory(t).Size();
   return t;
 }
 
@@ -69,7 +69,7 @@ constexpr std::uint64_t kLongestOwnDescription = sizeof SIF_F_desc;
 std::uint64_t FileWithoutText(std::uint32_t nx, std::uint32_t ny, std::uint64_t base) {
   ImageTags with_text = FloatTags(nx, ny, tiff::kCompressionNone);
   with_text.description.text = "";
-  return base + 4 * std::uint64_t(nx) * ny + Directory(with_text).Bytes();
+  return base + 4 * std::uint64_t(nx) * ny + Directory(with_text).Size();
 }
 
 }  // namespace
@@ -137,4 +137,4 @@ void StoreOneStrip(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
   file.EndPage();
 }
 
-}  // namespace pv::sif_f
+}  // namespace pv::float_writer
