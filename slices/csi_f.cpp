@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <optional>
 #include <unordered_map>
 
@@ -19,6 +18,7 @@
 #include "common/messages.h"
 #include "common/parallel.h"
 #include "common/progress.h"
+#include "common/sizes.h"
 #include "tiffread/image.h"
 #include "tiffread/rif_f.h"
 
@@ -91,31 +91,19 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
   // listing is sorted, so that its faults come in the order of the names.
   std::vector<std::string> files;
   std::vector<std::vector<SliceSize>> pages;
-  try {
+  Allocate([&] {
     files.reserve(list.size());
     pages.reserve(list.size());
-  } catch (const std::bad_alloc&) {
-    Error(prefix, msg::kNoMemoryForPaths);
-  }
+  }, prefix, msg::kNoMemoryForPaths);
   Progress progress(list.size(), msg::kProgressChecked);
   for (const std::string& name : list) {
     CheckInterrupt();
-    std::string path;
-    try {
-      path.reserve(prefix.size() + name.size());
-      path.append(prefix).append(name);
-    } catch (const std::bad_alloc&) {
-      Error(prefix, msg::kNoMemoryForPath);
-    }
+    std::string path = Allocate([&] { return prefix + name; }, prefix, msg::kNoMemoryForPath);
     // Header, directories, sample format, bits per sample and size only;
     // the rest of the file is looked at when the slice is exported.
     int result = 0;
     std::vector<SliceSize> of_file = ImagePages_Float(path.c_str(), &result);
-    try {
-      pages.push_back(std::move(of_file));
-    } catch (const std::bad_alloc&) {
-      Error(prefix, msg::kNoMemoryForPaths);
-    }
+    Allocate([&] { pages.push_back(std::move(of_file)); }, prefix, msg::kNoMemoryForPaths);
     for (const SliceSize& p : pages.back()) {
       nx = std::max(nx, p.width);
       ny = std::max(ny, p.height);
@@ -139,16 +127,14 @@ std::vector<std::string> CheckSliceImages_Float(const char* directory, const cha
     stack_names::SortNames(sorted, prefix.size(), *sorting);
     for (std::size_t i = 0; i < sorted.size(); ++i) order[i] = by_path[sorted[i]];
   }
-  try {
+  Allocate([&] {
     for (const std::size_t i : order) {
       for (const SliceSize& p : pages[i]) {
         paths.push_back(files[i]);
         found.push_back(p);
       }
     }
-  } catch (const std::bad_alloc&) {
-    Error(prefix, msg::kNoMemoryForPaths);
-  }
+  }, prefix, msg::kNoMemoryForPaths);
 
   if (width != nullptr) *width = nx;
   if (height != nullptr) *height = ny;
@@ -165,11 +151,7 @@ std::vector<SliceSize> ImagePages_Float(const char* path, int* bits) {
   do {
     std::int32_t w = 0, h = 0;
     most = std::max(most, ReadPage_Float(file, &w, &h, nullptr, nullptr));
-    try {
-      pages.push_back({int(w), int(h), file.page()});
-    } catch (const std::bad_alloc&) {
-      Error(path, msg::kNoMemoryForPaths);
-    }
+    Allocate([&] { pages.push_back({int(w), int(h), file.page()}); }, path, msg::kNoMemoryForPaths);
   } while (file.Next());
   if (bits != nullptr) *bits = most;
   return pages;
@@ -243,7 +225,7 @@ void SliceStack::MakeFrame(Slice& slice, Sink&& sink) const {
   const std::size_t frame_height = height_ > 0 ? std::size_t(height_) : 0;
   const std::size_t columns = std::min(frame_width, std::size_t(slice.image.width()));
   const std::size_t rows = std::min(frame_height, std::size_t(slice.image.height()));
-  if (!slice.band) slice.band.reset(new double[kBandValues]);
+  if (!slice.band) slice.band = NewArray<double>(kBandValues, msg::kMemoryAllocation);
   double* const band = slice.band.get();
   std::size_t used = 0;  // values in the band
   auto flush = [&] {

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "common/error.h"
 #include "common/file_io.h"
@@ -125,8 +124,7 @@ struct VolumeIn::Whole {
   }
   void Grow() {
     const std::size_t next = capacity == 0 ? first : capacity > slice / 2 ? slice : capacity * 2;
-    void* p = std::realloc(data, next);
-    if (p == nullptr) Error(msg::kMemoryAllocation);
+    void* p = Allocate([&] { return std::realloc(data, next); }, msg::kMemoryAllocation);
     data = static_cast<unsigned char*>(p);
     capacity = next;
   }
@@ -193,8 +191,7 @@ void VolumeIn::NextSlice() {
     if (mapped_ == nullptr && !band_) {
       band_rows_ = std::uint32_t(std::clamp<std::size_t>(kBandBytes / row_bytes_, 1, header_.height));
       if (std::size_t(band_rows_) * row_bytes_ <= kBandBytes) {
-        band_.reset(new (std::nothrow) double[std::size_t(band_rows_) * std::size_t(header_.width)]);
-        if (!band_) Error(msg::kMemoryAllocation);
+        band_ = NewArray<double>(std::size_t(band_rows_) * std::size_t(header_.width), msg::kMemoryAllocation);
       } else {
         band_rows_ = 0;  // rows longer than a band are read straight into their scratch
       }

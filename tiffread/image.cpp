@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 #include <utility>
 
 // Under AddressSanitizer (PV_EXACT_BUFFERS) the buffer comes from malloc,
@@ -45,8 +46,8 @@ void StoredImage::Release() {
   capacity_ = 0;
 }
 
-bool StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
-  if (bytes <= capacity_) return true;
+void StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
+  if (bytes <= capacity_) return;
   std::size_t want = bytes;
   // Growth while data is held goes in steps of half the capacity at least,
   // so that an image that grows strip by strip is moved a few times only.
@@ -57,11 +58,10 @@ bool StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
     want = bytes;
     p = keep > 0 ? std::realloc(data_, want) : std::malloc(want);
   }
-  if (p == nullptr) return false;
+  if (p == nullptr) throw std::bad_alloc();
   if (keep == 0) std::free(data_);
   data_ = static_cast<std::uint8_t*>(p);
   capacity_ = want;
-  return true;
 #else
   auto attempt = [&](std::size_t n) {
     const std::size_t size = MappingSize(n);
@@ -80,7 +80,7 @@ bool StoredImage::Reserve(std::size_t bytes, std::size_t keep) {
     capacity_ = size;
     return true;
   };
-  return attempt(want) || (want > bytes && attempt(bytes));
+  if (!attempt(want) && !(want > bytes && attempt(bytes))) throw std::bad_alloc();
 #endif
 }
 

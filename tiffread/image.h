@@ -105,9 +105,9 @@ class StoredImage {
   // (tests/support/image_access.h).
   friend struct StoredImageAccess;
 
-  // Makes room for `bytes` bytes, keeping the first `keep` bytes held; false
-  // when the memory cannot be had.
-  bool Reserve(std::size_t bytes, std::size_t keep);
+  // Makes room for `bytes` bytes, keeping the first `keep` bytes held
+  // (std::bad_alloc when the memory cannot be had).
+  void Reserve(std::size_t bytes, std::size_t keep);
   void Release();
 
   std::int32_t width_ = 0, height_ = 0;

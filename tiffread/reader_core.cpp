@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <new>
 #include <string>
 
 #include "common/error.h"
@@ -23,7 +22,7 @@ constexpr std::size_t kBlock = 16 * 1024;
 // The file and its header.
 
 TiffFile::TiffFile(const char* path) : input_(path), file_path_(path), subject_(path) {
-  block_.reset(new std::uint8_t[kBlock]);
+  block_ = NewArray<std::uint8_t>(kBlock, msg::kMemoryAllocation);
   const int first = GetChar();
   if (first != tiff::kLittleEndian && first != tiff::kBigEndian) Error(path, msg::kBadMagicNumber);
   big_endian_ = first == tiff::kBigEndian;
@@ -202,7 +201,7 @@ std::optional<std::string> TiffFile::ReadDescription() {
   // end costs no memory: it ends in msg::kMissingDescription as soon
   // as the file runs out.
   std::string text;
-  try {
+  Allocate([&] {
     text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(n, kBlock)));
     while (text.size() < n && Available()) {
       const std::size_t at = static_cast<std::size_t>(pos_ - window_at_);
@@ -210,9 +209,7 @@ std::optional<std::string> TiffFile::ReadDescription() {
       text.append(reinterpret_cast<const char*>(window_.data + at), k);
       pos_ += k;
     }
-  } catch (const std::bad_alloc&) {
-    Error(path(), msg::kNoMemoryForDescription);
-  }
+  }, path(), msg::kNoMemoryForDescription);
   if (text.size() < n) Error(path(), msg::kMissingDescription);
   return text;
 }
@@ -249,7 +246,7 @@ std::vector<std::uint64_t> TiffFile::GetStrip(unsigned tag, std::uint64_t blocks
   // The table grows as its values are read: a count that the file cannot
   // back ends at the file's end, not in a huge allocation.
   std::vector<std::uint64_t> table;
-  try {
+  Allocate([&] {
     table.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(blocks, 1u << 16)));
     if (!LookupTag(tag)) Error(path(), m.missing);
     const unsigned type = Get2();
@@ -262,9 +259,7 @@ std::vector<std::uint64_t> TiffFile::GetStrip(unsigned tag, std::uint64_t blocks
     if (blocks * size > FieldSize()) pos_ = GetOffset();
     for (std::uint64_t i = 0; i < blocks; ++i)
       table.push_back(size == 2 ? Get2() : size == 4 ? Get4() : Get8());
-  } catch (const std::bad_alloc&) {
-    Error(path(), m.no_memory);
-  }
+  }, path(), m.no_memory);
   return table;
 }
 

@@ -8,6 +8,7 @@
 
 #include "common/error.h"
 #include "common/messages.h"
+#include "common/sizes.h"
 #include "common/tiff.h"
 
 #ifdef PV_HAVE_DEFLATE
@@ -64,11 +65,10 @@ StripDecoder::StripDecoder(Input& input, Compression compression, bool reverse_f
   // A file not in memory is read in blocks, and translated bytes need a
   // place of their own; a file in memory in identity order is read where it
   // lies.
-  if (!input.in_memory() || reverse_fill) block_.reset(new std::uint8_t[kBlock]);
+  if (!input.in_memory() || reverse_fill) block_ = NewArray<std::uint8_t>(kBlock, msg::kMemoryAllocation);
   if (compression == Compression::kDeflate) {
 #ifdef PV_HAVE_DEFLATE
-    inflater_.reset(libdeflate_alloc_decompressor());
-    if (!inflater_) Error(input.path(), msg::kNoMemoryForCell);
+    inflater_.reset(Allocate(libdeflate_alloc_decompressor, input.path(), msg::kNoMemoryForCell));
 #else
     Error(input.path(), msg::kUnknownCompression);  // refused by the rules before
 #endif
@@ -678,16 +678,14 @@ void StripDecoder::Inflate(std::uint8_t* out, std::size_t to, std::size_t room) 
   const std::uint8_t* in = window_ + pos_;
   std::size_t in_size = end_ - pos_;
   if (in_size != count) {
-    try {
+    Allocate([&] {
       deflate_stored_.clear();
       while (true) {
         deflate_stored_.insert(deflate_stored_.end(), window_ + pos_, window_ + end_);
         pos_ = end_;
         if (bytes() == 0 || !FillWindow()) break;
       }
-    } catch (const std::bad_alloc&) {
-      Error(input_.path(), msg::kNoMemoryForCell);
-    }
+    }, input_.path(), msg::kNoMemoryForCell);
     in = deflate_stored_.data();
     in_size = deflate_stored_.size();
   }
@@ -702,16 +700,14 @@ void StripDecoder::Inflate(std::uint8_t* out, std::size_t to, std::size_t room) 
     // most that the stored bytes can decode to.
     const std::size_t most = in_size > SIZE_MAX / kDeflateMaxRatio ? SIZE_MAX : in_size * kDeflateMaxRatio;
     std::size_t size = std::min(most, std::max(kFirstHeld, room > most / 2 ? most : 2 * room));
-    try {
+    Allocate([&] {
       while (true) {
         deflate_held_.resize(size);
         r = libdeflate_zlib_decompress_ex(d, in, in_size, deflate_held_.data(), size, &used, &produced);
         if (r != LIBDEFLATE_INSUFFICIENT_SPACE || size == most) break;
         size = size > most / 2 ? most : 2 * size;
       }
-    } catch (const std::bad_alloc&) {
-      Error(input_.path(), msg::kNoMemoryForCell);
-    }
+    }, input_.path(), msg::kNoMemoryForCell);
     held = true;
   }
   if (r != LIBDEFLATE_SUCCESS)

@@ -42,7 +42,6 @@
 #include <cassert>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <type_traits>
 
 #include "common/error.h"
@@ -204,7 +203,7 @@ class BlockReader {
   void PlaceTile(std::uint64_t b, const std::uint8_t* from);
   void Convert(std::uint8_t* place, std::uint32_t rows, std::vector<std::uint8_t>& row) const;
   void Reserve(StoredImage& buffer, std::size_t bytes, std::size_t keep) const {
-    if (!buffer.Reserve(bytes, keep)) Error(tif_.path(), msg::kNoMemoryForCell);
+    Allocate([&] { buffer.Reserve(bytes, keep); }, tif_.path(), msg::kNoMemoryForCell);
   }
   // Stored rows of block b: a strip's rows in the image, a tile's length.
   std::uint32_t RowsOf(std::uint64_t b) const {
@@ -368,11 +367,7 @@ void BlockReader::CopyTile(StripDecoder& decoder, std::uint64_t b, std::vector<s
   const std::size_t columns = std::min<std::size_t>(block_width_, layout_.width - x);
   const std::size_t rows = std::min<std::size_t>(block_rows_, layout_.height - y);
   const std::size_t inside = columns * sample, outside = block_row_bytes_ - inside;
-  try {
-    spare.resize(block_row_bytes_);
-  } catch (const std::bad_alloc&) {
-    Error(tif_.path(), msg::kNoMemoryForCell);
-  }
+  Allocate([&] { spare.resize(block_row_bytes_); }, tif_.path(), msg::kNoMemoryForCell);
   const bool swap = layout_.big_endian != (std::endian::native == std::endian::big);
   decoder.Init(offsets_[b], counts_[b]);
   for (std::size_t r = 0; r < block_rows_; ++r) {
@@ -432,12 +427,8 @@ void BlockReader::Convert(std::uint8_t* place, std::uint32_t rows,
   const std::size_t n = width * rows;
   const bool swap = layout_.big_endian != (std::endian::native == std::endian::big);
   const bool diff = layout_.predictor == Predictor::kHorizontal && width > 1;
-  auto spare_row = [&]() -> std::uint8_t* {
-    try {
-      row.resize(block_row_bytes_);
-    } catch (const std::bad_alloc&) {
-      Error(tif_.path(), msg::kNoMemoryForCell);
-    }
+  auto spare_row = [&] {
+    Allocate([&] { row.resize(block_row_bytes_); }, tif_.path(), msg::kNoMemoryForCell);
     return row.data();
   };
   // Predictor 3 leaves whole floating-point samples in the host's order.

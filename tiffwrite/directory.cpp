@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "common/error.h"
 #include "common/messages.h"
@@ -142,9 +141,7 @@ std::uint64_t LargestFile(const StripPlan& plan, const ImageTags& tags, StripBou
 std::unique_ptr<std::uint32_t[]> CheckAndAllocate(TiffFileOut& file, const StripPlan& plan,
                                                   const ImageTags& tags, StripBound bound) {
   StrippedTiff::CheckSize(file, plan, tags, bound);
-  std::unique_ptr<std::uint32_t[]> counts(new (std::nothrow) std::uint32_t[plan.strips]);
-  if (!counts) Error(file.path(), msg::kNoAllocatableMemory);
-  return counts;
+  return NewArray<std::uint32_t>(plan.strips, file.path(), msg::kNoAllocatableMemory);
 }
 
 // The page's output: the file is created for the first page, with its

@@ -27,7 +27,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "common/error.h"
 #include "common/messages.h"
@@ -92,8 +91,7 @@ void StoreOneStrip(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
     if (!given) Error(path, msg::kFileNotStored);
     largest = fixed + given->length;
   }
-  std::unique_ptr<double[]> scratch(new (std::nothrow) double[width]);
-  if (!scratch) Error(path, msg::kNoAllocatableMemory);
+  const auto scratch = NewArray<double>(width, path, msg::kNoAllocatableMemory);
   if (text.OfExtremes() && !file.Holds(largest)) {
     // Close to the limit the exact length matters: the extremes are found
     // and formatted first.

@@ -15,6 +15,7 @@
 #include "common/messages.h"
 #include "common/parallel.h"
 #include "common/range.h"
+#include "common/sizes.h"
 #include "tiffwrite/directory.h"
 #include "tiffwrite/sif_f.h"
 #include "tiffwrite/tiff_out.h"
@@ -57,14 +58,9 @@ inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
   const std::size_t bands = (std::size_t(ny) + band_rows - 1) / band_rows;
   const unsigned threads = ThreadsFor(std::uint64_t(nx) * ny * sizeof(double));
   const std::size_t slots = std::min<std::size_t>(bands, 2 * std::size_t(threads));
-  std::unique_ptr<Range[]> band(new (std::nothrow) Range[slots]);
-  std::unique_ptr<std::unique_ptr<double[]>[]> scratch(
-      new (std::nothrow) std::unique_ptr<double[]>[slots]);
-  if (!band || !scratch) Error(path, msg::kNoAllocatableMemory);
-  for (std::size_t s = 0; s < slots; ++s) {
-    scratch[s].reset(new (std::nothrow) double[nx]);
-    if (!scratch[s]) Error(path, msg::kNoAllocatableMemory);
-  }
+  const auto band = NewArray<Range>(slots, path, msg::kNoAllocatableMemory);
+  const auto scratch = NewArray<std::unique_ptr<double[]>>(slots, path, msg::kNoAllocatableMemory);
+  for (std::size_t s = 0; s < slots; ++s) scratch[s] = NewArray<double>(nx, path, msg::kNoAllocatableMemory);
   Range range;
   OrderedParallel(
       bands, slots,

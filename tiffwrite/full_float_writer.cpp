@@ -9,12 +9,12 @@
 // description stands in front of the strips, then the strips.
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <optional>
 
 #include "common/error.h"
 #include "common/messages.h"
 #include "common/range.h"
+#include "common/sizes.h"
 #include "tiffwrite/directory.h"
 #include "tiffwrite/lzw_strips.h"
 #include "tiffwrite/sif_f.h"
@@ -65,8 +65,7 @@ void StoreStrips(TiffFileOut& file, std::uint32_t width, std::uint32_t height,
     page.Finish();
     return;
   }
-  std::unique_ptr<double[]> values(new (std::nothrow) double[width]);
-  if (!values) Error(path, msg::kNoAllocatableMemory);
+  const auto values = NewArray<double>(width, path, msg::kNoAllocatableMemory);
   StrippedTiff page(file, plan, tags, bound);
   text.Publish(range);
   for (std::uint32_t k = 0; k < plan.strips; ++k) {

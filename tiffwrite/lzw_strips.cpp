@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <new>
 
-#include "common/error.h"
 #include "common/messages.h"
 #include "common/parallel.h"
+#include "common/sizes.h"
 
 namespace pv {
 
@@ -48,7 +48,7 @@ LzwStrips::LzwStrips(const char* path, const StripPlan& plan) : plan_(plan) {
   // strip's output below 2^32; a batch's room is allocated as it is.
   const std::uint64_t room =
       std::uint64_t(strips_per_batch_) * LzwStripBound(plan.StripBytes()) + LzwEncoder::kSlack;
-  try {
+  Allocate([&] {
     if (room > SIZE_MAX) throw std::bad_alloc();
     slot_.resize(slots_);
     for (Slot& s : slot_) {
@@ -59,9 +59,7 @@ LzwStrips::LzwStrips(const char* path, const StripPlan& plan) : plan_(plan) {
       encoders_.push_back(std::make_unique<LzwEncoder>());
       idle_.push_back(encoders_.back().get());
     }
-  } catch (const std::bad_alloc&) {
-    Error(path, msg::kNoAllocatableMemory);
-  }
+  }, path, msg::kNoAllocatableMemory);
 }
 
 LzwStrips::~LzwStrips() = default;

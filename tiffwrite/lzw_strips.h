@@ -22,11 +22,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <vector>
 
-#include "common/error.h"
 #include "common/messages.h"
+#include "common/sizes.h"
 #include "tiffwrite/directory.h"
 #include "tiffwrite/lzw_encode.h"
 #include "tiffwrite/tiff_out.h"
@@ -79,14 +78,12 @@ template <class T>
 class SlotRows {
  public:
   SlotRows(const char* path, std::size_t slots, std::size_t samples, std::size_t bytes) {
-    try {
+    Allocate([&] {
       for (std::size_t i = 0; i < slots; ++i) {
         samples_.emplace_back(new T[samples]);
         bytes_.emplace_back(new std::uint8_t[bytes]);
       }
-    } catch (const std::bad_alloc&) {
-      Error(path, msg::kNoAllocatableMemory);
-    }
+    }, path, msg::kNoAllocatableMemory);
   }
   T* samples(std::size_t slot) const { return samples_[slot].get(); }
   std::uint8_t* bytes(std::size_t slot) const { return bytes_[slot].get(); }

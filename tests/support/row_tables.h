@@ -8,13 +8,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "common/error.h"
 #include "common/messages.h"
+#include "common/sizes.h"
 #include "tiffread/image.h"
 #include "tiffread/rif.h"
 #include "tiffread/rif_f.h"
@@ -35,7 +34,7 @@ template <class T>
 RowTable<T> Copy(const char* path, const pv::StoredImage& image) {
   RowTable<T> table;
   const auto w = static_cast<std::size_t>(image.width());
-  try {
+  pv::Allocate([&] {
     table.reserve(static_cast<std::size_t>(image.height()));
     for (std::int32_t y = 0; y < image.height(); ++y) {
       table.emplace_back(new T[w]);
@@ -49,9 +48,7 @@ RowTable<T> Copy(const char* path, const pv::StoredImage& image) {
         std::memcpy(out, image.RowData(y), image.row_size());
       }
     }
-  } catch (const std::bad_alloc&) {
-    pv::Error(path, pv::msg::kNoMemoryForCell);
-  }
+  }, path, pv::msg::kNoMemoryForCell);
   return table;
 }
 

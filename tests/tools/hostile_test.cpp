@@ -178,6 +178,12 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"StripCountBeyondFile",
             In(Head(100000, 1).Strip(Seq(50000)).StripOffsets().Long(kStripByteCounts, 0xFFFFFFFF).Build()),
             Quant(), kEof},
+        // An image that the file holds whole but memory cannot.
+        Row{"ImageBeyondMemory",
+            {{"in.tif",
+              Head(24576, 24576).Strip(Seq(8)).StripOffsets().Long(kStripByteCounts, 24576u * 24576u).Build(),
+              std::uintmax_t{580} << 20}},
+            Quant(), "in.tif : no allocatable memory for cell."},
         Row{"StripTableBeyondFile",
             In(Head(4, 2).Long(kRowsPerStrip, 1).Raw(kStripOffsets, B::kLong, 2, 0xFFFFFF00)
                    .Longs(kStripByteCounts, {4, 4}).Build()), Expand(), kEof},
