@@ -720,7 +720,7 @@ void StripDecoder::Inflate(std::uint8_t* out, std::size_t to, std::size_t room) 
     deflate_held_at_ = 0;
   } else if (produced > to) {
     // The output beyond `to` is scratch: what later calls take is kept.
-    deflate_held_.assign(out + to, out + produced);
+    Allocate([&] { deflate_held_.assign(out + to, out + produced); }, input_.path(), msg::kNoMemoryForCell);
     deflate_held_at_ = to;
   }
 #else
