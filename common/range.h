@@ -20,6 +20,9 @@
 #include <cstddef>
 #include <limits>
 #include <type_traits>
+#include <vector>
+
+#include "common/parallel.h"
 
 namespace pv {
 
@@ -119,5 +122,17 @@ class Range {
   double min_ = std::numeric_limits<double>::infinity();
   double max_ = -std::numeric_limits<double>::infinity();
 };
+
+// The range of rows 0 .. bands.items - 1 on the pool, add_row(range, y, slot) adding row y.
+template <class AddRow>
+Range RangeOfRows(const BatchPlan& bands, const AddRow& add_row) {
+  std::vector<Range> band(bands.slots());
+  Range range;
+  OrderedParallel(bands.batches(), band.size(), [&](std::size_t b, std::size_t s) {
+    band[s] = Range();
+    for (std::size_t y = b * bands.per_batch, end = bands.End(b); y < end; ++y) add_row(band[s], y, s);
+  }, [&](std::size_t, std::size_t s) { range.Join(band[s]); }, bands.threads());
+  return range;
+}
 
 }  // namespace pv

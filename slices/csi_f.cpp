@@ -296,10 +296,9 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
   auto page = [&](std::size_t i) { return pages != nullptr ? (*pages)[i].page : PageAt(); };
   // Two slices in work and one being written keep both CPUs of a small
   // machine busy; more slots only hold more memory.
-  const unsigned threads = ThreadsFor(std::uint64_t(width_) * std::uint64_t(height_) *
-                                     sizeof(double) * paths.size());
-  const std::size_t slots = std::min<unsigned>(threads, 4) + 1;
-  std::vector<Slice> slice(slots);
+  const BatchPlan plan{.items = paths.size(), .ahead = 1, .most_slots = 5, .most_threads = ThreadsFor(
+                           std::uint64_t(width_) * std::uint64_t(height_) * sizeof(double) * paths.size())};
+  std::vector<Slice> slice(plan.slots());
   if (checked_ && !paths.empty()) slice[0] = std::move(*checked_);
   const bool have_first = checked_ != nullptr;
   checked_.reset();
@@ -314,7 +313,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
   const int fd = out.RegularFile();
   if (fd < 0) {
     OrderedParallel(
-        paths.size(), slots,
+        plan.batches(), slice.size(),
         [&](std::size_t i, std::size_t s) {
           CheckInterrupt();
           Take(paths[i].c_str(), page(i), i == 0 && have_first, slice[s]);
@@ -323,7 +322,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
           Write(slice[s], out);
           progress.Count();
         },
-        threads);
+        plan.threads());
     return;
   }
   out.Flush();
@@ -332,7 +331,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
   std::size_t written = 0;
   try {
     OrderedParallel(
-        paths.size(), slots,
+        plan.batches(), slice.size(),
         [&](std::size_t i, std::size_t s) {
           CheckInterrupt();
           Take(paths[i].c_str(), page(i), i == 0 && have_first, slice[s]);
@@ -348,7 +347,7 @@ void SliceStack::Dump_TIFF_Float(const std::vector<std::string>& paths, VolumeOu
           ++written;
           progress.Count();
         },
-        threads);
+        plan.threads());
   } catch (...) {
     // Frames made ahead of the failing slice are taken back.
     if (::ftruncate(fd, static_cast<off_t>(start + written * frame)) != 0) {

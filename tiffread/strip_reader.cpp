@@ -507,31 +507,26 @@ bool BlockReader::ReadParallel(std::uint64_t end) {
   // Uncompressed blocks are copies, which memory bandwidth bounds: threads
   // would only add their start.
   if (layout_.compression == Compression::kNone) return false;
-  const std::uint64_t per_batch = std::max<std::size_t>(1, kBatchBytes / std::max<std::size_t>(block_size_, 1));
-  const std::size_t batches = static_cast<std::size_t>((end + per_batch - 1) / per_batch);
   // Two batches or more for every thread, or a thread's start is not worth it.
-  const unsigned threads = static_cast<unsigned>(
-      std::min<std::size_t>(image_.threads_ != 0 ? image_.threads_ : UsableCpus(), batches / 2));
-  if (threads <= 1) return false;
+  const BatchPlan plan{.items = end, .per_batch = std::max<std::size_t>(1, kBatchBytes / std::max<std::size_t>(block_size_, 1)),
+                       .batches_per_thread = 2, .most_threads = image_.threads_ != 0 ? image_.threads_ : UsableCpus()};
+  if (plan.threads() <= 1) return false;
 
-  const std::size_t slots = 2 * std::size_t{threads};
   struct Slot {
     std::unique_ptr<StripDecoder> decoder;
     Scratch scratch;
   };
-  std::vector<Slot> slot(slots);
+  std::vector<Slot> slot(plan.slots());
   Input& input = tif_.input();
 
   OrderedParallel(
-      batches, slots,
+      plan.batches(), slot.size(),
       [&](std::size_t i, std::size_t k) {
         Slot& z = slot[k];
         if (!z.decoder) z.decoder = std::make_unique<StripDecoder>(input, layout_.compression, layout_.reverse_fill);
-        const std::uint64_t first = i * per_batch;
-        const std::uint64_t last = std::min(end, first + per_batch);
-        for (std::uint64_t b = first; b < last; ++b) ReadAndPlace(*z.decoder, b, z.scratch);
+        for (std::uint64_t b = i * plan.per_batch, last = plan.End(i); b < last; ++b) ReadAndPlace(*z.decoder, b, z.scratch);
       },
-      [](std::size_t, std::size_t) {}, threads);
+      [](std::size_t, std::size_t) {}, plan.threads());
   return true;
 }
 

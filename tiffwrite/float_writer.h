@@ -47,31 +47,19 @@ inline void ConvertRow(const double* row, std::size_t n, std::uint8_t* out) {
   }
 }
 
-// The extremes of the whole image, by the suite's range rule: bands of rows
-// on all CPUs, each with a row of scratch per slot (allocated here: "<path>
-// : no allocatable memory."), their ranges joined in order, which gives
-// exactly the range of one pass.
+// The extremes of the whole image, bands of rows on all CPUs, each with a row
+// of scratch per slot (allocated here: "<path> : no allocatable memory.").
 inline Range FindRange(const char* path, std::uint32_t nx, std::uint32_t ny,
                        const FloatRows& rows) {
   constexpr std::size_t kBandValues = std::size_t{1} << 18;  // 2 MiB of doubles
-  const auto band_rows = static_cast<std::uint32_t>(std::max<std::size_t>(1, kBandValues / nx));
-  const std::size_t bands = (std::size_t(ny) + band_rows - 1) / band_rows;
-  const unsigned threads = ThreadsFor(std::uint64_t(nx) * ny * sizeof(double));
-  const std::size_t slots = std::min<std::size_t>(bands, 2 * std::size_t(threads));
-  const auto band = NewArray<Range>(slots, path, msg::kNoAllocatableMemory);
+  const BatchPlan bands{.items = ny, .per_batch = std::max<std::size_t>(1, kBandValues / nx),
+                        .most_threads = ThreadsFor(std::uint64_t(nx) * ny * sizeof(double))};
+  const std::size_t slots = bands.slots();
   const auto scratch = NewArray<std::unique_ptr<double[]>>(slots, path, msg::kNoAllocatableMemory);
   for (std::size_t s = 0; s < slots; ++s) scratch[s] = NewArray<double>(nx, path, msg::kNoAllocatableMemory);
-  Range range;
-  OrderedParallel(
-      bands, slots,
-      [&](std::size_t b, std::size_t s) {
-        band[s] = Range();
-        const auto first = static_cast<std::uint32_t>(b * band_rows);
-        const std::uint32_t end = std::min(ny, first + band_rows);
-        for (std::uint32_t y = first; y < end; ++y) band[s].Add(rows(y, scratch[s].get()), nx);
-      },
-      [&](std::size_t, std::size_t s) { range.Join(band[s]); }, threads);
-  return range;
+  return RangeOfRows(bands, [&](Range& range, std::size_t y, std::size_t s) {
+    range.Add(rows(std::uint32_t(y), scratch[s].get()), nx);
+  });
 }
 
 // The description of a float image: none, a text stored unchanged, or the

@@ -34,14 +34,15 @@ struct LzwStrips::Slot {
 LzwStrips::LzwStrips(const char* path, const StripPlan& plan) : plan_(plan) {
   const std::uint64_t strip = std::max<std::uint64_t>(plan.StripBytes(), 1);
   const std::uint64_t image = plan.row_bytes * plan.rows;
-  const unsigned cpus = UsableCpus();
   const std::uint64_t target =
-      std::clamp<std::uint64_t>(image / (4 * std::uint64_t(cpus)), kSmallestBatch, kLargestBatch);
+      std::clamp<std::uint64_t>(image / (4 * std::uint64_t(UsableCpus())), kSmallestBatch, kLargestBatch);
   strips_per_batch_ = static_cast<std::uint32_t>(
       std::clamp<std::uint64_t>(target / strip, 1, plan.strips));
-  batches_ = (std::size_t(plan.strips) + strips_per_batch_ - 1) / strips_per_batch_;
-  threads_ = static_cast<unsigned>(std::min<std::size_t>(ThreadsFor(kWorkPerByte * image), batches_));
-  slots_ = threads_ == 1 ? 1 : std::min<std::size_t>(batches_, 2 * std::size_t(threads_));
+  const BatchPlan batches{.items = plan.strips, .per_batch = strips_per_batch_,
+                          .most_threads = ThreadsFor(kWorkPerByte * image)};
+  batches_ = batches.batches();
+  threads_ = batches.threads();
+  slots_ = batches.slots();
 
   // Room of a batch: every strip's bound, pad byte included, and the
   // encoder's slack behind the last one. The size check has bounded a

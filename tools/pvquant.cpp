@@ -19,7 +19,6 @@
 #include <limits>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/description.h"
 #include "common/error.h"
@@ -71,27 +70,13 @@ void QuantiseRow(const T* in, std::uint16_t* out, std::size_t n, double base, do
   }
 }
 
-// The range of the image's finite samples, found on all CPUs a band of rows
-// at a time.
+// The range of the image's finite samples, found a band of 64 rows at a time.
 pv::Range ImageRange(const pv::StoredImage& image) {
-  constexpr std::int32_t kBand = 64;
-  const std::int32_t height = image.height();
-  const std::size_t bands = std::size_t((height + kBand - 1) / kBand);
-  const unsigned threads =
-      pv::ThreadsFor(std::uint64_t(image.row_size()) * std::uint64_t(height));
-  const std::size_t slots = 2 * std::size_t(threads);
-  std::vector<pv::Range> band(slots);
-  pv::Range range;
-  pv::OrderedParallel(
-      bands, slots,
-      [&](std::size_t b, std::size_t s) {
-        band[s] = pv::Range();
-        const std::int32_t end = std::min<std::int32_t>(height, std::int32_t(b + 1) * kBand);
-        for (std::int32_t y = std::int32_t(b) * kBand; y < end; ++y)
-          pv::VisitRow(image, y, [&](const auto* row) { band[s].Add(row, image.width()); });
-      },
-      [&](std::size_t, std::size_t s) { range.Join(band[s]); }, threads);
-  return range;
+  const pv::BatchPlan bands{.items = std::size_t(image.height()), .per_batch = 64,
+                            .most_threads = pv::ThreadsFor(std::uint64_t(image.row_size()) * image.height())};
+  return pv::RangeOfRows(bands, [&](pv::Range& range, std::size_t y, std::size_t) {
+    pv::VisitRow(image, std::int32_t(y), [&](const auto* row) { range.Add(row, image.width()); });
+  });
 }
 
 // Reads the current page whole; an integer page is warned of.

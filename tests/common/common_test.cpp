@@ -92,6 +92,52 @@ TEST(OrderedParallel, EmitsInOrderAndFailsWhereOneThreadWould) {
   }
 }
 
+// Batched work as each kind plans it: the batches take every item once, in
+// order; threads and slots follow the kind's rule (no thread where the work
+// is not worth two, one slot for one thread, no more slots than batches);
+// and the range of rows found band by band is that of one pass.
+TEST(BatchPlan, CutsEveryItemOnceAndSizesThreadsAndSlotsByTheRule) {
+  struct Case {
+    pv::BatchPlan plan;
+    std::size_t batches;
+    unsigned threads;
+    std::size_t slots;
+  };
+  const Case cases[] = {
+      // Decoding: two batches a thread, else no thread at all.
+      {{.items = 10, .per_batch = 3, .batches_per_thread = 2, .most_threads = 4}, 4, 2, 4},
+      {{.items = 5, .per_batch = 3, .batches_per_thread = 2, .most_threads = 4}, 2, 1, 1},
+      // Encoding and ranges: two slots a thread, never more than the batches.
+      {{.items = 7, .per_batch = 7, .most_threads = 2}, 1, 1, 1},
+      {{.items = 9, .per_batch = 4, .most_threads = 2}, 3, 2, 3},
+      {{.items = 100, .per_batch = 4, .most_threads = 2}, 25, 2, 4},
+      {{.items = 100, .per_batch = 64, .most_threads = 1}, 2, 1, 1},
+      {{.items = 0, .per_batch = 64, .most_threads = 2}, 0, 1, 1},
+      // Slices: one ahead of those in work, five slots at the most.
+      {{.items = 48, .ahead = 1, .most_slots = 5, .most_threads = 2}, 48, 2, 3},
+      {{.items = 48, .ahead = 1, .most_slots = 5, .most_threads = 8}, 48, 8, 5},
+      {{.items = 48, .ahead = 1, .most_slots = 5, .most_threads = 1}, 48, 1, 1},
+  };
+  for (const Case& c : cases) {
+    const pv::BatchPlan& plan = c.plan;
+    EXPECT_EQ(plan.batches(), c.batches) << plan.items;
+    EXPECT_EQ(plan.threads(), c.threads) << plan.items;
+    EXPECT_EQ(plan.slots(), c.slots) << plan.items;
+    for (std::size_t b = 0; b < plan.batches(); ++b) {
+      ASSERT_GT(plan.End(b), b * plan.per_batch) << plan.items;
+    }
+    EXPECT_EQ(plan.batches() > 0 ? plan.End(plan.batches() - 1) : 0, plan.items);
+    // Row y holds y or -y: both extremes stand in the last rows.
+    std::vector<double> v(plan.items);
+    for (std::size_t y = 0; y < v.size(); ++y) v[y] = y % 2 ? double(y) : -double(y);
+    pv::Range one;
+    one.Add(v.data(), v.size());
+    const pv::Range rows =
+        pv::RangeOfRows(plan, [&](pv::Range& r, std::size_t y, std::size_t) { r.Add(&v[y], 1); });
+    EXPECT_TRUE(Same(rows.min(), one.min()) && Same(rows.max(), one.max())) << plan.items;
+  }
+}
+
 TEST(Description, Mappings) {
   const std::string long_word(2048, 'x');
   struct Case {
