@@ -41,17 +41,25 @@ unsigned UsableCpus();
 // its own tables costs more than the work they would share.
 unsigned ThreadsFor(std::uint64_t bytes);
 
-// Batched work: `items` items, batch b of them b * per_batch .. End(b) - 1 (per_batch >= 1),
-// each batch an item of OrderedParallel; threads: one for every batches_per_thread batches,
-// most_threads (>= 1) at most; slots: one a thread and one for each batch ahead (at most one
-// a thread), one for one thread, never more than the batches or most_slots (memory first).
+// How batched work is sized, the one rule for every kind of it. `items`
+// items go in batches of `per_batch` (batch b: b * per_batch to End(b) - 1),
+// each batch an item of OrderedParallel. Threads: one for every
+// `batches_per_thread` batches, at least one, at most `most_threads`. Slots:
+// one for a single thread; else one a thread and one for each batch that may
+// wait ahead (`ahead`, at most one a thread), never more than the batches or
+// `most_slots` (which memory may bound).
 struct BatchPlan {
-  std::size_t items = 0, per_batch = 1, batches_per_thread = 1, ahead = SIZE_MAX, most_slots = SIZE_MAX;
+  std::size_t items = 0, per_batch = 1, batches_per_thread = 1;
+  std::size_t ahead = SIZE_MAX, most_slots = SIZE_MAX;
   unsigned most_threads = 1;
+
   std::size_t batches() const { return (items + per_batch - 1) / per_batch; }
-  unsigned threads() const { return unsigned(std::clamp<std::size_t>(batches() / batches_per_thread, 1, most_threads)); }
+  unsigned threads() const {
+    return unsigned(std::clamp<std::size_t>(batches() / batches_per_thread, 1, most_threads));
+  }
   std::size_t slots() const {
-    return threads() == 1 ? 1 : std::min({batches(), most_slots, threads() + std::min<std::size_t>(ahead, threads())});
+    if (threads() == 1) return 1;
+    return std::min({batches(), most_slots, threads() + std::min<std::size_t>(ahead, threads())});
   }
   std::size_t End(std::size_t b) const { return std::min(items, (b + 1) * per_batch); }
 };

@@ -508,8 +508,10 @@ bool BlockReader::ReadParallel(std::uint64_t end) {
   // would only add their start.
   if (layout_.compression == Compression::kNone) return false;
   // Two batches or more for every thread, or a thread's start is not worth it.
-  const BatchPlan plan{.items = end, .per_batch = std::max<std::size_t>(1, kBatchBytes / std::max<std::size_t>(block_size_, 1)),
-                       .batches_per_thread = 2, .most_threads = image_.threads_ != 0 ? image_.threads_ : UsableCpus()};
+  const BatchPlan plan{.items = end,
+                       .per_batch = std::max<std::size_t>(1, kBatchBytes / std::max<std::size_t>(block_size_, 1)),
+                       .batches_per_thread = 2,
+                       .most_threads = image_.threads_ != 0 ? image_.threads_ : UsableCpus()};
   if (plan.threads() <= 1) return false;
 
   struct Slot {

@@ -36,27 +36,23 @@ LzwStrips::LzwStrips(const char* path, const StripPlan& plan) : plan_(plan) {
   const std::uint64_t image = plan.row_bytes * plan.rows;
   const std::uint64_t target =
       std::clamp<std::uint64_t>(image / (4 * std::uint64_t(UsableCpus())), kSmallestBatch, kLargestBatch);
-  strips_per_batch_ = static_cast<std::uint32_t>(
-      std::clamp<std::uint64_t>(target / strip, 1, plan.strips));
-  const BatchPlan batches{.items = plan.strips, .per_batch = strips_per_batch_,
-                          .most_threads = ThreadsFor(kWorkPerByte * image)};
-  batches_ = batches.batches();
-  threads_ = batches.threads();
-  slots_ = batches.slots();
+  batches_ = {.items = plan.strips,
+              .per_batch = std::size_t(std::clamp<std::uint64_t>(target / strip, 1, plan.strips)),
+              .most_threads = ThreadsFor(kWorkPerByte * image)};
 
   // Room of a batch: every strip's bound, pad byte included, and the
   // encoder's slack behind the last one. The size check has bounded a
   // strip's output below 2^32; a batch's room is allocated as it is.
   const std::uint64_t room =
-      std::uint64_t(strips_per_batch_) * LzwStripBound(plan.StripBytes()) + LzwEncoder::kSlack;
+      std::uint64_t(batches_.per_batch) * LzwStripBound(plan.StripBytes()) + LzwEncoder::kSlack;
   Allocate([&] {
     if (room > SIZE_MAX) throw std::bad_alloc();
-    slot_.resize(slots_);
+    slot_.resize(batches_.slots());
     for (Slot& s : slot_) {
       s.out.reset(new std::uint8_t[room]);
-      s.counts.reset(new std::uint32_t[strips_per_batch_]);
+      s.counts.reset(new std::uint32_t[batches_.per_batch]);
     }
-    for (unsigned t = 0; t < threads_; ++t) {
+    for (unsigned t = 0; t < batches_.threads(); ++t) {
       encoders_.push_back(std::make_unique<LzwEncoder>());
       idle_.push_back(encoders_.back().get());
     }
@@ -80,8 +76,8 @@ void LzwStrips::ReturnEncoder(LzwEncoder* encoder) {
 void LzwStrips::Write(StrippedTiff& file, const StoredRows& stored_rows) {
   auto work = [&](std::size_t batch, std::size_t slot) {
     Slot& s = slot_[slot];
-    const auto first = static_cast<std::uint32_t>(batch * strips_per_batch_);
-    const std::uint32_t end = std::min(plan_.strips, first + strips_per_batch_);
+    const auto first = static_cast<std::uint32_t>(batch * batches_.per_batch);
+    const auto end = static_cast<std::uint32_t>(batches_.End(batch));
     LzwEncoder* encoder = TakeEncoder();
     struct Give {
       LzwStrips* self;
@@ -103,11 +99,11 @@ void LzwStrips::Write(StrippedTiff& file, const StoredRows& stored_rows) {
   };
   auto emit = [&](std::size_t batch, std::size_t slot) {
     const Slot& s = slot_[slot];
-    const auto first = static_cast<std::uint32_t>(batch * strips_per_batch_);
-    const std::uint32_t end = std::min(plan_.strips, first + strips_per_batch_);
+    const auto first = static_cast<std::uint32_t>(batch * batches_.per_batch);
+    const auto end = static_cast<std::uint32_t>(batches_.End(batch));
     file.PutStrips(s.out.get(), s.bytes, s.counts.get(), end - first);
   };
-  OrderedParallel(batches_, slots_, work, emit, threads_);
+  OrderedParallel(batches_.batches(), batches_.slots(), work, emit, batches_.threads());
 }
 
 }  // namespace pv

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "common/messages.h"
+#include "common/parallel.h"
 #include "common/sizes.h"
 #include "tiffwrite/directory.h"
 #include "tiffwrite/lzw_encode.h"
@@ -46,7 +47,7 @@ class LzwStrips {
   // The number of slots: up to this many batches are in flight at once.
   // The rows of one slot are produced on one thread at a time, so a caller
   // keeps scratch memory per slot.
-  std::size_t slots() const { return slots_; }
+  std::size_t slots() const { return batches_.slots(); }
 
   // The stored bytes of row y, plan.row_bytes of them, valid until the
   // slot's next call. Called on several threads at once, with different
@@ -62,9 +63,7 @@ class LzwStrips {
   void ReturnEncoder(LzwEncoder* encoder);
 
   StripPlan plan_;
-  std::uint32_t strips_per_batch_ = 1;
-  std::size_t batches_ = 1, slots_ = 1;
-  unsigned threads_ = 1;
+  BatchPlan batches_;  // of strips
   std::vector<Slot> slot_;
   std::vector<std::unique_ptr<LzwEncoder>> encoders_;
   std::vector<LzwEncoder*> idle_;  // encoders no batch is using
