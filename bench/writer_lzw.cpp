@@ -120,9 +120,9 @@ void Encode_Ours(benchmark::State& state) {
     std::FILE* f = std::fopen(ScratchPath().c_str(), "wb");
     total = 0;
     for (std::size_t at = 0; at < d.bytes.size(); at += d.StripBytes()) {
-      encoder.InitLZWEncode(room.data());
+      encoder.StartStrip(room.data());
       encoder.EncodeBlock(d.bytes.data() + at, std::min(d.StripBytes(), d.bytes.size() - at));
-      const std::size_t n = encoder.TermLZWEncode();
+      const std::size_t n = encoder.EndStrip();
       std::fwrite(room.data(), 1, n, f);
       total += n;
     }

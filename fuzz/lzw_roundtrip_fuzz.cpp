@@ -52,12 +52,12 @@ void EncodeTwoWays(const std::uint8_t* data, std::size_t size) {
   const std::size_t room = pv::LzwEncoder::WorstCaseBytes(size) + pv::LzwEncoder::kSlack;
   constexpr std::uint8_t kGuard = 0xA5;
   std::vector<std::uint8_t> block(room + 16, kGuard), bytes(room + 16, kGuard);
-  encoder.InitLZWEncode(block.data());
+  encoder.StartStrip(block.data());
   encoder.EncodeBlock(data, size);
-  const std::size_t n = encoder.TermLZWEncode();
-  encoder.InitLZWEncode(bytes.data());
+  const std::size_t n = encoder.EndStrip();
+  encoder.StartStrip(bytes.data());
   for (std::size_t i = 0; i < size; ++i) encoder.EncodeBlock(data + i, 1);
-  Check(encoder.TermLZWEncode() == n, "byte and block forms differ in length");
+  Check(encoder.EndStrip() == n, "byte and block forms differ in length");
   Check(n <= pv::LzwEncoder::WorstCaseBytes(size), "longer than the worst case");
   Check(std::memcmp(block.data(), bytes.data(), n) == 0, "byte and block forms differ");
   for (std::size_t i = room; i < block.size(); ++i)

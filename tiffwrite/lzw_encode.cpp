@@ -60,7 +60,7 @@ void LzwEncoder::ClearTable(std::uint32_t used) {
   for (std::uint32_t k = 0; k < used; ++k) child[places[k]] = 0;
 }
 
-void LzwEncoder::InitLZWEncode(std::uint8_t* out) {
+void LzwEncoder::StartStrip(std::uint8_t* out) {
   start_ = out_ = out;
   width_ = tiff::kLzwMinBits;
   // The accumulator counts as empty whatever it held: stale bits of the
@@ -141,7 +141,7 @@ void LzwEncoder::EncodeBlock(const std::uint8_t* data, std::size_t n) {
   out_ = p;
 }
 
-std::size_t LzwEncoder::TermLZWEncode() {
+std::size_t LzwEncoder::EndStrip() {
   if (head_ != kNoString) {
     PutCode(head_, width_, bits_, bit_count_, out_);
     // The decoder defines one more entry when it reads this code; its width

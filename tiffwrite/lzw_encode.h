@@ -5,13 +5,13 @@
 // end code, kLzwFirstFree (258) the first free code. Every strip is
 // compressed on its own, into memory the caller provides:
 //
-//   InitLZWEncode(out)   clear code in 9 bits (the byte 0x80 at once), fresh
+//   StartStrip(out)      clear code in 9 bits (the byte 0x80 at once), fresh
 //                        table, no current string; `out` has room for
 //                        WorstCaseBytes(n) + kSlack bytes for a strip of n
 //                        input bytes
 //   EncodeBlock(p, n)    the strip's uncompressed bytes in file order, in
 //                        runs of any length (a byte at a time or a row)
-//   TermLZWEncode()      the pending string's code, the end code, the last
+//   EndStrip()           the pending string's code, the end code, the last
 //                        byte completed with zero bits; returns the strip's
 //                        compressed length
 //
@@ -70,15 +70,15 @@ class LzwEncoder {
   LzwEncoder& operator=(const LzwEncoder&) = delete;
 
   // Starts a strip written from `out` on: clear code, fresh table.
-  void InitLZWEncode(std::uint8_t* out);
+  void StartStrip(std::uint8_t* out);
   // Takes the next n uncompressed bytes of the strip; the output is the
   // same however the strip's bytes are cut into calls.
   void EncodeBlock(const std::uint8_t* data, std::size_t n);
   // Ends the strip; returns its compressed length in bytes (pad byte not
   // included: writing it is the writer's business).
-  std::size_t TermLZWEncode();
+  std::size_t EndStrip();
 
-  // A sound upper bound of TermLZWEncode's result for a strip of n input
+  // A sound upper bound of EndStrip's result for a strip of n input
   // bytes: every byte after the first puts out at most one 12-bit code, a
   // table-full clear (12 bits) follows at most every 3837 codes, and the
   // strip adds the first clear code (9 bits), the last data code and the

@@ -86,11 +86,11 @@ void LzwStrips::Write(StrippedTiff& file, const StoredRows& stored_rows) {
     } give{this, encoder};
     std::size_t at = 0;
     for (std::uint32_t k = first; k < end; ++k) {
-      encoder->InitLZWEncode(s.out.get() + at);
+      encoder->StartStrip(s.out.get() + at);
       const std::uint32_t row = k * plan_.rows_per_strip, rows = plan_.RowsOf(k);
       for (std::uint32_t y = row; y < row + rows; ++y)
         encoder->EncodeBlock(stored_rows(y, slot), static_cast<std::size_t>(plan_.row_bytes));
-      const std::size_t count = encoder->TermLZWEncode();
+      const std::size_t count = encoder->EndStrip();
       s.counts[k - first] = static_cast<std::uint32_t>(count);  // below 2^32: size check
       at += count;
       if (count & 1) s.out[at++] = 0;  // the next strip starts on an even offset

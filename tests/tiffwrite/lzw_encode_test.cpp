@@ -28,14 +28,14 @@ Bytes EncodeStrip(const Bytes& input, std::size_t piece) {
   // encoder must leave alone.
   const std::size_t room = pv::LzwEncoder::WorstCaseBytes(input.size()) + pv::LzwEncoder::kSlack;
   Bytes out(room + 64, 0xA5);
-  encoder.InitLZWEncode(out.data());
+  encoder.StartStrip(out.data());
   if (piece == 0) {
     for (std::uint8_t b : input) encoder.EncodeBlock(&b, 1);
   } else {
     for (std::size_t i = 0; i < input.size(); i += piece)
       encoder.EncodeBlock(input.data() + i, std::min(piece, input.size() - i));
   }
-  const std::size_t count = encoder.TermLZWEncode();
+  const std::size_t count = encoder.EndStrip();
   for (std::size_t i = room; i < out.size(); ++i)
     if (out[i] != 0xA5) return {};  // written beyond the room
   if (count > room - pv::LzwEncoder::kSlack) return {};
@@ -266,19 +266,19 @@ TEST(LzwEncode, StripsAreIndependent) {
   const Bytes first = Random(777, 9), abandoned = Random(300000, 11);
   const std::size_t room = pv::LzwEncoder::WorstCaseBytes(300000) + pv::LzwEncoder::kSlack;
   Bytes out(3 * room);
-  encoder.InitLZWEncode(out.data());
+  encoder.StartStrip(out.data());
   encoder.EncodeBlock(first.data(), first.size());
-  const std::size_t a = encoder.TermLZWEncode();
-  encoder.InitLZWEncode(out.data() + a);
+  const std::size_t a = encoder.EndStrip();
+  encoder.StartStrip(out.data() + a);
   encoder.EncodeBlock(first.data(), first.size());
-  EXPECT_EQ(encoder.TermLZWEncode(), a);
+  EXPECT_EQ(encoder.EndStrip(), a);
   EXPECT_TRUE(Bytes(out.begin(), out.begin() + a) == Bytes(out.begin() + a, out.begin() + 2 * a));
 
-  encoder.InitLZWEncode(out.data());
+  encoder.StartStrip(out.data());
   encoder.EncodeBlock(abandoned.data(), abandoned.size());  // never ended
-  encoder.InitLZWEncode(out.data() + room);
+  encoder.StartStrip(out.data() + room);
   encoder.EncodeBlock(first.data(), first.size());
-  EXPECT_EQ(encoder.TermLZWEncode(), a);
+  EXPECT_EQ(encoder.EndStrip(), a);
   EXPECT_TRUE(Bytes(out.begin() + room, out.begin() + room + a) == EncodeStrip(first, 0));
 }
 
