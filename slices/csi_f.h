@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "common/range.h"
-#include "slices/stack_names.h"
 #include "slices/raw_volume.h"
+#include "slices/stack_names.h"
 #include "tiffread/pages.h"
 
 namespace pv {

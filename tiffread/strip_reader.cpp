@@ -526,7 +526,8 @@ bool BlockReader::ReadParallel(std::uint64_t end) {
       [&](std::size_t i, std::size_t k) {
         Slot& z = slot[k];
         if (!z.decoder) z.decoder = std::make_unique<StripDecoder>(input, layout_.compression, layout_.reverse_fill);
-        for (std::uint64_t b = i * plan.per_batch, last = plan.End(i); b < last; ++b) ReadAndPlace(*z.decoder, b, z.scratch);
+        for (std::uint64_t b = i * plan.per_batch, last = plan.End(i); b < last; ++b)
+          ReadAndPlace(*z.decoder, b, z.scratch);
       },
       [](std::size_t, std::size_t) {}, plan.threads());
   return true;

@@ -1,9 +1,9 @@
-// The float writer's one-strip layout (fast_float_writer): the whole image as one uncompressed strip,
-// written strictly front to back, so the output may be standard output or a
-// pipe. The strip size is known in advance, hence the directory offset too,
-// and the offset where a next page begins (behind the description block,
-// rounded up to even): a later page is the same layout from offset 8 on,
-// moved to there.
+// The float writer's one-strip layout: the whole image as one uncompressed
+// strip, written strictly front to back, so the output may be standard output
+// or a pipe. The strip size is known in advance, hence the directory offset
+// too, and the offset where a next page begins (behind the description block,
+// rounded up to even): a later page is the same layout from offset 8 on, moved
+// to there.
 //
 // Layout for nx x ny samples, S = 4 nx ny, N directory entries (directory.h:
 // ImageWidth and ImageLength always LONG), L = description length with its
@@ -33,8 +33,8 @@
 #include "common/range.h"
 #include "common/sizes.h"
 #include "tiffwrite/directory.h"
-#include "tiffwrite/sif_f.h"
 #include "tiffwrite/float_writer.h"
+#include "tiffwrite/sif_f.h"
 #include "tiffwrite/tiff_out.h"
 
 namespace pv::float_writer {

@@ -1,9 +1,9 @@
-// The float writer's strip layout (full_float_writer): the strip layout of the
-// integer writer (directory.h) with 32-bit IEEE samples, R = 8192 / (4 nx)
-// rows per strip (1 from nx = 2048 on) and SampleFormat, SMinSampleValue
-// and SMaxSampleValue behind the common entries. The strips are LZW-
-// compressed on all CPUs, or stored as they are, the rows converted
-// straight into the output's buffer; nothing else differs.
+// The float writer's strip layout: the strip layout of the integer writer
+// (directory.h) with 32-bit IEEE samples, R = 8192 / (4 nx) rows per strip (1
+// from nx = 2048 on) and SampleFormat, SMinSampleValue and SMaxSampleValue
+// behind the common entries. The strips are LZW-compressed on all CPUs, or
+// stored as they are, the rows converted straight into the output's buffer;
+// nothing else differs.
 //
 // The image is read twice: the extremes first, since the minimum-and-maximum
 // description stands in front of the strips, then the strips.
@@ -17,8 +17,8 @@
 #include "common/sizes.h"
 #include "tiffwrite/directory.h"
 #include "tiffwrite/lzw_strips.h"
-#include "tiffwrite/sif_f.h"
 #include "tiffwrite/float_writer.h"
+#include "tiffwrite/sif_f.h"
 #include "tiffwrite/tiff_out.h"
 
 namespace pv::float_writer {
